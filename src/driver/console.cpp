@@ -1,0 +1,42 @@
+#include "driver/console.h"
+
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+
+namespace lexaro {
+
+namespace {
+// A larger buffer than stdio's default keeps the progress counter of a large
+// dictionary, redirected to a file, down to a few dozen writes.
+char redirected_buffer[1 << 16];
+}  // namespace
+
+void setup_console() {
+    if (isatty(STDOUT_FILENO))
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
+    else
+        std::setvbuf(stdout, redirected_buffer, _IOFBF, sizeof redirected_buffer);
+}
+
+void console_write(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+void write_progress(uint32_t count) {
+    char text[16];
+    char* end = std::to_chars(text, text + sizeof text - 1, count).ptr;
+    *end++ = '\r';
+    std::fwrite(text, 1, static_cast<std::size_t>(end - text), stdout);
+}
+
+void fatal_error(std::string_view message) {
+    message = message.substr(0, message.find('\0'));
+    console_write("\nerror: ");
+    console_write(message);
+    console_write("\n");
+    std::fflush(stdout);
+    std::exit(1);
+}
+
+}  // namespace lexaro

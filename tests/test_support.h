@@ -1,0 +1,67 @@
+// Shared helpers for the tests: scratch folders, whole-file I/O, running the
+// built lexaro binary, and reading a dictionary stream back.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "compiler/stream_format.h"
+
+namespace lexaro::test {
+
+// A fresh folder under the system's temporary directory, removed afterwards.
+class scratch_dir {
+public:
+    scratch_dir();
+    ~scratch_dir();
+    scratch_dir(const scratch_dir&) = delete;
+    scratch_dir& operator=(const scratch_dir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
+    std::vector<std::string> files() const;  // sorted names of what the folder holds
+
+private:
+    std::string path_;
+};
+
+void write_file(const std::string& path, std::string_view bytes);
+std::string read_file(const std::string& path);
+bool exists(const std::string& path);
+
+struct run_result {
+    std::string out;  // everything written to standard output
+    std::string err;  // everything written to standard error
+    int status;       // exit status, or 128 + signal number
+};
+
+// Runs the lexaro binary in `folder` with the given arguments. A positive
+// file_size_limit caps the size of every file the run writes (RLIMIT_FSIZE).
+run_result run_lexaro(const std::vector<std::string>& args, const std::string& folder,
+                      long file_size_limit = 0);
+
+// A dictionary source: the title line, then one "word$translation\n" per pair.
+std::string make_source(std::string_view title,
+                        const std::vector<std::pair<std::string, std::string>>& entries);
+
+// The uncompressed block that holds these entries.
+std::string uncompressed_block(const std::vector<std::pair<std::string, std::string>>& entries);
+
+// Inflates one zlib stream.
+std::string inflate(std::string_view compressed);
+
+// A dictionary stream taken apart through its header and block index.
+struct parsed_stream {
+    stream_header header;
+    std::vector<block_index_entry> index;
+    std::vector<std::string> blocks;  // inflated
+    std::vector<std::pair<std::string, std::string>> keys;
+};
+parsed_stream parse_stream(std::string_view stream);
+
+// The usual progress counter output for entries 1 to n.
+std::string progress(uint32_t n);
+
+}  // namespace lexaro::test

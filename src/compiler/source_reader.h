@@ -1,0 +1,62 @@
+// Reads the text dictionary: a title line, then one "word$translation" entry
+// per line. Text-mode rules are applied here, the same on every host: a
+// carriage return directly before a line feed is dropped, and a byte 0x1A
+// ends the input as if the file ended just before it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/layout.h"
+
+namespace lexaro {
+
+struct entry {
+    std::string_view word;
+    std::string_view translation;
+};
+
+using title_field = std::array<uint8_t, title_size>;
+
+class source_reader {
+public:
+    source_reader() = default;
+    source_reader(const source_reader&) = delete;
+    source_reader& operator=(const source_reader&) = delete;
+    ~source_reader();
+
+    // Opens the file; "can't open file NAME" when it cannot be read.
+    void open(const std::string& name);
+
+    // The first line, up to its first zero byte and at most 256 bytes, padded
+    // with zero bytes. An empty file gives an empty title.
+    title_field read_title();
+
+    // The next entry, or false once the source has ended. A last line without
+    // a line feed is not an entry. The entry views stay valid until the next
+    // call. Each entry is counted and shown on the progress counter.
+    bool next_entry(entry& out);
+
+    uint32_t entry_count() const { return entry_count_; }
+
+    void close();
+
+private:
+    bool read_line();  // false at the end of the input
+    bool fill();       // false when no byte is left to read
+
+    int fd_ = -1;
+    std::string name_;
+    std::vector<char> buffer_;
+    std::size_t position_ = 0;
+    std::size_t filled_ = 0;
+    bool input_ended_ = false;  // the file or a 0x1A byte has ended the input
+    bool met_end_ = false;      // a line read has met the end of the input
+    std::string line_;
+    uint32_t entry_count_ = 0;
+};
+
+}  // namespace lexaro

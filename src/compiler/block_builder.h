@@ -1,0 +1,22 @@
+// Pass 1: compiles the source file into the dictionary stream, written into
+// the temporary file: header, compressed blocks, key table, block index.
+#pragma once
+
+#include <cstdint>
+
+#include "common/layout.h"
+
+namespace lexaro {
+
+// The bounds beyond which the stream cannot be described or packaged. Tests
+// lower them to reach the refusals without writing gigabytes.
+struct stream_limits {
+    uint32_t max_blocks = max_block_count;
+    uint64_t max_size = max_stream_size;  // the stream must stay below this
+};
+
+// Reads source_name, words_per_block and temp_name. Returns once the whole
+// stream is written and both files are closed; every failure is fatal.
+void compile_dictionary(const stream_limits& limits = stream_limits{});
+
+}  // namespace lexaro

@@ -1,0 +1,176 @@
+// Pass 1 run in process: the stream it leaves in the temporary file, read
+// back through its header, block index and key table.
+#include "compiler/block_builder.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "common/big_endian.h"
+#include "driver/settings.h"
+#include "test_support.h"
+
+namespace lexaro {
+namespace {
+
+using entries = std::vector<std::pair<std::string, std::string>>;
+
+entries numbered(int count, const std::string& prefix = "w") {
+    entries list;
+    for (int i = 0; i < count; ++i) list.emplace_back(prefix + std::to_string(i), "t" + std::to_string(i));
+    return list;
+}
+
+class BlockBuilder : public testing::Test {
+protected:
+    // Compiles the source with the given block size; returns the stream.
+    std::string compile(const std::string& source, int32_t per_block = 500,
+                        stream_limits limits = stream_limits{}) {
+        prepare(source, per_block);
+        testing::internal::CaptureStdout();
+        compile_dictionary(limits);
+        testing::internal::GetCapturedStdout();
+        return test::read_file(temp_name);
+    }
+
+    void prepare(const std::string& source, int32_t per_block) {
+        test::write_file(dir / "d.txt", source);
+        set_file_names(dir / "d.txt");
+        words_per_block = per_block;
+    }
+
+    test::scratch_dir dir;
+};
+
+std::string compressed(const std::string& block) {
+    std::string out(compressBound(block.size()), '\0');
+    uLongf length = out.size();
+    compress2(reinterpret_cast<Bytef*>(out.data()), &length, reinterpret_cast<const Bytef*>(block.data()),
+              block.size(), 9);
+    out.resize(length);
+    return out;
+}
+
+TEST_F(BlockBuilder, AnimalsStreamByteForByte) {
+    const std::string stream = compile("Animals\ncat$chat\ndog$chien\n");
+    const std::string block = compressed(std::string("cat\0dog\0chat\0chien\0", 19));
+    const uint32_t L = static_cast<uint32_t>(block.size());
+    ASSERT_EQ(stream.size(), 306 + L);
+    EXPECT_EQ(stream.substr(286, 2), "\x78\xDA");
+
+    std::string expected(286, '\0');
+    auto* h = reinterpret_cast<uint8_t*>(expected.data());
+    put_u16(h + 0, 1);         // version
+    put_u16(h + 2, 1);         // block_count
+    put_u16(h + 4, 500);       // words_per_block
+    put_u32(h + 6, 2);         // entry_count
+    put_u32(h + 10, 294 + L);  // index_offset
+    put_u32(h + 14, 4);        // max_word_size
+    put_u32(h + 18, 6);        // max_translation_size
+    put_u32(h + 22, 4);        // avg_word_size
+    put_u32(h + 26, 5);        // avg_translation_size: 11 / 2
+    expected.replace(30, 7, "Animals");
+    expected += block + std::string("cat\0dog\0", 8);
+    uint8_t index[12];
+    put_u32(index + 0, 286 + L);
+    put_u32(index + 4, 286);
+    put_u32(index + 8, L);
+    expected.append(reinterpret_cast<char*>(index), 12);
+    EXPECT_EQ(stream, expected);
+}
+
+TEST_F(BlockBuilder, CutsAfterEveryFullBlockAndOnceForTheRest) {
+    struct {
+        int entry_count, per_block;
+        std::vector<int> block_sizes;
+    } cases[] = {{1000, 500, {500, 500}}, {501, 500, {500, 1}}, {499, 500, {499}},
+                 {100, 100, {100}},       {250, 100, {100, 100, 50}}, {0, 500, {}}};
+    for (const auto& c : cases) {
+        const entries all = numbered(c.entry_count);
+        const test::parsed_stream s = test::parse_stream(compile(test::make_source("T", all), c.per_block));
+        ASSERT_EQ(s.blocks.size(), c.block_sizes.size()) << c.entry_count;
+        EXPECT_EQ(s.header.entry_count, static_cast<uint32_t>(c.entry_count));
+        EXPECT_EQ(s.header.words_per_block, c.per_block);
+        uint32_t offset = 286, first = 0;
+        for (std::size_t b = 0; b < s.blocks.size(); ++b) {
+            const entries part(all.begin() + first, all.begin() + first + c.block_sizes[b]);
+            EXPECT_EQ(s.blocks[b], test::uncompressed_block(part)) << c.entry_count << " block " << b;
+            EXPECT_EQ(s.keys[b], std::make_pair(part.front().first, part.back().first));
+            EXPECT_EQ(s.index[b].block_offset, offset);
+            offset += s.index[b].block_length;
+            first += c.block_sizes[b];
+        }
+        // Keys follow the last block; the index follows the keys.
+        uint32_t key_offset = offset;
+        for (std::size_t b = 0; b < s.blocks.size(); ++b) {
+            EXPECT_EQ(s.index[b].key_offset, key_offset);
+            key_offset += static_cast<uint32_t>(s.keys[b].first.size() + s.keys[b].second.size() + 2);
+        }
+        EXPECT_EQ(s.header.index_offset, key_offset);
+    }
+}
+
+TEST_F(BlockBuilder, EmptyDictionaryIsTheHeaderAlone) {
+    const std::string stream = compile("Only a title\n");
+    ASSERT_EQ(stream.size(), 286u);
+    const stream_header h = decode_stream_header(reinterpret_cast<const uint8_t*>(stream.data()));
+    EXPECT_EQ(h.block_count, 0);
+    EXPECT_EQ(h.entry_count, 0u);
+    EXPECT_EQ(h.index_offset, 286u);
+    EXPECT_EQ(h.max_word_size, 0u);
+    EXPECT_EQ(h.avg_word_size, 0u);
+    EXPECT_EQ(h.avg_translation_size, 0u);
+}
+
+TEST_F(BlockBuilder, StatisticsCoverTheWholeDictionary) {
+    // The longest word and translation lie in the first block, not the last.
+    entries all = numbered(150);
+    all[3] = {"a-rather-long-word", "x"};
+    all[7] = {"w", std::string(40, 't')};
+    all.push_back({"", ""});
+    const test::parsed_stream s = test::parse_stream(compile(test::make_source("T", all), 100));
+    uint64_t words = 0, translations = 0;
+    for (const auto& e : all) words += e.first.size() + 1, translations += e.second.size() + 1;
+    EXPECT_EQ(s.header.max_word_size, 19u);
+    EXPECT_EQ(s.header.max_translation_size, 41u);
+    EXPECT_EQ(s.header.avg_word_size, words / all.size());
+    EXPECT_EQ(s.header.avg_translation_size, translations / all.size());
+    // Sizes 2 and 3 average to 2, the remainder dropped; keys keep source order.
+    const test::parsed_stream two = test::parse_stream(compile("T\nzebra$x\nab$y\n"));
+    EXPECT_EQ(two.keys[0], std::make_pair(std::string("zebra"), std::string("ab")));
+    const test::parsed_stream sizes = test::parse_stream(compile("T\na$x\nbc$y\n"));
+    EXPECT_EQ(sizes.header.avg_word_size, 2u);
+}
+
+// Runs pass 1 with lowered limits in a child process, whose standard output
+// goes to standard error where the death test can see it.
+void compile_with(stream_limits limits) {
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    compile_dictionary(limits);
+}
+
+TEST_F(BlockBuilder, RefusesABlockBeyondTheBlockCount) {
+    const entries all = numbered(250);
+    prepare(test::make_source("T", all), 100);
+    EXPECT_EXIT(compile_with({2, max_stream_size}), testing::ExitedWithCode(1),
+                "250\r\nerror: too many blocks, try to increase words_per_block parameter\n$");
+    // The two blocks cut before stay behind the placeholder, nothing else.
+    EXPECT_EQ(test::read_file(temp_name),
+              std::string(286, '\0') + compressed(test::uncompressed_block({all.begin(), all.begin() + 100})) +
+                  compressed(test::uncompressed_block({all.begin() + 100, all.begin() + 200})));
+}
+
+TEST_F(BlockBuilder, RefusesAStreamTheDatabaseCannotHold) {
+    const std::string source = test::make_source("T", numbered(3));
+    const std::string stream = compile(source);
+    // The limit is exclusive: the stream must stay below it.
+    EXPECT_EQ(compile(source, 500, {max_block_count, stream.size() + 1}), stream);
+    for (uint64_t limit : {uint64_t{stream.size()}, uint64_t{290}}) {
+        prepare(source, 500);
+        EXPECT_EXIT(compile_with({max_block_count, limit}), testing::ExitedWithCode(1),
+                    "3\r\nerror: dictionary too large for one database\n$");
+    }
+}
+
+}  // namespace
+}  // namespace lexaro

@@ -1,0 +1,206 @@
+// End to end: the real binary in a scratch folder; exact standard output,
+// exit status and the files left behind.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <random>
+
+#include "common/big_endian.h"
+#include "test_support.h"
+
+namespace lexaro {
+namespace {
+
+using test::progress;
+using files = std::vector<std::string>;
+
+const std::string three_entries = "T\na$1\nb$2\nc$3\n";
+
+class Cli : public testing::Test {
+protected:
+    test::run_result run(const std::vector<std::string>& args, long file_size_limit = 0) {
+        return test::run_lexaro(args, dir.path(), file_size_limit);
+    }
+    void write(const std::string& name, std::string_view content) { test::write_file(dir / name, content); }
+    test::scratch_dir dir;
+};
+
+TEST_F(Cli, WrongArgumentCountPrintsUsageOnly) {
+    write("d.txt", three_entries);
+    for (const auto& args : {std::vector<std::string>{}, {"d.txt", "500", "x"}}) {
+        const auto r = run(args);
+        EXPECT_EQ(r.out, "usage: lexaro filename [words_per_block]\n");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(dir.files(), files{"d.txt"});
+    }
+}
+
+TEST_F(Cli, CompilesASourceIntoADatabase) {
+    write("d.txt", three_entries);
+    const auto r = run({"d.txt"});
+    EXPECT_EQ(r.out, "1\r2\r3\r");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(dir.files(), (files{"d.pdb", "d.txt"}));
+}
+
+TEST_F(Cli, BadWordsPerBlockWarnsFirstAndUses500) {
+    write("d.txt", three_entries);
+    for (const char* value : {"99", "10001", "abc", "", "12x", "4294967396"}) {
+        const auto r = run({"d.txt", value});
+        EXPECT_EQ(r.out, "bad value for words_per_block parameter, using 500\n1\r2\r3\r") << value;
+        EXPECT_EQ(r.status, 0);
+        const std::string db = test::read_file(dir / "d.pdb");
+        EXPECT_EQ(get_u16(reinterpret_cast<const uint8_t*>(db.data()) + 88 + 4), 500) << value;
+    }
+    const auto r = run({"d.txt", " 250abc"});
+    EXPECT_EQ(r.out, "1\r2\r3\r");
+    const std::string db = test::read_file(dir / "d.pdb");
+    EXPECT_EQ(get_u16(reinterpret_cast<const uint8_t*>(db.data()) + 88 + 4), 250);
+}
+
+TEST_F(Cli, FatalErrorsSayWhatAndWhereAndLeaveTheFilesAsTheyWere) {
+    struct {
+        const char* what;
+        std::string source;  // written to d.txt unless empty
+        std::vector<std::string> args;
+        std::string out;
+        files left;
+    } cases[] = {
+        {"missing source", "", {"nothing.txt"}, "\nerror: can't open file nothing.txt\n", {}},
+        {"no separator", "T\na$1\nb$2\nno separator\nc$3\n", {"d.txt"},
+         "1\r2\r\nerror: '$' (word/translation separator) not found: no separator\n", {"d.tmp", "d.txt"}},
+        {"empty line", "T\na$1\n\nc$3\n", {"d.txt"},
+         "1\r\nerror: '$' (word/translation separator) not found: \n", {"d.tmp", "d.txt"}},
+        {"empty last line", "T\na$1\n\n", {"d.txt"},
+         "1\r\nerror: '$' (word/translation separator) not found: \n", {"d.tmp", "d.txt"}},
+        {"zero byte without separator", std::string("T\nab\0cd\n", 8), {"d.txt"},
+         "\nerror: '$' (word/translation separator) not found: ab\n", {"d.tmp", "d.txt"}},
+        {"zero byte in entry", std::string("T\na$1\nab$c\0d\n", 13), {"d.txt"},
+         "1\r\nerror: zero byte in source line: ab$c\n", {"d.tmp", "d.txt"}},
+    };
+    for (const auto& c : cases) {
+        for (const std::string& name : dir.files()) unlink((dir / name).c_str());
+        if (!c.source.empty()) write("d.txt", c.source);
+        const auto r = run(c.args);
+        EXPECT_EQ(r.out, c.out) << c.what;
+        EXPECT_EQ(r.status, 1) << c.what;
+        EXPECT_EQ(dir.files(), c.left) << c.what;
+        // A stream cut short keeps its placeholder; no block was cut yet.
+        if (test::exists(dir / "d.tmp")) {
+            EXPECT_EQ(test::read_file(dir / "d.tmp"), std::string(286, '\0'));
+        }
+    }
+}
+
+TEST_F(Cli, SourceThatIsADirectoryCannotBeOpened) {
+    mkdir((dir / "words").c_str(), 0700);
+    const auto r = run({"words"});
+    EXPECT_EQ(r.out, "\nerror: can't open file words\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(dir.files(), files{"words"});
+}
+
+TEST_F(Cli, NeverWritesOverItsOwnSource) {
+    struct {
+        const char* source;
+        const char* link;  // made a link to the source when set
+        const char* reported;
+    } cases[] = {{"d.tmp", nullptr, "d.tmp"},
+                 {"d.pdb", nullptr, "d.pdb"},
+                 {"d.txt", "d.tmp", "d.tmp"},
+                 {"d.txt", "d.pdb", "d.pdb"}};
+    for (const auto& c : cases) {
+        for (const std::string& name : dir.files()) unlink((dir / name).c_str());
+        write(c.source, three_entries);
+        if (c.link != nullptr) {
+            ASSERT_EQ(symlink(c.source, (dir / c.link).c_str()), 0);
+        }
+        const auto r = run({c.source});
+        EXPECT_EQ(r.out, std::string("\nerror: output file would overwrite the source file ") + c.reported + "\n");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(test::read_file(dir / c.source), three_entries) << c.source;
+        EXPECT_EQ(dir.files().size(), c.link ? 2u : 1u);
+    }
+    // A hard link under another name is the same file too.
+    write("e.txt", three_entries);
+    ASSERT_EQ(link((dir / "e.txt").c_str(), (dir / "e.pdb").c_str()), 0);
+    EXPECT_EQ(run({"e.txt"}).out, "\nerror: output file would overwrite the source file e.pdb\n");
+    EXPECT_EQ(test::read_file(dir / "e.txt"), three_entries);
+}
+
+TEST_F(Cli, OutputsThatCannotBeCreated) {
+    write("d.txt", three_entries);
+    mkdir((dir / "d.tmp").c_str(), 0700);
+    auto r = run({"d.txt"});
+    EXPECT_EQ(r.out, "\nerror: can't create file d.tmp\n");
+    EXPECT_EQ(r.status, 1);
+    rmdir((dir / "d.tmp").c_str());
+
+    mkdir((dir / "d.pdb").c_str(), 0700);
+    r = run({"d.txt"});
+    EXPECT_EQ(r.out, "1\r2\r3\r\nerror: can't create file d.pdb\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(dir.files(), (files{"d.pdb", "d.tmp", "d.txt"}));  // the stream is kept
+}
+
+// 99 entries a$b and one entry big_word$big_translation in a block of 100:
+// words and translations with their zero bytes fill 396 + 2 + the two lengths.
+std::string block_of(std::size_t big_word, std::size_t big_translation) {
+    std::string source = "T\n";
+    for (int i = 0; i < 99; ++i) source += "a$b\n";
+    return source + std::string(big_word, 'w') + "$" + std::string(big_translation, 't') + "\n";
+}
+
+TEST_F(Cli, UncompressedBlockMayFillBlockbufExactly) {
+    const char* full = "\nerror: not enough space in blockbuf, try to decrease words_per_block parameter\n";
+    struct {
+        std::size_t word, translation;
+        bool fits;
+    } cases[] = {
+        {999602, 0, true},  {0, 999602, true},  {500000, 499602, true},
+        {999603, 0, false},  // the words fit, the translations overflow
+        {0, 999603, false},
+        {999803, 0, false},  // overflow among the words
+    };
+    for (const auto& c : cases) {
+        write("d.txt", block_of(c.word, c.translation));
+        const auto r = run({"d.txt", "100"});
+        EXPECT_EQ(r.out, c.fits ? progress(100) : progress(100) + full) << c.word << "+" << c.translation;
+        EXPECT_EQ(r.status, c.fits ? 0 : 1);
+        EXPECT_EQ(test::exists(dir / "d.pdb"), c.fits);
+        if (!c.fits) {
+            EXPECT_EQ(test::read_file(dir / "d.tmp"), std::string(286, '\0'));
+        }
+        unlink((dir / "d.pdb").c_str());
+        unlink((dir / "d.tmp").c_str());
+    }
+}
+
+TEST_F(Cli, IncompressibleBlockFailsToCompress) {
+    // A first block of 100 small entries is cut and kept; the second holds one
+    // translation of random bytes that deflate cannot fit in 1,000,000 bytes.
+    std::string source = block_of(1, 1);
+    std::mt19937 random(42);
+    std::string noise(999990, '\0');
+    for (char& byte : noise) {
+        do byte = static_cast<char>(random());
+        while (byte == '\0' || byte == '\n' || byte == '\r' || byte == '\x1A');
+    }
+    write("d.txt", source + "x$" + noise + "\n");
+    const auto r = run({"d.txt", "100"});
+    EXPECT_EQ(r.out, progress(101) + "\nerror: compress() failed\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(dir.files(), (files{"d.tmp", "d.txt"}));
+    const std::string stream = test::read_file(dir / "d.tmp");
+    ASSERT_GT(stream.size(), 286u);
+    EXPECT_EQ(stream.substr(0, 286), std::string(286, '\0'));
+    std::vector<std::pair<std::string, std::string>> first(99, {"a", "b"});
+    first.emplace_back("w", "t");
+    EXPECT_EQ(test::inflate(stream.substr(286)), test::uncompressed_block(first));
+}
+
+}  // namespace
+}  // namespace lexaro

@@ -202,5 +202,81 @@ TEST_F(Cli, IncompressibleBlockFailsToCompress) {
     EXPECT_EQ(test::inflate(stream.substr(286)), test::uncompressed_block(first));
 }
 
+TEST_F(Cli, FailedWritesAreReportedAndNoBrokenDatabaseIsLeft) {
+    write("d.txt", three_entries);
+    ASSERT_EQ(run({"d.txt"}).status, 0);
+    const std::size_t stream_size = test::read_file(dir / "d.pdb").size() - 88;
+    unlink((dir / "d.pdb").c_str());
+
+    // The temporary file cannot grow past 100 bytes.
+    auto r = run({"d.txt"}, 100);
+    EXPECT_EQ(r.out, "1\r2\r3\r\nerror: can't write file d.tmp\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(dir.files(), (files{"d.tmp", "d.txt"}));
+
+    // The stream fits, the database does not: it is removed, the stream kept.
+    r = run({"d.txt"}, static_cast<long>(stream_size + 40));
+    EXPECT_EQ(r.out, "1\r2\r3\r\nerror: can't write file d.pdb\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(dir.files(), (files{"d.tmp", "d.txt"}));
+    EXPECT_EQ(test::read_file(dir / "d.tmp").size(), stream_size);
+}
+
+TEST_F(Cli, SampleDictionaryBecomesADatabaseHoldingItsStream) {
+    const std::string source = test::read_file(LEXARO_EXAMPLES "/en-fr.txt");
+    write("en-fr.txt", source);
+    const auto r = run({"en-fr.txt", "100"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(dir.files(), (files{"en-fr.pdb", "en-fr.txt"}));
+
+    std::vector<std::pair<std::string, std::string>> entries;
+    std::size_t line_start = source.find('\n') + 1;
+    for (std::size_t end; (end = source.find('\n', line_start)) != std::string::npos; line_start = end + 1) {
+        const std::string line = source.substr(line_start, end - line_start);
+        entries.emplace_back(line.substr(0, line.find('$')), line.substr(line.find('$') + 1));
+    }
+    ASSERT_GT(entries.size(), 300u);
+    EXPECT_EQ(r.out, progress(static_cast<uint32_t>(entries.size())));
+
+    const std::string db = test::read_file(dir / "en-fr.pdb");
+    const auto* bytes = reinterpret_cast<const uint8_t*>(db.data());
+    const uint32_t n = get_u16(bytes + 76);
+    EXPECT_EQ(db.substr(0, 32), "en-fr" + std::string(27, '\0'));
+    EXPECT_EQ(db.substr(60, 8), "DIdaQzvk");
+    EXPECT_EQ(n, (db.size() - 80 - 8 * n) / 32768 + 1);
+    for (uint32_t i = 0; i < n; ++i) EXPECT_EQ(get_u32(bytes + 78 + 8 * i), 80 + 8 * n + 32768 * i);
+
+    const test::parsed_stream s = test::parse_stream(std::string_view(db).substr(80 + 8 * n));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(s.header.title.data())), source.substr(0, source.find('\n')));
+    EXPECT_EQ(s.header.entry_count, entries.size());
+    ASSERT_EQ(s.blocks.size(), (entries.size() + 99) / 100);
+    for (std::size_t b = 0; b < s.blocks.size(); ++b) {
+        const auto first = entries.begin() + static_cast<long>(b * 100);
+        const auto last = b + 1 == s.blocks.size() ? entries.end() : first + 100;
+        EXPECT_EQ(s.blocks[b], test::uncompressed_block({first, last})) << b;
+    }
+    EXPECT_EQ(s.header.index_offset + 12 * s.blocks.size(), db.size() - 80 - 8 * n);
+}
+
+TEST_F(Cli, AtMost65535Blocks) {
+    // 100 entries a block at the smallest block size: 65535 blocks fit the
+    // 16-bit block_count, a 65536th is refused before it is written.
+    std::string source = "T\n";
+    for (int i = 0; i < 65535 * 100; ++i) source += "a$\n";
+    write("d.txt", source);
+    auto r = run({"d.txt", "100"});
+    EXPECT_EQ(r.status, 0);
+    const std::string db = test::read_file(dir / "d.pdb");
+    const uint32_t n = get_u16(reinterpret_cast<const uint8_t*>(db.data()) + 76);
+    EXPECT_EQ(get_u16(reinterpret_cast<const uint8_t*>(db.data()) + 80 + 8 * n + 2), 65535);
+
+    write("d.txt", source + "b$\n");
+    r = run({"d.txt", "100"});
+    const std::string tail = "6553501\r\nerror: too many blocks, try to increase words_per_block parameter\n";
+    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(dir.files(), (files{"d.pdb", "d.tmp", "d.txt"}));
+}
+
 }  // namespace
 }  // namespace lexaro

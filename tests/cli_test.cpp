@@ -103,6 +103,15 @@ TEST_F(Cli, SourceThatIsADirectoryCannotBeOpened) {
     EXPECT_EQ(dir.files(), files{"words"});
 }
 
+TEST_F(Cli, SourceThatFailsToReadIsNotAnEmptyDictionary) {
+    // Reading a process's memory at address 0 fails with an I/O error.
+    ASSERT_EQ(symlink("/proc/self/mem", (dir / "d.txt").c_str()), 0);
+    const auto r = run({"d.txt"});
+    EXPECT_EQ(r.out, "\nerror: can't read file d.txt\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(dir.files(), (files{"d.tmp", "d.txt"}));
+}
+
 TEST_F(Cli, NeverWritesOverItsOwnSource) {
     struct {
         const char* source;

@@ -3,6 +3,9 @@
 
 #include <climits>
 
+#include <unistd.h>
+
+#include "driver/console.h"
 #include "driver/settings.h"
 
 namespace lexaro {
@@ -73,6 +76,16 @@ TEST(FileNames, SplitGivesThePathBack) {
     EXPECT_EQ(parts.directory, "/a.b\\");
     EXPECT_EQ(parts.base_name, "c.d");
     EXPECT_EQ(parts.extension, ".e");
+}
+
+void fail_with(std::string_view message) {
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    fatal_error(message);
+}
+
+TEST(FatalError, PrintsTheMessageOnALineOfItsOwnUpToAZeroByte) {
+    EXPECT_EXIT(fail_with(""), testing::ExitedWithCode(1), "^\nerror: \n$");
+    EXPECT_EXIT(fail_with(std::string_view("ab\0cd", 5)), testing::ExitedWithCode(1), "^\nerror: ab\n$");
 }
 
 }  // namespace

@@ -17,7 +17,8 @@ using entries = std::vector<std::pair<std::string, std::string>>;
 
 entries numbered(int count, const std::string& prefix = "w") {
     entries list;
-    for (int i = 0; i < count; ++i) list.emplace_back(prefix + std::to_string(i), "t" + std::to_string(i));
+    for (int i = 0; i < count; ++i)
+        list.emplace_back(prefix + std::to_string(i), "t" + std::to_string(i));
     return list;
 }
 
@@ -45,8 +46,8 @@ protected:
 std::string compressed(const std::string& block) {
     std::string out(compressBound(block.size()), '\0');
     uLongf length = out.size();
-    compress2(reinterpret_cast<Bytef*>(out.data()), &length, reinterpret_cast<const Bytef*>(block.data()),
-              block.size(), 9);
+    compress2(reinterpret_cast<Bytef*>(out.data()), &length,
+              reinterpret_cast<const Bytef*>(block.data()), block.size(), 9);
     out.resize(length);
     return out;
 }
@@ -83,18 +84,20 @@ TEST_F(BlockBuilder, CutsAfterEveryFullBlockAndOnceForTheRest) {
     struct {
         int entry_count, per_block;
         std::vector<int> block_sizes;
-    } cases[] = {{1000, 500, {500, 500}}, {501, 500, {500, 1}}, {499, 500, {499}},
+    } cases[] = {{1000, 500, {500, 500}}, {501, 500, {500, 1}},       {499, 500, {499}},
                  {100, 100, {100}},       {250, 100, {100, 100, 50}}, {0, 500, {}}};
     for (const auto& c : cases) {
         const entries all = numbered(c.entry_count);
-        const test::parsed_stream s = test::parse_stream(compile(test::make_source("T", all), c.per_block));
+        const test::parsed_stream s =
+            test::parse_stream(compile(test::make_source("T", all), c.per_block));
         ASSERT_EQ(s.blocks.size(), c.block_sizes.size()) << c.entry_count;
         EXPECT_EQ(s.header.entry_count, static_cast<uint32_t>(c.entry_count));
         EXPECT_EQ(s.header.words_per_block, c.per_block);
         uint32_t offset = 286, first = 0;
         for (std::size_t b = 0; b < s.blocks.size(); ++b) {
             const entries part(all.begin() + first, all.begin() + first + c.block_sizes[b]);
-            EXPECT_EQ(s.blocks[b], test::uncompressed_block(part)) << c.entry_count << " block " << b;
+            EXPECT_EQ(s.blocks[b], test::uncompressed_block(part))
+                << c.entry_count << " block " << b;
             EXPECT_EQ(s.keys[b], std::make_pair(part.front().first, part.back().first));
             EXPECT_EQ(s.index[b].block_offset, offset);
             offset += s.index[b].block_length;
@@ -104,7 +107,8 @@ TEST_F(BlockBuilder, CutsAfterEveryFullBlockAndOnceForTheRest) {
         uint32_t key_offset = offset;
         for (std::size_t b = 0; b < s.blocks.size(); ++b) {
             EXPECT_EQ(s.index[b].key_offset, key_offset);
-            key_offset += static_cast<uint32_t>(s.keys[b].first.size() + s.keys[b].second.size() + 2);
+            key_offset +=
+                static_cast<uint32_t>(s.keys[b].first.size() + s.keys[b].second.size() + 2);
         }
         EXPECT_EQ(s.header.index_offset, key_offset);
     }
@@ -156,7 +160,8 @@ TEST_F(BlockBuilder, RefusesABlockBeyondTheBlockCount) {
                 "250\r\nerror: too many blocks, try to increase words_per_block parameter\n$");
     // The two blocks cut before stay behind the placeholder, nothing else.
     EXPECT_EQ(test::read_file(temp_name),
-              std::string(286, '\0') + compressed(test::uncompressed_block({all.begin(), all.begin() + 100})) +
+              std::string(286, '\0') +
+                  compressed(test::uncompressed_block({all.begin(), all.begin() + 100})) +
                   compressed(test::uncompressed_block({all.begin() + 100, all.begin() + 200})));
 }
 

@@ -23,7 +23,9 @@ protected:
     test::run_result run(const std::vector<std::string>& args, long file_size_limit = 0) {
         return test::run_lexaro(args, dir.path(), file_size_limit);
     }
-    void write(const std::string& name, std::string_view content) { test::write_file(dir / name, content); }
+    void write(const std::string& name, std::string_view content) {
+        test::write_file(dir / name, content);
+    }
     test::scratch_dir dir;
 };
 
@@ -70,16 +72,31 @@ TEST_F(Cli, FatalErrorsSayWhatAndWhereAndLeaveTheFilesAsTheyWere) {
         files left;
     } cases[] = {
         {"missing source", "", {"nothing.txt"}, "\nerror: can't open file nothing.txt\n", {}},
-        {"no separator", "T\na$1\nb$2\nno separator\nc$3\n", {"d.txt"},
-         "1\r2\r\nerror: '$' (word/translation separator) not found: no separator\n", {"d.tmp", "d.txt"}},
-        {"empty line", "T\na$1\n\nc$3\n", {"d.txt"},
-         "1\r\nerror: '$' (word/translation separator) not found: \n", {"d.tmp", "d.txt"}},
-        {"empty last line", "T\na$1\n\n", {"d.txt"},
-         "1\r\nerror: '$' (word/translation separator) not found: \n", {"d.tmp", "d.txt"}},
-        {"zero byte without separator", std::string("T\nab\0cd\n", 8), {"d.txt"},
-         "\nerror: '$' (word/translation separator) not found: ab\n", {"d.tmp", "d.txt"}},
-        {"zero byte in entry", std::string("T\na$1\nab$c\0d\n", 13), {"d.txt"},
-         "1\r\nerror: zero byte in source line: ab$c\n", {"d.tmp", "d.txt"}},
+        {"no separator",
+         "T\na$1\nb$2\nno separator\nc$3\n",
+         {"d.txt"},
+         "1\r2\r\nerror: '$' (word/translation separator) not found: no separator\n",
+         {"d.tmp", "d.txt"}},
+        {"empty line",
+         "T\na$1\n\nc$3\n",
+         {"d.txt"},
+         "1\r\nerror: '$' (word/translation separator) not found: \n",
+         {"d.tmp", "d.txt"}},
+        {"empty last line",
+         "T\na$1\n\n",
+         {"d.txt"},
+         "1\r\nerror: '$' (word/translation separator) not found: \n",
+         {"d.tmp", "d.txt"}},
+        {"zero byte without separator",
+         std::string("T\nab\0cd\n", 8),
+         {"d.txt"},
+         "\nerror: '$' (word/translation separator) not found: ab\n",
+         {"d.tmp", "d.txt"}},
+        {"zero byte in entry",
+         std::string("T\na$1\nab$c\0d\n", 13),
+         {"d.txt"},
+         "1\r\nerror: zero byte in source line: ab$c\n",
+         {"d.tmp", "d.txt"}},
     };
     for (const auto& c : cases) {
         for (const std::string& name : dir.files()) unlink((dir / name).c_str());
@@ -128,7 +145,8 @@ TEST_F(Cli, NeverWritesOverItsOwnSource) {
             ASSERT_EQ(symlink(c.source, (dir / c.link).c_str()), 0);
         }
         const auto r = run({c.source});
-        EXPECT_EQ(r.out, std::string("\nerror: output file would overwrite the source file ") + c.reported + "\n");
+        EXPECT_EQ(r.out, std::string("\nerror: output file would overwrite the source file ") +
+                             c.reported + "\n");
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(test::read_file(dir / c.source), three_entries) << c.source;
         EXPECT_EQ(dir.files().size(), c.link ? 2u : 1u);
@@ -164,20 +182,21 @@ std::string block_of(std::size_t big_word, std::size_t big_translation) {
 }
 
 TEST_F(Cli, UncompressedBlockMayFillBlockbufExactly) {
-    const char* full = "\nerror: not enough space in blockbuf, try to decrease words_per_block parameter\n";
+    const char* full =
+        "\nerror: not enough space in blockbuf, try to decrease words_per_block parameter\n";
     struct {
         std::size_t word, translation;
         bool fits;
     } cases[] = {
-        {999602, 0, true},  {0, 999602, true},  {500000, 499602, true},
-        {999603, 0, false},  // the words fit, the translations overflow
-        {0, 999603, false},
-        {999803, 0, false},  // overflow among the words
+        {999602, 0, true},      {0, 999602, true},
+        {500000, 499602, true}, {999603, 0, false},  // the words fit, the translations overflow
+        {0, 999603, false},     {999803, 0, false},  // overflow among the words
     };
     for (const auto& c : cases) {
         write("d.txt", block_of(c.word, c.translation));
         const auto r = run({"d.txt", "100"});
-        EXPECT_EQ(r.out, c.fits ? progress(100) : progress(100) + full) << c.word << "+" << c.translation;
+        EXPECT_EQ(r.out, c.fits ? progress(100) : progress(100) + full)
+            << c.word << "+" << c.translation;
         EXPECT_EQ(r.status, c.fits ? 0 : 1);
         EXPECT_EQ(test::exists(dir / "d.pdb"), c.fits);
         if (!c.fits) {
@@ -240,7 +259,8 @@ TEST_F(Cli, SampleDictionaryBecomesADatabaseHoldingItsStream) {
 
     std::vector<std::pair<std::string, std::string>> entries;
     std::size_t line_start = source.find('\n') + 1;
-    for (std::size_t end; (end = source.find('\n', line_start)) != std::string::npos; line_start = end + 1) {
+    for (std::size_t end; (end = source.find('\n', line_start)) != std::string::npos;
+         line_start = end + 1) {
         const std::string line = source.substr(line_start, end - line_start);
         entries.emplace_back(line.substr(0, line.find('$')), line.substr(line.find('$') + 1));
     }
@@ -256,7 +276,8 @@ TEST_F(Cli, SampleDictionaryBecomesADatabaseHoldingItsStream) {
     for (uint32_t i = 0; i < n; ++i) EXPECT_EQ(get_u32(bytes + 78 + 8 * i), 80 + 8 * n + 32768 * i);
 
     const test::parsed_stream s = test::parse_stream(std::string_view(db).substr(80 + 8 * n));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(s.header.title.data())), source.substr(0, source.find('\n')));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(s.header.title.data())),
+              source.substr(0, source.find('\n')));
     EXPECT_EQ(s.header.entry_count, entries.size());
     ASSERT_EQ(s.blocks.size(), (entries.size() + 99) / 100);
     for (std::size_t b = 0; b < s.blocks.size(); ++b) {
@@ -281,7 +302,8 @@ TEST_F(Cli, AtMost65535Blocks) {
 
     write("d.txt", source + "b$\n");
     r = run({"d.txt", "100"});
-    const std::string tail = "6553501\r\nerror: too many blocks, try to increase words_per_block parameter\n";
+    const std::string tail =
+        "6553501\r\nerror: too many blocks, try to increase words_per_block parameter\n";
     EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(dir.files(), (files{"d.pdb", "d.tmp", "d.txt"}));

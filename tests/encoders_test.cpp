@@ -112,7 +112,8 @@ TEST(RecordList, CountIsSizeDiv32768PlusOne) {
         uint64_t stream_size;
         uint32_t count;
     } cases[] = {{286, 1}, {300, 1}, {32767, 1}, {32768, 2}, {32769, 2}, {100000, 4}, {65536, 3}};
-    for (const auto& c : cases) EXPECT_EQ(record_count_for(c.stream_size), c.count) << c.stream_size;
+    for (const auto& c : cases)
+        EXPECT_EQ(record_count_for(c.stream_size), c.count) << c.stream_size;
     EXPECT_EQ(record_offset(1, 0), 88u);
     EXPECT_EQ(record_offset(4, 0), 112u);
     EXPECT_EQ(record_offset(4, 3), 112u + 3 * 32768u);

@@ -49,7 +49,8 @@ TEST_F(Packager, WrapsTheStreamInto32768ByteRecords) {
         EXPECT_EQ(get_u32(bytes + 44), created);
         EXPECT_EQ(get_u16(bytes + 76), n);
         for (uint32_t i = 0; i < n; ++i) {
-            EXPECT_EQ(get_u32(bytes + 78 + 8 * i), 80 + 8 * n + 32768 * i) << size << " record " << i;
+            EXPECT_EQ(get_u32(bytes + 78 + 8 * i), 80 + 8 * n + 32768 * i)
+                << size << " record " << i;
             EXPECT_EQ(get_u32(bytes + 78 + 8 * i + 4), i);  // attributes 0, then the 24-bit ID
         }
         EXPECT_EQ(db.substr(78 + 8 * n, 2), std::string(2, '\0'));
@@ -72,7 +73,8 @@ void package_in_child() {
 }
 
 TEST_F(Packager, MissingTemporaryFileIsFatal) {
-    EXPECT_EXIT(package_in_child(), testing::ExitedWithCode(1), "^\nerror: can't open file .*/dict.tmp\n$");
+    EXPECT_EXIT(package_in_child(), testing::ExitedWithCode(1),
+                "^\nerror: can't open file .*/dict.tmp\n$");
     EXPECT_EQ(dir.files(), std::vector<std::string>{});
 }
 

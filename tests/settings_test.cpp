@@ -1,12 +1,12 @@
 // The command line's number conversion and the names derived from the source path.
+#include "driver/settings.h"
+
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <climits>
 
-#include <unistd.h>
-
 #include "driver/console.h"
-#include "driver/settings.h"
 
 namespace lexaro {
 namespace {
@@ -16,11 +16,24 @@ TEST(ConvertDecimal, BehavesLikeAtoiButSaturates) {
         const char* text;
         int32_t value;
     } cases[] = {
-        {"100", 100},          {"10000", 10000},    {" 250", 250},        {"\t\n+250", 250},
-        {"250abc", 250},       {"12x", 12},         {"abc", 0},           {"", 0},
-        {"-5", -5},            {"+-5", 0},          {"- 5", 0},           {"007", 7},
-        {"2147483647", INT_MAX}, {"2147483648", INT_MAX}, {"4294967396", INT_MAX},
-        {"99999999999999999999999", INT_MAX}, {"-2147483648", INT_MIN}, {"-4294967396", INT_MIN},
+        {"100", 100},
+        {"10000", 10000},
+        {" 250", 250},
+        {"\t\n+250", 250},
+        {"250abc", 250},
+        {"12x", 12},
+        {"abc", 0},
+        {"", 0},
+        {"-5", -5},
+        {"+-5", 0},
+        {"- 5", 0},
+        {"007", 7},
+        {"2147483647", INT_MAX},
+        {"2147483648", INT_MAX},
+        {"4294967396", INT_MAX},
+        {"99999999999999999999999", INT_MAX},
+        {"-2147483648", INT_MIN},
+        {"-4294967396", INT_MIN},
     };
     for (const auto& c : cases) EXPECT_EQ(convert_decimal(c.text), c.value) << '"' << c.text << '"';
 }
@@ -31,9 +44,10 @@ TEST(WordsPerBlock, AcceptsOnly100To10000) {
         bool accepted;
         int32_t value;
     } cases[] = {
-        {"100", true, 100},   {"10000", true, 10000}, {" 250", true, 250}, {"250abc", true, 250},
-        {"+300", true, 300},  {"99", false, 500},     {"10001", false, 500}, {"0", false, 500},
-        {"-5", false, 500},   {"", false, 500},       {"abc", false, 500}, {"12x", false, 500},
+        {"100", true, 100},         {"10000", true, 10000}, {" 250", true, 250},
+        {"250abc", true, 250},      {"+300", true, 300},    {"99", false, 500},
+        {"10001", false, 500},      {"0", false, 500},      {"-5", false, 500},
+        {"", false, 500},           {"abc", false, 500},    {"12x", false, 500},
         {"4294967396", false, 500},  // would wrap to 100 in 32 bits
     };
     for (const auto& c : cases) {
@@ -85,7 +99,8 @@ void fail_with(std::string_view message) {
 
 TEST(FatalError, PrintsTheMessageOnALineOfItsOwnUpToAZeroByte) {
     EXPECT_EXIT(fail_with(""), testing::ExitedWithCode(1), "^\nerror: \n$");
-    EXPECT_EXIT(fail_with(std::string_view("ab\0cd", 5)), testing::ExitedWithCode(1), "^\nerror: ab\n$");
+    EXPECT_EXIT(fail_with(std::string_view("ab\0cd", 5)), testing::ExitedWithCode(1),
+                "^\nerror: ab\n$");
 }
 
 }  // namespace

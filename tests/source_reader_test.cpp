@@ -69,9 +69,13 @@ TEST(SourceReader, ReadsTitleAndEntries) {
         {"title with $ not split", "a$b\nc$d\n", "a$b", {{"c", "d"}}},
         {"title cut at zero byte", std::string("Ti\0tle\n", 7), "Ti", {}},
         {"title of 300 bytes", std::string(300, 't') + "\n", std::string(300, 't'), {}},
-        {"bytes above 0x7F", "\xC3\xA9t\xC3\xA9\n\xE9t\xE9$summer\n", "\xC3\xA9t\xC3\xA9",
+        {"bytes above 0x7F",
+         "\xC3\xA9t\xC3\xA9\n\xE9t\xE9$summer\n",
+         "\xC3\xA9t\xC3\xA9",
          {{"\xE9t\xE9", "summer"}}},
-        {"long lines", "T\n" + long_word + "$x\r\ny$" + long_word + "\n", "T",
+        {"long lines",
+         "T\n" + long_word + "$x\r\ny$" + long_word + "\n",
+         "T",
          {{long_word, "x"}, {"y", long_word}}},
     };
     for (const auto& c : cases) {

@@ -24,9 +24,7 @@ inline void put_u32(uint8_t* out, uint32_t value) {
     out[3] = static_cast<uint8_t>(value);
 }
 
-inline uint16_t get_u16(const uint8_t* in) {
-    return static_cast<uint16_t>((in[0] << 8) | in[1]);
-}
+inline uint16_t get_u16(const uint8_t* in) { return static_cast<uint16_t>((in[0] << 8) | in[1]); }
 
 inline uint32_t get_u24(const uint8_t* in) {
     return (uint32_t{in[0]} << 16) | (uint32_t{in[1]} << 8) | in[2];

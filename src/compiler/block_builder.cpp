@@ -121,19 +121,22 @@ public:
     block_builder(stream_file& stream, const stream_limits& limits)
         : stream_(stream), limits_(limits) {}
 
-    pending_entries pending;
+    void reserve(std::size_t entries_per_block) { pending_.reserve(entries_per_block); }
+    void add(const entry& e) { pending_.add(e); }
+    bool has_pending() const { return !pending_.empty(); }
 
+    // Packs the pending entries into blockbuf, compresses them in one call and
+    // appends the result to the stream.
     void cut_block() {
         if (index_.size() == limits_.max_blocks)
             fatal_error("too many blocks, try to increase words_per_block parameter");
-        keys_.push_back({std::string(pending.word(0)), std::string(pending.word(pending.size() - 1))});
 
         // All words, then all translations, each followed by a zero byte.
         std::size_t fill = 0;
-        for (std::size_t i = 0; i < pending.size(); ++i)
-            place(pending.word(i), fill, stats_.max_word_size, stats_.total_word_size);
-        for (std::size_t i = 0; i < pending.size(); ++i)
-            place(pending.translation(i), fill, stats_.max_translation_size,
+        for (std::size_t i = 0; i < pending_.size(); ++i)
+            place(pending_.word(i), fill, stats_.max_word_size, stats_.total_word_size);
+        for (std::size_t i = 0; i < pending_.size(); ++i)
+            place(pending_.translation(i), fill, stats_.max_translation_size,
                   stats_.total_translation_size);
 
         uLongf length = block_buffer_size;
@@ -141,8 +144,11 @@ public:
             fatal_error("compress() failed");
         const auto offset = static_cast<uint32_t>(stream_.position());
         stream_.write(compressed_block, length);
+
+        keys_.push_back(
+            {std::string(pending_.word(0)), std::string(pending_.word(pending_.size() - 1))});
         index_.push_back({0, offset, static_cast<uint32_t>(length)});
-        pending.clear();
+        pending_.clear();
     }
 
     // Appends the key table and the block index, then fills in the header.
@@ -190,6 +196,7 @@ private:
 
     stream_file& stream_;
     stream_limits limits_;
+    pending_entries pending_;
     std::vector<block_key> keys_;
     std::vector<block_index_entry> index_;
     size_statistics stats_;
@@ -207,14 +214,14 @@ void compile_dictionary(const stream_limits& limits) {
 
     block_builder builder(stream, limits);
     const auto per_block = static_cast<uint32_t>(words_per_block);
-    builder.pending.reserve(per_block);
+    builder.reserve(per_block);
     // A block is cut after every words_per_block-th entry, and once more at
     // the end of the source for the entries left over.
     entry e;
     for (;;) {
         const bool got_entry = source.next_entry(e);
-        if (got_entry) builder.pending.add(e);
-        if (!builder.pending.empty() && (!got_entry || source.entry_count() % per_block == 0))
+        if (got_entry) builder.add(e);
+        if (builder.has_pending() && (!got_entry || source.entry_count() % per_block == 0))
             builder.cut_block();
         if (!got_entry) break;
     }

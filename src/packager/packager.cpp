@@ -50,8 +50,8 @@ void package_database() {
 
     const uint32_t record_count = record_count_for(static_cast<uint64_t>(stream_size));
     uint8_t header[database_header_size];
-    encode_database_header(database_name, handheld_time_now(),
-                           static_cast<uint16_t>(record_count), header);
+    encode_database_header(database_name, handheld_time_now(), static_cast<uint16_t>(record_count),
+                           header);
     write(header, sizeof header);
     for (uint32_t i = 0; i < record_count; ++i) {
         uint8_t record_entry[record_entry_size];

@@ -27,5 +27,9 @@ demo: build
 	@echo
 	@ls -l examples/en-fr.pdb
 
+# Release build against a real dictionary; writes bench/results.md. Not part of test.
+bench: deps
+	bench/run
+
 clean:
 	rm -rf $(BUILD) examples/en-fr.pdb examples/en-fr.tmp

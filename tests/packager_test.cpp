@@ -41,13 +41,15 @@ TEST_F(Packager, WrapsTheStreamInto32768ByteRecords) {
         const auto* bytes = reinterpret_cast<const uint8_t*>(db.data());
         const uint32_t n = static_cast<uint32_t>(size / 32768 + 1);
         ASSERT_EQ(db.size(), 80 + 8 * n + size) << size;
-        EXPECT_EQ(db.substr(0, 32), "dict" + std::string(28, '\0'));
-        EXPECT_EQ(db.substr(60, 8), "DIdaQzvk");
+        // Name, attributes and version; then, after the three dates, the
+        // zero fields, type, creator, zero fields and the record count.
+        EXPECT_EQ(db.substr(0, 36), "dict" + std::string(32, '\0'));
+        EXPECT_EQ(db.substr(48, 28), std::string(12, '\0') + "DIdaQzvk" + std::string(8, '\0'));
+        EXPECT_EQ(get_u16(bytes + 76), n);
         const uint32_t created = get_u32(bytes + 36);
         EXPECT_TRUE(created >= before && created <= after);
         EXPECT_EQ(get_u32(bytes + 40), created);
         EXPECT_EQ(get_u32(bytes + 44), created);
-        EXPECT_EQ(get_u16(bytes + 76), n);
         for (uint32_t i = 0; i < n; ++i) {
             EXPECT_EQ(get_u32(bytes + 78 + 8 * i), 80 + 8 * n + 32768 * i)
                 << size << " record " << i;

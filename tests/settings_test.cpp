@@ -11,49 +11,36 @@
 namespace lexaro {
 namespace {
 
-TEST(ConvertDecimal, BehavesLikeAtoiButSaturates) {
-    struct {
-        const char* text;
-        int32_t value;
-    } cases[] = {
-        {"100", 100},
-        {"10000", 10000},
-        {" 250", 250},
-        {"\t\n+250", 250},
-        {"250abc", 250},
-        {"12x", 12},
-        {"abc", 0},
-        {"", 0},
-        {"-5", -5},
-        {"+-5", 0},
-        {"- 5", 0},
-        {"007", 7},
-        {"2147483647", INT_MAX},
-        {"2147483648", INT_MAX},
-        {"4294967396", INT_MAX},
-        {"99999999999999999999999", INT_MAX},
-        {"-2147483648", INT_MIN},
-        {"-4294967396", INT_MIN},
-    };
-    for (const auto& c : cases) EXPECT_EQ(convert_decimal(c.text), c.value) << '"' << c.text << '"';
-}
-
-TEST(WordsPerBlock, AcceptsOnly100To10000) {
+TEST(WordsPerBlock, ConvertsLikeAtoiAndAcceptsOnly100To10000) {
     struct {
         const char* argument;
-        bool accepted;
-        int32_t value;
+        int32_t converted;
+        int32_t words_per_block;  // 500 when refused
     } cases[] = {
-        {"100", true, 100},         {"10000", true, 10000}, {" 250", true, 250},
-        {"250abc", true, 250},      {"+300", true, 300},    {"99", false, 500},
-        {"10001", false, 500},      {"0", false, 500},      {"-5", false, 500},
-        {"", false, 500},           {"abc", false, 500},    {"12x", false, 500},
-        {"4294967396", false, 500},  // would wrap to 100 in 32 bits
+        {"100", 100, 100},
+        {"10000", 10000, 10000},
+        {" 250", 250, 250},
+        {"\t\n+250", 250, 250},
+        {"250abc", 250, 250},
+        {"007", 7, 500},
+        {"99", 99, 500},
+        {"10001", 10001, 500},
+        {"0", 0, 500},
+        {"-5", -5, 500},
+        {"+-5", 0, 500},
+        {"", 0, 500},
+        {"abc", 0, 500},
+        {"12x", 12, 500},
+        // Beyond 32 bits the value saturates rather than wrap around to 100.
+        {"4294967396", INT_MAX, 500},
+        {"99999999999999999999999", INT_MAX, 500},
+        {"-4294967396", INT_MIN, 500},
     };
     for (const auto& c : cases) {
+        EXPECT_EQ(convert_decimal(c.argument), c.converted) << '"' << c.argument << '"';
         words_per_block = 1234;
-        EXPECT_EQ(set_words_per_block(c.argument), c.accepted) << c.argument;
-        EXPECT_EQ(words_per_block, c.value) << c.argument;
+        EXPECT_EQ(set_words_per_block(c.argument), c.words_per_block != 500 || c.converted == 500);
+        EXPECT_EQ(words_per_block, c.words_per_block) << c.argument;
     }
 }
 

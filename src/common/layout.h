@@ -36,6 +36,29 @@ constexpr char database_creator[4] = {'Q', 'z', 'v', 'k'};
 // records, the 16-bit record count holds it only below 65535 * 32768 bytes.
 constexpr uint64_t max_stream_size = uint64_t{max_record_count} * record_size;  // exclusive
 
+// The largest file a database can be: header, a full record list, the gap
+// and a stream just short of max_stream_size (exclusive).
+constexpr uint64_t max_database_size = database_header_size + record_entry_size * max_record_count +
+                                       record_list_gap_size + max_stream_size;
+
+// Every block is compressed at level 9 with zlib's default window, which
+// makes its first two bytes these.
+constexpr uint8_t block_zlib_header[2] = {0x78, 0xDA};
+
+// Where each field lies within the database header, a record entry, the
+// stream header and a block index entry.
+namespace field_offset {
+constexpr std::size_t name = 0, attributes = 32, version = 34, creation_date = 36,
+                      modification_date = 40, backup_date = 44, modification_number = 48,
+                      app_info_offset = 52, sort_info_offset = 56, type = 60, creator = 64,
+                      unique_id_seed = 68, next_record_list = 72, record_count = 76;
+constexpr std::size_t record_offset = 0, record_attributes = 4, unique_id = 5;
+constexpr std::size_t stream_version = 0, block_count = 2, words_per_block = 4, entry_count = 6,
+                      index_offset = 10, max_word_size = 14, max_translation_size = 18,
+                      avg_word_size = 22, avg_translation_size = 26, title = 30;
+constexpr std::size_t key_offset = 0, block_offset = 4, block_length = 8;
+}  // namespace field_offset
+
 // Seconds from 1904-01-01 (the handheld's epoch) to 1970-01-01.
 constexpr uint32_t handheld_epoch_offset = 2082844800u;
 

@@ -45,23 +45,22 @@ struct block_entries {
     std::vector<std::string_view> words, translations;
 };
 
-// Inflates blocks into one buffer of 1,000,000 bytes, allocated once; the
-// views it hands out hold until the next read.
+// Inflates blocks into one buffer that grows to at most 1,000,000 bytes;
+// the views it hands out hold until the next read.
 class block_reader {
 public:
-    block_reader();
     // Inflates block i, splits it into its strings and checks them against
     // the entry count its position implies and against its key.
     outcome read(const database& db, uint32_t i, block_entries& out);
 
 private:
-    std::vector<char> buffer_;
+    std::string buffer_;
 };
 
-// Inflates one zlib stream into out, never writing more than capacity bytes;
-// gives what went wrong, or nothing and the inflated length.
-std::optional<std::string> inflate_bounded(std::string_view compressed, char* out,
-                                           std::size_t capacity, std::size_t& length);
+// Inflates one zlib stream into out, which never grows beyond bound + 1
+// bytes; gives what went wrong, or nothing.
+std::optional<std::string> inflate_bounded(std::string_view compressed, std::size_t bound,
+                                           std::string& out);
 
 // What reading every entry found besides the rules.
 struct entry_totals {
@@ -72,7 +71,8 @@ struct entry_totals {
 // Reads every block in order and hands each entry to visit, then checks the
 // header's size statistics against those of the entries read.
 using entry_visitor = std::function<void(std::string_view word, std::string_view translation)>;
-outcome read_entries(const database& db, const entry_visitor& visit, entry_totals* totals = nullptr);
+outcome read_entries(const database& db, const entry_visitor& visit,
+                     entry_totals* totals = nullptr);
 
 // The block whose key range holds word, found as the handheld reader finds
 // it: by binary search over the key ranges in byte order.

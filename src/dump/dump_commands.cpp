@@ -33,10 +33,12 @@ int unsound(std::string_view name, const violation& v, std::ostream& err) {
 
 // A handheld date: seconds since 1904-01-01, shown in UTC.
 std::string utc_date(uint32_t handheld_seconds) {
-    const std::time_t unix_seconds = static_cast<std::time_t>(int64_t{handheld_seconds} - handheld_epoch_offset);
+    const std::time_t unix_seconds =
+        static_cast<std::time_t>(int64_t{handheld_seconds} - handheld_epoch_offset);
     std::tm parts{};
     char text[64] = "?";
-    if (gmtime_r(&unix_seconds, &parts)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
+    if (gmtime_r(&unix_seconds, &parts))
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
     return text;
 }
 
@@ -80,7 +82,7 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
         if (a == "--check" || a == "--text" || a == "--lookup") {
             if (command_given) return std::nullopt;
             command_given = true;
-            o.what = a == "--check" ? options::command::check
+            o.what = a == "--check"  ? options::command::check
                      : a == "--text" ? options::command::text
                                      : options::command::lookup;
             if (o.what == options::command::lookup) {
@@ -103,7 +105,8 @@ std::optional<std::string> read_database_file(const std::string& path, std::stri
     if (fd < 0) return "can't open file " + path;
     const std::string too_large = path + " is too large for a database";
     struct stat status;
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && uint64_t(status.st_size) >= max_database_size) {
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+        uint64_t(status.st_size) >= max_database_size) {
         close(fd);
         return too_large;
     }
@@ -125,12 +128,14 @@ std::optional<std::string> read_database_file(const std::string& path, std::stri
     }
 }
 
-int check_command(std::string_view file, std::string_view name, std::ostream& out, std::ostream& err) {
+int check_command(std::string_view file, std::string_view name, std::ostream& out,
+                  std::ostream& err) {
     database db;
     if (auto v = open_database(file, db)) return unsound(name, *v, err);
     order_report order;
     entry_totals totals;
-    if (auto v = read_entries(db, [&](std::string_view word, std::string_view) { order.add(word); }, &totals))
+    if (auto v = read_entries(
+            db, [&](std::string_view word, std::string_view) { order.add(word); }, &totals))
         return unsound(name, *v, err);
 
     const stream_header& h = db.header;
@@ -143,29 +148,32 @@ int check_command(std::string_view file, std::string_view name, std::ostream& ou
         << "stream:        " << db.stream.size() << " bytes\n"
         << "records:       " << db.record_count << " of " << record_size << " bytes, the last "
         << last_record << " bytes; file " << file.size() << " bytes\n"
-        << "compression:   " << totals.uncompressed_size << " bytes in blocks of " << totals.compressed_size
-        << " bytes";
+        << "compression:   " << totals.uncompressed_size << " bytes in blocks of "
+        << totals.compressed_size << " bytes";
     if (totals.compressed_size > 0)
         out << ", ratio " << std::fixed << std::setprecision(2)
             << double(totals.uncompressed_size) / double(totals.compressed_size);
-    out << "\nwords:         largest size " << h.max_word_size << ", average size " << h.avg_word_size << '\n'
+    out << "\nwords:         largest size " << h.max_word_size << ", average size "
+        << h.avg_word_size << '\n'
         << "translations:  largest size " << h.max_translation_size << ", average size "
         << h.avg_translation_size << '\n';
     if (order.unsorted == 0)
         out << "order:         ascending byte order\n";
     else
-        out << "order:         " << order.unsorted << " entries below the word before them, the first entry "
-            << order.first_unsorted << "; the reader cannot find every word\n";
+        out << "order:         " << order.unsorted
+            << " entries below the word before them, the first entry " << order.first_unsorted
+            << "; the reader cannot find every word\n";
     if (order.repeated == 0)
         out << "duplicates:    none\n";
     else
-        out << "duplicates:    " << order.repeated << " words repeated in consecutive entries, the first "
-            << order.first_repeated << '\n';
+        out << "duplicates:    " << order.repeated
+            << " words repeated in consecutive entries, the first " << order.first_repeated << '\n';
     out << name << ": sound\n";
     return status_ok;
 }
 
-int text_command(std::string_view file, std::string_view name, std::ostream& out, std::ostream& err) {
+int text_command(std::string_view file, std::string_view name, std::ostream& out,
+                 std::ostream& err) {
     database db;
     if (auto v = open_database(file, db)) return unsound(name, *v, err);
     out << title_of(db) << '\n';
@@ -176,8 +184,8 @@ int text_command(std::string_view file, std::string_view name, std::ostream& out
     return status_ok;
 }
 
-int lookup_command(std::string_view file, std::string_view name, std::string_view word, std::ostream& out,
-                   std::ostream& err) {
+int lookup_command(std::string_view file, std::string_view name, std::string_view word,
+                   std::ostream& out, std::ostream& err) {
     database db;
     if (auto v = open_database(file, db)) return unsound(name, *v, err);
     bool found = false;
@@ -213,9 +221,12 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         return status_failed;
     }
     switch (o->what) {
-        case options::command::text: return text_command(file, o->path, out, err);
-        case options::command::lookup: return lookup_command(file, o->path, o->word, out, err);
-        default: return check_command(file, o->path, out, err);
+        case options::command::text:
+            return text_command(file, o->path, out, err);
+        case options::command::lookup:
+            return lookup_command(file, o->path, o->word, out, err);
+        default:
+            return check_command(file, o->path, out, err);
     }
 }
 

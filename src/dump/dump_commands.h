@@ -11,8 +11,8 @@
 
 namespace lexaro::dump {
 
-constexpr int status_ok = 0;        // sound, or the word was found
-constexpr int status_failed = 1;    // unsound, unreadable, or the word was not found
+constexpr int status_ok = 0;      // sound, or the word was found
+constexpr int status_failed = 1;  // unsound, unreadable, or the word was not found
 constexpr int status_usage = 2;
 
 extern const char usage_text[];
@@ -30,10 +30,12 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
 // message when it cannot.
 std::optional<std::string> read_database_file(const std::string& path, std::string& bytes);
 
-int check_command(std::string_view file, std::string_view name, std::ostream& out, std::ostream& err);
-int text_command(std::string_view file, std::string_view name, std::ostream& out, std::ostream& err);
-int lookup_command(std::string_view file, std::string_view name, std::string_view word, std::ostream& out,
-                   std::ostream& err);
+int check_command(std::string_view file, std::string_view name, std::ostream& out,
+                  std::ostream& err);
+int text_command(std::string_view file, std::string_view name, std::ostream& out,
+                 std::ostream& err);
+int lookup_command(std::string_view file, std::string_view name, std::string_view word,
+                   std::ostream& out, std::ostream& err);
 
 // The whole program: parses the arguments, reads the file, runs the command.
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err);

@@ -56,6 +56,22 @@ bool exists(const std::string& path) {
 
 run_result run_lexaro(const std::vector<std::string>& args, const std::string& folder,
                       long file_size_limit) {
+    return run_program(LEXARO_BINARY, args, folder, file_size_limit);
+}
+
+run_result run_lexaro_dump(const std::vector<std::string>& args, const std::string& folder) {
+    return run_program(LEXARO_DUMP_BINARY, args, folder);
+}
+
+std::string compile_database(const scratch_dir& dir, std::string_view source, int words_per_block) {
+    write_file(dir / "dict.txt", source);
+    const run_result run = run_lexaro({"dict.txt", std::to_string(words_per_block)}, dir.path());
+    if (run.status != 0) throw std::runtime_error("lexaro failed: " + run.out);
+    return read_file(dir / "dict.pdb");
+}
+
+run_result run_program(const char* binary, const std::vector<std::string>& args,
+                       const std::string& folder, long file_size_limit) {
     scratch_dir capture;
     const std::string out_path = capture / "stdout", err_path = capture / "stderr";
     const pid_t child = fork();
@@ -71,10 +87,10 @@ run_result run_lexaro(const std::vector<std::string>& args, const std::string& f
             const rlimit limit{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        std::vector<char*> argv{const_cast<char*>(LEXARO_BINARY)};
+        std::vector<char*> argv{const_cast<char*>(binary)};
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
-        execv(LEXARO_BINARY, argv.data());
+        execv(binary, argv.data());
         _exit(127);
     }
     int wait_status = 0;

@@ -42,6 +42,15 @@ struct run_result {
 run_result run_lexaro(const std::vector<std::string>& args, const std::string& folder,
                       long file_size_limit = 0);
 
+// The same for any program, and for the lexaro-dump binary.
+run_result run_program(const char* binary, const std::vector<std::string>& args,
+                       const std::string& folder, long file_size_limit = 0);
+run_result run_lexaro_dump(const std::vector<std::string>& args, const std::string& folder);
+
+// Compiles the source as dict.txt in `dir` with the lexaro binary and gives
+// the bytes of dict.pdb; throws when lexaro fails.
+std::string compile_database(const scratch_dir& dir, std::string_view source, int words_per_block);
+
 // A dictionary source: the title line, then one "word$translation\n" per pair.
 std::string make_source(std::string_view title,
                         const std::vector<std::pair<std::string, std::string>>& entries);

@@ -1,0 +1,197 @@
+// lexaro-dump on hand-made corrupt databases: each breaks one rule of a
+// sound database that lexaro compiled, and must be reported at its offset.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <functional>
+
+#include "common/big_endian.h"
+#include "dump/database_reader.h"
+#include "dump/dump_commands.h"
+#include "test_support.h"
+
+namespace lexaro::dump {
+namespace {
+
+// 150 sorted entries in blocks of 100: two blocks, one record.
+const std::string& sound_database() {
+    static const std::string db = [] {
+        std::vector<std::pair<std::string, std::string>> entries;
+        for (int i = 0; i < 150; ++i) {
+            const std::string n = std::to_string(1000 + i);
+            entries.emplace_back("w" + n, "t" + n + std::string(i % 7, '$'));
+        }
+        test::scratch_dir dir;
+        return test::compile_database(dir, test::make_source("Animals", entries), 100);
+    }();
+    return db;
+}
+
+// File offsets of the sound database's parts.
+struct places {
+    uint64_t stream, index, block[2], block_length[2], key[2];
+};
+
+places places_of(const std::string& file) {
+    database db;
+    EXPECT_FALSE(open_database(file, db).has_value());
+    places p{db.stream_start, db.stream_start + db.header.index_offset, {}, {}, {}};
+    for (int i = 0; i < 2; ++i) {
+        p.block[i] = db.stream_start + db.index[i].block_offset;
+        p.block_length[i] = db.index[i].block_length;
+        p.key[i] = db.stream_start + db.index[i].key_offset;
+    }
+    return p;
+}
+
+void set16(std::string& s, uint64_t at, uint16_t v) {
+    put_u16(reinterpret_cast<uint8_t*>(&s[at]), v);
+}
+void set32(std::string& s, uint64_t at, uint32_t v) {
+    put_u32(reinterpret_cast<uint8_t*>(&s[at]), v);
+}
+
+struct corruption {
+    const char* rule;  // a part of the message
+    // Breaks the database and gives the offset where the break must be found.
+    std::function<uint64_t(std::string& db, const places& p)> apply;
+};
+
+TEST(DumpCheck, ReportsEachBrokenRuleAtItsOffset) {
+    // clang-format off
+    const corruption cases[] = {
+        {"within the database header", [](auto& db, auto&) { db.clear(); return 0; }},
+        {"within the database header", [](auto& db, auto&) { db.resize(77); return 77; }},
+        {"type is not DIda", [](auto& db, auto&) { db[63] = 'A'; return 60; }},
+        {"creator is not Qzvk", [](auto& db, auto&) { db[64] = 'q'; return 64; }},
+        {"name field holds no zero byte", [](auto& db, auto&) { db.replace(0, 32, 32, 'n'); return 0; }},
+        {"modification date differs", [](auto& db, auto&) { db[43] ^= 1; return 40; }},
+        {"last backup date differs", [](auto& db, auto&) { db[44] ^= 1; return 44; }},
+        {"attributes is 1, not 0", [](auto& db, auto&) { db[33] = 1; return 32; }},
+        {"next record list is", [](auto& db, auto&) { db[75] = 1; return 72; }},
+        {"record count is 0", [](auto& db, auto&) { set16(db, 76, 0); return 76; }},
+        {"within the record list", [](auto& db, auto&) { db.resize(84); return 84; }},
+        {"record 0 offset is 88, expected 96", [](auto& db, auto&) { set16(db, 76, 2); return 78; }},
+        {"record 0 attributes", [](auto& db, auto&) { db[82] = 0x40; return 82; }},
+        {"record 0 unique ID is 1", [](auto& db, auto&) { db[85] = 1; return 83; }},
+        {"two bytes after the record list", [](auto& db, auto&) { db[87] = 1; return 86; }},
+        {"record count is 1, but", [](auto& db, auto&) { db.append(40000, 'x'); return 76; }},
+        {"within its header", [](auto& db, auto&) { db.resize(300); return 300; }},
+        {"stream version is 2", [](auto& db, auto& p) { set16(db, p.stream, 2); return p.stream; }},
+        {"words_per_block is 99", [](auto& db, auto& p) { set16(db, p.stream + 4, 99); return p.stream + 4; }},
+        {"block_count is 3", [](auto& db, auto& p) { set16(db, p.stream + 2, 3); return p.stream + 2; }},
+        {"within the stream header", [](auto& db, auto& p) { set32(db, p.stream + 10, 0); return p.stream + 10; }},
+        {"before the end of its block index", [](auto& db, auto& p) { db.resize(p.block[1]); return db.size(); }},
+        {"before the end of its block index", [](auto& db, auto&) { db.pop_back(); return db.size(); }},
+        {"goes on for 1 bytes", [](auto& db, auto&) { db += '\0'; return db.size() - 1; }},
+        {"block 0 starts at 287, expected 286", [](auto& db, auto& p) { set32(db, p.index + 4, 287); return p.index + 4; }},
+        {"block 1 starts at", [](auto& db, auto& p) {  // overlapping block 0
+             set32(db, p.index + 16, static_cast<uint32_t>(p.block[1] - p.stream - 1)); return p.index + 16; }},
+        {"block 0 of 4294967295 bytes runs past", [](auto& db, auto& p) { set32(db, p.index + 8, ~0u); return p.index + 8; }},
+        {"key of block 1 starts at", [](auto& db, auto& p) { db[p.index + 15] ^= 1; return p.index + 12; }},
+        {"but the key table ends at", [](auto& db, auto& p) {  // a gap before the index
+             db.insert(p.index, 1, 'x');
+             set32(db, p.stream + 10, static_cast<uint32_t>(p.index - p.stream + 1)); return p.stream + 10; }},
+        {"key of block 1 runs into the block index", [](auto& db, auto& p) { db[p.index - 1] = 'x'; return p.key[1] + 6; }},
+        {"block 0 does not begin with the level 9 zlib header", [](auto& db, auto& p) { db[p.block[0] + 1] = '\x9C'; return p.block[0]; }},
+        {"block 1 does not inflate", [](auto& db, auto& p) { db[p.block[1] + p.block_length[1] - 1] ^= 1; return p.block[1]; }},
+        {"block 1 holds 100 zero-terminated strings, expected 102", [](auto& db, auto& p) { set32(db, p.stream + 6, 151); return p.block[1]; }},
+        {"block 1 holds more than 98 zero-terminated strings", [](auto& db, auto& p) { set32(db, p.stream + 6, 149); return p.block[1]; }},
+        {"key of block 0 differs from its first word", [](auto& db, auto& p) { db[p.key[0] + 1] = '0'; return p.key[0]; }},
+        {"key of block 1 differs from its last word", [](auto& db, auto& p) { db[p.key[1] + 7] = '0'; return p.key[1] + 6; }},
+        {"max_word_size is 7, but the entries give 6", [](auto& db, auto& p) { set32(db, p.stream + 14, 7); return p.stream + 14; }},
+        {"max_translation_size is 4", [](auto& db, auto& p) { set32(db, p.stream + 18, 4); return p.stream + 18; }},
+        {"avg_word_size is 5, but the entries give 6", [](auto& db, auto& p) { set32(db, p.stream + 22, 5); return p.stream + 22; }},
+        {"avg_translation_size is 0", [](auto& db, auto& p) { set32(db, p.stream + 26, 0); return p.stream + 26; }},
+    };
+    // clang-format on
+    const places p = places_of(sound_database());
+    for (const corruption& c : cases) {
+        std::string db = sound_database();
+        const uint64_t offset = c.apply(db, p);
+        database parsed;
+        auto found = open_database(db, parsed);
+        if (!found) found = read_entries(parsed, [](auto, auto) {});
+        ASSERT_TRUE(found.has_value()) << c.rule;
+        EXPECT_NE(found->rule.find(c.rule), std::string::npos) << found->rule;
+        EXPECT_EQ(found->offset, offset) << c.rule;
+    }
+}
+
+TEST(DumpCheck, BoundsWhatABlockMayInflateTo) {
+    const auto deflated = [](std::size_t size) {
+        std::string block(compressBound(size), '\0');
+        uLongf length = block.size();
+        compress2(reinterpret_cast<Bytef*>(block.data()), &length,
+                  reinterpret_cast<const Bytef*>(std::string(size, 'a').data()), size, 9);
+        return block.substr(0, length);
+    };
+    std::string out;
+    EXPECT_FALSE(inflate_bounded(deflated(1000000), 1000000, out));
+    EXPECT_EQ(out, std::string(1000000, 'a'));
+    EXPECT_EQ(inflate_bounded(deflated(1000001), 1000000, out),
+              "it inflates to more than 1000000 bytes");
+    EXPECT_LE(out.size(), 1000001u);
+    const std::string block = deflated(100);
+    EXPECT_EQ(inflate_bounded(block.substr(0, block.size() - 1), 1000000, out),
+              "its zlib data end early");
+    EXPECT_EQ(inflate_bounded(block + "xy", 1000000, out), "2 bytes follow its zlib data");
+    EXPECT_EQ(inflate_bounded("", 1000000, out), "its zlib data end early");
+}
+
+TEST(DumpCommands, SummaryAndLookupOnASmallDictionary) {
+    test::scratch_dir dir;
+    test::compile_database(dir, "Animals\nb$1\nb$2\na$3\nc$\n", 100);
+    const auto check = test::run_lexaro_dump({"dict.pdb"}, dir.path());
+    EXPECT_EQ(check.status, 0) << check.err;
+    for (const char* line :
+         {"title:         Animals\n", "database name: dict\n", "entries:       4\n",
+          "order:         1 entries below the word before them, the first entry 3",
+          "duplicates:    1 words repeated in consecutive entries, the first b\n",
+          "words:         largest size 2, average size 2\n", "dict.pdb: sound\n"})
+        EXPECT_NE(check.out.find(line), std::string::npos) << line << check.out;
+    // Keys (b, c): a lies below the only block's range, as an unsorted source makes it.
+    EXPECT_EQ(test::run_lexaro_dump({"--lookup", "b", "dict.pdb"}, dir.path()).out, "1\n2\n");
+    EXPECT_EQ(test::run_lexaro_dump({"--lookup", "a", "dict.pdb"}, dir.path()).status, 1);
+    EXPECT_EQ(test::run_lexaro_dump({"dict.pdb", "--lookup", "c"}, dir.path()).out, "\n");
+
+    test::write_file(dir / "d.pdb", "not a database");
+    const auto broken = test::run_lexaro_dump({"--text", "d.pdb"}, dir.path());
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_EQ(broken.err,
+              "lexaro-dump: d.pdb: offset 14: file ends within the database header of 78 bytes\n");
+}
+
+TEST(DumpCommands, CommandLine) {
+    using command = options::command;
+    const struct {
+        std::vector<std::string_view> args;
+        std::optional<command> what;  // nothing for a usage error
+        std::string word;
+    } cases[] = {
+        // clang-format off
+        {{"f"}, command::check, ""}, {{"--text", "f"}, command::text, ""},
+        {{"--lookup", "--text", "f"}, command::lookup, "--text"}, {{"f", "--help", "-x"}, command::help, ""},
+        {{}, std::nullopt, ""}, {{"f", "g"}, std::nullopt, ""}, {{"f", "--lookup"}, std::nullopt, ""},
+        {{"--text", "--check", "f"}, std::nullopt, ""}, {{"-x", "f"}, std::nullopt, ""},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        const auto parsed = parse_arguments(c.args);
+        ASSERT_EQ(parsed.has_value(), c.what.has_value()) << c.args.size();
+        if (parsed) {
+            EXPECT_EQ(parsed->what, *c.what);
+            EXPECT_EQ(parsed->word, c.word);
+        }
+    }
+    test::scratch_dir dir;
+    const auto usage = test::run_lexaro_dump({"--lookup"}, dir.path());
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_EQ(
+        usage.err.rfind("usage: lexaro-dump [--check | --text | --lookup WORD] FILE.pdb\n", 0), 0u);
+    EXPECT_EQ(test::run_lexaro_dump({"missing.pdb"}, dir.path()).err,
+              "lexaro-dump: can't open file missing.pdb\n");
+}
+
+}  // namespace
+}  // namespace lexaro::dump

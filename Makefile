@@ -24,6 +24,7 @@ test: build
 
 demo: build
 	$(BUILD)/lexaro examples/en-fr.txt
+	$(BUILD)/lexaro-dump --check examples/en-fr.pdb
 	@echo
 	@ls -l examples/en-fr.pdb
 

@@ -23,10 +23,9 @@ test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 demo: build
-	$(BUILD)/lexaro examples/en-fr.txt
-	$(BUILD)/lexaro-dump --check examples/en-fr.pdb
+	$(BUILD)/lexaro examples/en-fr.txt 100
 	@echo
-	@ls -l examples/en-fr.pdb
+	$(BUILD)/lexaro-dump --check examples/en-fr.pdb
 
 # Release build against a real dictionary; writes bench/results.md. Not part of test.
 bench: deps

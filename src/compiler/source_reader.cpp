@@ -42,11 +42,12 @@ bool source_reader::fill() {
         count = ::read(fd_, buffer_.data(), buffer_.size());
     } while (count < 0 && errno == EINTR);
     if (count < 0) fatal_error("can't read file " + name_);
-    char* end = buffer_.data() + count;
-    char* stop = std::find(buffer_.data(), end, end_of_text);
-    input_ended_ = count == 0 || stop != end;
+    const auto read = static_cast<std::size_t>(count);
+    const void* stop = std::memchr(buffer_.data(), end_of_text, read);
+    input_ended_ = read == 0 || stop != nullptr;
     position_ = 0;
-    filled_ = static_cast<std::size_t>(stop - buffer_.data());
+    filled_ =
+        stop ? static_cast<std::size_t>(static_cast<const char*>(stop) - buffer_.data()) : read;
     return filled_ > 0;
 }
 

@@ -26,42 +26,59 @@ namespace {
 uint8_t blockbuf[block_buffer_size];
 uint8_t compressed_block[block_buffer_size];
 
-// The entries of the block being filled, copied out of the reader's line into
-// one byte store that keeps its capacity from block to block.
-class pending_entries {
+// The entries of the block being filled, laid out as the uncompressed block
+// wants them: words go straight into blockbuf, each followed by a zero byte,
+// and translations wait in a store of their own, kept from block to block,
+// until the cut puts them after the words. Once the block needs more than
+// blockbuf holds nothing more is stored (the cut refuses the block), so
+// memory stays bounded whatever the source's lines hold.
+class pending_block {
 public:
-    void reserve(std::size_t count) { spans_.reserve(count); }
-
     void add(const entry& e) {
-        spans_.push_back({bytes_.size(), e.word.size(), e.translation.size()});
-        bytes_.append(e.word);
-        bytes_.append(e.translation);
+        const uint64_t word_start = words_size_;
+        words_size_ += e.word.size() + 1;
+        translations_size_ += e.translation.size() + 1;
+        if (count_++ == 0) first_word_size_ = e.word.size();
+        last_word_start_ = word_start;
+        if (!fits()) return;
+        std::copy(e.word.begin(), e.word.end(), blockbuf + word_start);
+        blockbuf[word_start + e.word.size()] = 0;
+        translations_.append(e.translation).push_back('\0');
     }
 
-    std::size_t size() const { return spans_.size(); }
-    bool empty() const { return spans_.empty(); }
+    bool empty() const { return count_ == 0; }
 
-    std::string_view word(std::size_t i) const {
-        return {bytes_.data() + spans_[i].start, spans_[i].word_length};
+    // Puts the translations after the words; gives the block's length.
+    std::size_t assemble() {
+        if (!fits())
+            fatal_error("not enough space in blockbuf, try to decrease words_per_block parameter");
+        std::copy(translations_.begin(), translations_.end(), blockbuf + words_size_);
+        return static_cast<std::size_t>(words_size_ + translations_size_);
     }
-    std::string_view translation(std::size_t i) const {
-        return {bytes_.data() + spans_[i].start + spans_[i].word_length,
-                spans_[i].translation_length};
+
+    std::string_view first_word() const {
+        return {reinterpret_cast<const char*>(blockbuf), first_word_size_};
+    }
+    std::string_view last_word() const {
+        return {reinterpret_cast<const char*>(blockbuf) + last_word_start_,
+                static_cast<std::size_t>(words_size_ - last_word_start_ - 1)};
     }
 
     void clear() {
-        bytes_.clear();
-        spans_.clear();
+        count_ = 0;
+        words_size_ = translations_size_ = 0;
+        translations_.clear();
     }
 
 private:
-    struct span {
-        std::size_t start;
-        std::size_t word_length;
-        std::size_t translation_length;
-    };
-    std::string bytes_;
-    std::vector<span> spans_;
+    bool fits() const { return words_size_ + translations_size_ <= block_buffer_size; }
+
+    std::size_t count_ = 0;
+    uint64_t words_size_ = 0;  // sizes count each string's zero byte
+    uint64_t translations_size_ = 0;
+    std::size_t first_word_size_ = 0;
+    uint64_t last_word_start_ = 0;
+    std::string translations_;
 };
 
 // The temporary file, written through C stdio so that the exit after a fatal
@@ -108,50 +125,48 @@ struct block_key {
     std::string last_word;
 };
 
-// Sizes count the terminating zero byte. The totals are kept in 64 bits so
-// that the averages stay right for any dictionary the stream can hold.
+// Sizes count the terminating zero byte. They are kept in 64 bits, so that
+// the averages stay right for any dictionary the stream can hold.
 struct size_statistics {
-    uint32_t max_word_size = 0;
-    uint32_t max_translation_size = 0;
+    uint64_t max_word_size = 0;
+    uint64_t max_translation_size = 0;
     uint64_t total_word_size = 0;
     uint64_t total_translation_size = 0;
-};
 
-const char blockbuf_full_message[] =
-    "not enough space in blockbuf, try to decrease words_per_block parameter";
+    void add(const entry& e) {
+        max_word_size = std::max<uint64_t>(max_word_size, e.word.size() + 1);
+        max_translation_size = std::max<uint64_t>(max_translation_size, e.translation.size() + 1);
+        total_word_size += e.word.size() + 1;
+        total_translation_size += e.translation.size() + 1;
+    }
+};
 
 class block_builder {
 public:
     block_builder(stream_file& stream, const stream_limits& limits)
         : stream_(stream), limits_(limits) {}
 
-    void reserve(std::size_t entries_per_block) { pending_.reserve(entries_per_block); }
-    void add(const entry& e) { pending_.add(e); }
+    void add(const entry& e) {
+        pending_.add(e);
+        stats_.add(e);
+    }
+
     bool has_pending() const { return !pending_.empty(); }
 
-    // Packs the pending entries into blockbuf, compresses them in one call and
-    // appends the result to the stream.
+    // Compresses the pending block in one call and appends it to the stream.
     void cut_block() {
         if (index_.size() == limits_.max_blocks)
             fatal_error("too many blocks, try to increase words_per_block parameter");
-
-        // All words, then all translations, each followed by a zero byte.
-        std::size_t fill = 0;
-        for (std::size_t i = 0; i < pending_.size(); ++i)
-            place(pending_.word(i), fill, stats_.max_word_size, stats_.total_word_size);
-        for (std::size_t i = 0; i < pending_.size(); ++i)
-            place(pending_.translation(i), fill, stats_.max_translation_size,
-                  stats_.total_translation_size);
-
-        uLongf length = block_buffer_size;
-        if (compress2(compressed_block, &length, blockbuf, fill, compression_level) != Z_OK)
+        const std::size_t length = pending_.assemble();
+        uLongf compressed_length = block_buffer_size;
+        if (compress2(compressed_block, &compressed_length, blockbuf, length, compression_level) !=
+            Z_OK)
             fatal_error("compress() failed");
         const auto offset = static_cast<uint32_t>(stream_.position());
-        stream_.write(compressed_block, length);
+        stream_.write(compressed_block, compressed_length);
 
-        keys_.push_back(
-            {std::string(pending_.word(0)), std::string(pending_.word(pending_.size() - 1))});
-        index_.push_back({0, offset, static_cast<uint32_t>(length)});
+        keys_.push_back({std::string(pending_.first_word()), std::string(pending_.last_word())});
+        index_.push_back({0, offset, static_cast<uint32_t>(compressed_length)});
         pending_.clear();
     }
 
@@ -172,9 +187,10 @@ public:
         header.block_count = static_cast<uint16_t>(index_.size());
         header.words_per_block = static_cast<uint16_t>(words_per_block);
         header.entry_count = entry_count;
-        header.max_word_size = stats_.max_word_size;
-        header.max_translation_size = stats_.max_translation_size;
-        // A dictionary without entries stores averages of 0.
+        // Every string has been placed in a block by now, so each size is at
+        // most 1,000,000. A dictionary without entries stores averages of 0.
+        header.max_word_size = static_cast<uint32_t>(stats_.max_word_size);
+        header.max_translation_size = static_cast<uint32_t>(stats_.max_translation_size);
         if (entry_count > 0) {
             header.avg_word_size = static_cast<uint32_t>(stats_.total_word_size / entry_count);
             header.avg_translation_size =
@@ -187,20 +203,9 @@ public:
     }
 
 private:
-    static void place(std::string_view text, std::size_t& fill, uint32_t& max_size,
-                      uint64_t& total_size) {
-        const std::size_t size = text.size() + 1;
-        if (fill + size > block_buffer_size) fatal_error(blockbuf_full_message);
-        std::copy(text.begin(), text.end(), blockbuf + fill);
-        blockbuf[fill + text.size()] = 0;
-        fill += size;
-        max_size = std::max(max_size, static_cast<uint32_t>(size));
-        total_size += size;
-    }
-
     stream_file& stream_;
     stream_limits limits_;
-    pending_entries pending_;
+    pending_block pending_;
     std::vector<block_key> keys_;
     std::vector<block_index_entry> index_;
     size_statistics stats_;
@@ -225,7 +230,6 @@ void compile_dictionary(const stream_limits& limits) {
 
     block_builder builder(stream, limits);
     const auto per_block = static_cast<uint32_t>(words_per_block);
-    builder.reserve(per_block);
     // A block is cut after every words_per_block-th entry, and once more at
     // the end of the source for the entries left over.
     entry e;

@@ -53,46 +53,57 @@ bool source_reader::fill() {
 
 bool source_reader::read_line() {
     line_.clear();
+    line_view_ = {};
     if (met_end_) return false;
     for (;;) {
         if (position_ == filled_ && !fill()) {
             met_end_ = true;
+            line_view_ = line_;
             return false;
         }
         const char* start = buffer_.data() + position_;
         const std::size_t available = filled_ - position_;
         const char* feed = static_cast<const char*>(std::memchr(start, '\n', available));
         if (feed == nullptr) {
+            // The line goes on past this read: keep its start.
             line_.append(start, available);
             position_ = filled_;
             continue;
         }
-        line_.append(start, static_cast<std::size_t>(feed - start));
-        position_ += static_cast<std::size_t>(feed - start) + 1;
-        if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+        const auto length = static_cast<std::size_t>(feed - start);
+        position_ += length + 1;
+        if (line_.empty()) {
+            line_view_ = {start, length};  // the whole line lies in the buffer
+        } else {
+            line_.append(start, length);
+            line_view_ = line_;
+        }
+        if (!line_view_.empty() && line_view_.back() == '\r') line_view_.remove_suffix(1);
         return true;
     }
 }
 
 title_field source_reader::read_title() {
     read_line();  // whatever the result, the bytes read are the title
+    const std::string_view title =
+        line_view_.substr(0, line_view_.find('\0')).substr(0, title_size);
     title_field field{};
-    const std::size_t length = std::min({line_.find('\0'), line_.size(), field.size()});
-    std::memcpy(field.data(), line_.data(), length);
+    std::copy(title.begin(), title.end(), field.begin());
     return field;
 }
 
 bool source_reader::next_entry(entry& out) {
     if (!read_line()) return false;  // an unterminated last line is dropped
-    const std::size_t separator = line_.find('$');
-    if (separator == std::string::npos)
-        fatal_error("'$' (word/translation separator) not found: " + line_);
+    const std::string_view line = line_view_;
+    const std::size_t separator = line.find('$');
+    if (separator == std::string_view::npos)
+        fatal_error("'$' (word/translation separator) not found: " + std::string(line));
     // Words and translations are stored zero-terminated: a zero byte inside
     // one would split it and shift every string after it in the block.
-    if (line_.find('\0') != std::string::npos) fatal_error("zero byte in source line: " + line_);
+    if (line.find('\0') != std::string_view::npos)
+        fatal_error("zero byte in source line: " + std::string(line));
     ++entry_count_;
     write_progress(entry_count_);
-    const std::string_view line = line_;
     out.word = line.substr(0, separator);
     out.translation = line.substr(separator + 1);
     return true;

@@ -45,17 +45,20 @@ public:
     void close();
 
 private:
-    bool read_line();  // false at the end of the input
-    bool fill();       // false when no byte is left to read
+    // Reads the next line into line_view_, without its line feed; false at
+    // the end of the input, with the bytes read before it in line_view_.
+    bool read_line();
+    bool fill();  // false when no byte is left to read
 
     int fd_ = -1;
     std::string name_;
     std::vector<char> buffer_;
     std::size_t position_ = 0;
     std::size_t filled_ = 0;
-    bool input_ended_ = false;  // the file or a 0x1A byte has ended the input
-    bool met_end_ = false;      // a line read has met the end of the input
-    std::string line_;
+    bool input_ended_ = false;    // the file or a 0x1A byte has ended the input
+    bool met_end_ = false;        // a line read has met the end of the input
+    std::string_view line_view_;  // in the read buffer, or in line_ when it spans reads
+    std::string line_;            // a line that spans reads, gathered
     uint32_t entry_count_ = 0;
 };
 

@@ -75,7 +75,7 @@ void package_database() {
         abandon_database(std::move(database), read_failed);
     stream.reset();
 
-    // Only a database that is whole on disk replaces the temporary file.
+    // Only a database written whole replaces the temporary file.
     if (std::fflush(database.get()) != 0) abandon_database(std::move(database), write_failed);
     if (std::fclose(database.release()) != 0) {
         std::remove(database_file_name.c_str());

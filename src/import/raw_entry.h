@@ -1,0 +1,40 @@
+// What every format reader of lexaro-import hands on: the entries of a
+// dictionary as its files hold them, in their own order, before any clean-up,
+// sorting or merging.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace lexaro::import {
+
+// How a definition is marked up; the clean-up turns each kind into text.
+enum class markup {
+    plain,  // text as it stands (line breaks may still be in it)
+    html,   // HTML, or Pango markup that looks like it (StarDict types h and g)
+    xdxf,   // XDXF (StarDict type x)
+};
+
+// One word and its definition. The views hold only for the call to add().
+struct raw_entry {
+    std::string_view word;
+    std::string_view definition;
+    markup kind = markup::plain;
+};
+
+// Receives the entries that a reader finds, in the order of its files.
+class entry_sink {
+public:
+    virtual ~entry_sink() = default;
+    virtual void add(const raw_entry& entry) = 0;
+};
+
+// An input that cannot be opened, read or understood. The message names the
+// file and says what is wrong, ready to be printed after "lexaro-import: ".
+class import_error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+}  // namespace lexaro::import

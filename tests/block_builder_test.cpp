@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include "common/big_endian.h"
+#include "common/platform.h"
 #include "driver/settings.h"
 #include "test_support.h"
 
@@ -30,6 +31,7 @@ protected:
         prepare(source, per_block);
         testing::internal::CaptureStdout();
         compile_dictionary(limits);
+        release_work_file();  // as the end of a run does
         testing::internal::GetCapturedStdout();
         return test::read_file(temp_name);
     }

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/platform.h"
 #include "compiler/source_reader.h"
 #include "compiler/stream_format.h"
 #include "driver/console.h"
@@ -83,12 +84,20 @@ private:
 
 // The temporary file, written through C stdio so that the exit after a fatal
 // error writes out what is still buffered. Every write is checked, and the
-// stream may not grow to a size that the database cannot hold.
+// stream may not grow to a size that the database cannot hold. The file is
+// this run's alone: it stays locked until the process ends, and a link at its
+// name is never followed.
 class stream_file {
 public:
     stream_file(const std::string& name, uint64_t max_size) : max_size_(max_size) {
-        file_ = std::fopen(name.c_str(), "wb");
-        if (file_ == nullptr) fatal_error("can't create file " + name);
+        switch (claim_work_file(name, &file_)) {
+            case claim_result::claimed:
+                break;
+            case claim_result::in_use:
+                fatal_error("file in use by another run: " + name);
+            case claim_result::cannot_create:
+                fatal_error("can't create file " + name);
+        }
     }
     stream_file(const stream_file&) = delete;
     stream_file& operator=(const stream_file&) = delete;
@@ -115,7 +124,7 @@ public:
 private:
     [[noreturn]] void fail() { fatal_error("can't write file " + temp_name); }
 
-    std::FILE* file_;
+    std::FILE* file_ = nullptr;
     uint64_t position_ = 0;
     uint64_t max_size_;
 };

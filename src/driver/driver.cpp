@@ -1,9 +1,8 @@
 #include "driver/driver.h"
 
-#include <sys/stat.h>
-
 #include <string>
 
+#include "common/platform.h"
 #include "compiler/block_builder.h"
 #include "driver/console.h"
 #include "driver/settings.h"
@@ -12,12 +11,6 @@
 namespace lexaro {
 
 namespace {
-
-bool same_file(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
 
 // The passes create the temporary file and the database file over whatever
 // has their names; refuse a source that one of them would destroy, whether it
@@ -33,6 +26,7 @@ void refuse_output_over_source() {
 }  // namespace
 
 int run(int argc, char** argv) {
+    ensure_standard_streams();
     setup_console();
     const int arguments = argc - 1;
     if (arguments != 1 && arguments != 2) {

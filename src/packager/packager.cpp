@@ -7,6 +7,8 @@
 
 #include "common/handheld_time.h"
 #include "common/layout.h"
+#include "common/output_file.h"
+#include "common/platform.h"
 #include "driver/console.h"
 #include "driver/settings.h"
 #include "packager/database_format.h"
@@ -20,18 +22,18 @@ struct file_closer {
 };
 using file_handle = std::unique_ptr<std::FILE, file_closer>;
 
-// Ends the run over an incomplete database: removes it, so that no broken
-// database is left behind, and keeps the temporary file with the stream.
-[[noreturn]] void abandon_database(file_handle database, const std::string& message) {
-    database.reset();
-    std::remove(database_file_name.c_str());
+// Ends the run over an incomplete database: the hidden file goes, the
+// database that was there before stays as it was, and so does the
+// temporary file with the stream.
+[[noreturn]] void abandon_database(output_file& database, const std::string& message) {
+    database.discard();
     fatal_error(message);
 }
 
 }  // namespace
 
 void package_database() {
-    file_handle stream(std::fopen(temp_name.c_str(), "rb"));
+    file_handle stream(open_for_reading_no_follow(temp_name));
     if (!stream) fatal_error("can't open file " + temp_name);
     const std::string read_failed = "can't read file " + temp_name;
     if (std::fseek(stream.get(), 0, SEEK_END) != 0) fatal_error(read_failed);
@@ -40,12 +42,13 @@ void package_database() {
     if (static_cast<uint64_t>(stream_size) >= max_stream_size)
         fatal_error("dictionary too large for one database");
 
-    file_handle database(std::fopen(database_file_name.c_str(), "wb"));
-    if (!database) fatal_error("can't create file " + database_file_name);
+    // The database is written under a hidden name beside database_file_name
+    // and replaces it only once complete.
+    output_file database;
+    if (!database.open(database_file_name)) fatal_error("can't create file " + database_file_name);
     const std::string write_failed = "can't write file " + database_file_name;
     auto write = [&](const void* data, std::size_t size) {
-        if (std::fwrite(data, 1, size, database.get()) != size)
-            abandon_database(std::move(database), write_failed);
+        if (!database.write(data, size)) abandon_database(database, write_failed);
     };
 
     const uint32_t record_count = record_count_for(static_cast<uint64_t>(stream_size));
@@ -72,15 +75,12 @@ void package_database() {
     // The record list was built for the measured size: a stream that ends
     // early or fails to read would leave records pointing past the data.
     if (std::ferror(stream.get()) || copied != static_cast<uint64_t>(stream_size))
-        abandon_database(std::move(database), read_failed);
+        abandon_database(database, read_failed);
     stream.reset();
 
-    // Only a database written whole replaces the temporary file.
-    if (std::fflush(database.get()) != 0) abandon_database(std::move(database), write_failed);
-    if (std::fclose(database.release()) != 0) {
-        std::remove(database_file_name.c_str());
-        fatal_error(write_failed);
-    }
+    // Only a database on the disk whole replaces the one before it and the
+    // temporary file.
+    if (!database.commit()) fatal_error(write_failed);
     std::remove(temp_name.c_str());
 }
 

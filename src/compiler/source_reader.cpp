@@ -15,6 +15,11 @@ namespace lexaro {
 namespace {
 constexpr std::size_t read_chunk_size = 1 << 16;
 constexpr char end_of_text = '\x1A';
+
+// A word and a translation with their zero bytes need the line's length plus
+// one byte of a block: a line of 1,000,000 bytes or more can never fit one.
+constexpr std::size_t max_line_size = block_buffer_size - 1;
+constexpr std::size_t shown_line_size = 100;  // of a line too long, in its message
 }  // namespace
 
 source_reader::~source_reader() { close(); }
@@ -51,40 +56,58 @@ bool source_reader::fill() {
     return filled_ > 0;
 }
 
-bool source_reader::read_line() {
+bool source_reader::read_line(std::size_t limit, long_line action) {
     line_.clear();
     line_view_ = {};
     if (met_end_) return false;
+    // Up to one byte more than the limit is kept, which may be the carriage
+    // return of a line exactly at the limit; the bytes past it are counted
+    // and, for a title, skipped.
+    const std::size_t kept = limit + 1;
+    uint64_t length = 0;
     for (;;) {
         if (position_ == filled_ && !fill()) {
             met_end_ = true;
             line_view_ = line_;
+            // No line end follows: a carriage return here belongs to the line.
+            if (length > limit && action == long_line::fail) line_too_long();
             return false;
         }
         const char* start = buffer_.data() + position_;
         const std::size_t available = filled_ - position_;
         const char* feed = static_cast<const char*>(std::memchr(start, '\n', available));
-        if (feed == nullptr) {
-            // The line goes on past this read: keep its start.
-            line_.append(start, available);
-            position_ = filled_;
-            continue;
-        }
-        const auto length = static_cast<std::size_t>(feed - start);
-        position_ += length + 1;
-        if (line_.empty()) {
-            line_view_ = {start, length};  // the whole line lies in the buffer
+        const std::size_t piece = feed ? static_cast<std::size_t>(feed - start) : available;
+        position_ += feed ? piece + 1 : piece;
+        if (feed != nullptr && length == 0) {
+            line_view_ = {start, piece};  // the whole line lies in the buffer
         } else {
-            line_.append(start, length);
+            // The line spans reads: gather what is kept of it.
+            if (line_.size() < kept) line_.append(start, std::min(piece, kept - line_.size()));
             line_view_ = line_;
         }
-        if (!line_view_.empty() && line_view_.back() == '\r') line_view_.remove_suffix(1);
+        length += piece;
+        if (feed == nullptr && length > kept && action == long_line::fail) line_too_long();
+        if (feed == nullptr) continue;
+        const bool whole = length <= kept;  // the kept bytes end where the line does
+        if (whole && !line_view_.empty() && line_view_.back() == '\r') {
+            line_view_.remove_suffix(1);
+            --length;
+        }
+        if (length > limit && action == long_line::fail) line_too_long();
+        line_view_ = line_view_.substr(0, limit);
         return true;
     }
 }
 
+void source_reader::line_too_long() const {
+    const std::string_view shown = line_view_.substr(0, shown_line_size);
+    fatal_error("source line too long: " + std::string(shown));
+}
+
 title_field source_reader::read_title() {
-    read_line();  // whatever the result, the bytes read are the title
+    // Whatever the result, the bytes read are the title; past its first 256
+    // bytes the line is skipped, however long.
+    read_line(title_size, long_line::cut);
     const std::string_view title =
         line_view_.substr(0, line_view_.find('\0')).substr(0, title_size);
     title_field field{};
@@ -93,7 +116,8 @@ title_field source_reader::read_title() {
 }
 
 bool source_reader::next_entry(entry& out) {
-    if (!read_line()) return false;  // an unterminated last line is dropped
+    if (!read_line(max_line_size, long_line::fail))
+        return false;  // an unterminated last line is dropped
     const std::string_view line = line_view_;
     const std::size_t separator = line.find('$');
     if (separator == std::string_view::npos)

@@ -32,12 +32,15 @@ public:
     void open(const std::string& name);
 
     // The first line, up to its first zero byte and at most 256 bytes, padded
-    // with zero bytes. An empty file gives an empty title.
+    // with zero bytes; the rest of a longer line is skipped unread into
+    // memory. An empty file gives an empty title.
     title_field read_title();
 
     // The next entry, or false once the source has ended. A last line without
     // a line feed is not an entry. The entry views stay valid until the next
-    // call. Each entry is counted and shown on the progress counter.
+    // call. Each entry is counted and shown on the progress counter. A line
+    // of 1,000,000 bytes or more, which no block could hold, ends the run
+    // with "source line too long: " and its first 100 bytes.
     bool next_entry(entry& out);
 
     uint32_t entry_count() const { return entry_count_; }
@@ -45,9 +48,14 @@ public:
     void close();
 
 private:
-    // Reads the next line into line_view_, without its line feed; false at
-    // the end of the input, with the bytes read before it in line_view_.
-    bool read_line();
+    // Reads the next line into line_view_, without its line end; false at
+    // the end of the input, with the bytes read before it in line_view_. A
+    // line longer than limit is cut to it, or ends the run with "source line
+    // too long" as soon as its length passes the limit; memory stays bounded
+    // by the limit whatever the line holds.
+    enum class long_line { cut, fail };
+    bool read_line(std::size_t limit, long_line action);
+    [[noreturn]] void line_too_long() const;
     bool fill();  // false when no byte is left to read
 
     int fd_ = -1;

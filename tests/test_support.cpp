@@ -72,8 +72,20 @@ std::string compile_database(const scratch_dir& dir, std::string_view source, in
 
 run_result run_program(const char* binary, const std::vector<std::string>& args,
                        const std::string& folder, long file_size_limit) {
+    return run_program_with(binary, args, folder, run_options{file_size_limit});
+}
+
+run_result run_program_with(const char* binary, const std::vector<std::string>& args,
+                            const std::string& folder, const run_options& options) {
     scratch_dir capture;
     const std::string out_path = capture / "stdout", err_path = capture / "stderr";
+    // Everything the child needs is made before the fork: a test may start
+    // runs from several threads, and the child must not allocate.
+    std::vector<char*> argv{const_cast<char*>(binary)};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                       static_cast<rlim_t>(options.file_size_limit)};
     const pid_t child = fork();
     if (child == 0) {
         if (chdir(folder.c_str()) != 0) _exit(127);
@@ -81,22 +93,25 @@ run_result run_program(const char* binary, const std::vector<std::string>& args,
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
-        if (file_size_limit > 0) {
-            // A write beyond the limit then fails with EFBIG instead of a signal.
-            signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
+        close(out);
+        close(err);
+        if (options.streams_closed) {
+            close(STDIN_FILENO);
+            close(STDOUT_FILENO);
+        }
+        if (options.file_size_limit > 0) {
+            // Unless the limit kills, a write beyond it fails with EFBIG.
+            signal(SIGXFSZ, options.limit_kills ? SIG_DFL : SIG_IGN);
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        std::vector<char*> argv{const_cast<char*>(binary)};
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
         execv(binary, argv.data());
         _exit(127);
     }
     int wait_status = 0;
-    waitpid(child, &wait_status, 0);
+    rusage usage{};
+    wait4(child, &wait_status, 0, &usage);
     const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    return {read_file(out_path), read_file(err_path), status};
+    return {read_file(out_path), read_file(err_path), status, usage.ru_maxrss};
 }
 
 std::string make_source(std::string_view title,

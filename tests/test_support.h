@@ -32,9 +32,17 @@ std::string read_file(const std::string& path);
 bool exists(const std::string& path);
 
 struct run_result {
-    std::string out;  // everything written to standard output
-    std::string err;  // everything written to standard error
-    int status;       // exit status, or 128 + signal number
+    std::string out;           // everything written to standard output
+    std::string err;           // everything written to standard error
+    int status;                // exit status, or 128 + signal number
+    long peak_memory_kib = 0;  // the run's peak resident memory
+};
+
+// How a program is started, beyond its arguments and folder.
+struct run_options {
+    long file_size_limit = 0;     // when positive, caps every file the run writes (RLIMIT_FSIZE)
+    bool limit_kills = false;     // passing the cap kills the run (SIGXFSZ) instead of failing a write
+    bool streams_closed = false;  // the run starts with standard input and output closed
 };
 
 // Runs the lexaro binary in `folder` with the given arguments. A positive
@@ -46,6 +54,8 @@ run_result run_lexaro(const std::vector<std::string>& args, const std::string& f
 run_result run_program(const char* binary, const std::vector<std::string>& args,
                        const std::string& folder, long file_size_limit = 0);
 run_result run_lexaro_dump(const std::vector<std::string>& args, const std::string& folder);
+run_result run_program_with(const char* binary, const std::vector<std::string>& args,
+                            const std::string& folder, const run_options& options);
 
 // Compiles the source as dict.txt in `dir` with the lexaro binary and gives
 // the bytes of dict.pdb; throws when lexaro fails.

@@ -79,14 +79,36 @@ TEST_F(Reliability, TheDatabaseTakesThePlaceOfWhatHadItsName) {
 }
 
 TEST_F(Reliability, ADatabaseThatMayNotBeWrittenIsNotReplaced) {
-    if (geteuid() == 0) GTEST_SKIP() << "root may write any file";
-    write("d.txt", source);
-    write("d.pdb", old_database);
-    chmod((dir / "d.pdb").c_str(), 0444);
-    auto r = run({"d.txt"});
-    EXPECT_EQ(r.out, "1\r2\r3\r\nerror: can't create file d.pdb\n");
-    EXPECT_EQ(read("d.pdb"), old_database);
-    EXPECT_EQ(dir.files(), (files{"d.pdb", "d.tmp", "d.txt"}));
+    // Run as a user other than root, who may write anything.
+    struct {
+        const char* what;
+        mode_t folder, database;  // 0: no database before the run
+    } cases[] = {
+        {"a read-only database", 0777, 0444},
+        {"a folder that is not writable", 0755, 0},
+        {"a writable database in a folder that is not", 0755, 0666},
+    };
+    for (const auto& c : cases) {
+        write("d.txt", source);
+        write("d.tmp", "");  // pass 1 may write its stream
+        chmod((dir / "d.tmp").c_str(), 0666);
+        if (c.database != 0) {
+            write("d.pdb", old_database);
+            chmod((dir / "d.pdb").c_str(), c.database);
+        }
+        chmod(dir.path().c_str(), c.folder);
+        const auto r = run({"d.txt"}, {0, false, false, true});
+        chmod(dir.path().c_str(), 0700);
+        EXPECT_EQ(r.out, "1\r2\r3\r\nerror: can't create file d.pdb\n") << c.what;
+        EXPECT_EQ(r.status, 1) << c.what;
+        const files left =
+            c.database != 0 ? files{"d.pdb", "d.tmp", "d.txt"} : files{"d.tmp", "d.txt"};
+        EXPECT_EQ(dir.files(), left) << c.what;
+        if (c.database != 0) {
+            EXPECT_EQ(read("d.pdb"), old_database) << c.what;
+        }
+        for (const std::string& name : dir.files()) unlink((dir / name).c_str());
+    }
 }
 
 TEST_F(Reliability, TheTemporaryFileIsTheRunsOwn) {

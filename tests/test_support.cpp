@@ -59,8 +59,9 @@ run_result run_lexaro(const std::vector<std::string>& args, const std::string& f
     return run_program(LEXARO_BINARY, args, folder, file_size_limit);
 }
 
-run_result run_lexaro_dump(const std::vector<std::string>& args, const std::string& folder) {
-    return run_program(LEXARO_DUMP_BINARY, args, folder);
+run_result run_lexaro_dump(const std::vector<std::string>& args, const std::string& folder,
+                           const std::string& standard_output) {
+    return run_program(LEXARO_DUMP_BINARY, args, folder, 0, standard_output);
 }
 
 std::string compile_database(const scratch_dir& dir, std::string_view source, int words_per_block) {
@@ -71,9 +72,11 @@ std::string compile_database(const scratch_dir& dir, std::string_view source, in
 }
 
 run_result run_program(const char* binary, const std::vector<std::string>& args,
-                       const std::string& folder, long file_size_limit) {
+                       const std::string& folder, long file_size_limit,
+                       const std::string& standard_output) {
     scratch_dir capture;
-    const std::string out_path = capture / "stdout", err_path = capture / "stderr";
+    const std::string out_path = standard_output.empty() ? capture / "stdout" : standard_output;
+    const std::string err_path = capture / "stderr";
     const pid_t child = fork();
     if (child == 0) {
         if (chdir(folder.c_str()) != 0) _exit(127);
@@ -96,7 +99,7 @@ run_result run_program(const char* binary, const std::vector<std::string>& args,
     int wait_status = 0;
     waitpid(child, &wait_status, 0);
     const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    return {read_file(out_path), read_file(err_path), status};
+    return {standard_output.empty() ? read_file(out_path) : "", read_file(err_path), status};
 }
 
 std::string make_source(std::string_view title,

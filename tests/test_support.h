@@ -42,10 +42,14 @@ struct run_result {
 run_result run_lexaro(const std::vector<std::string>& args, const std::string& folder,
                       long file_size_limit = 0);
 
-// The same for any program, and for the lexaro-dump binary.
+// The same for any program, and for the lexaro-dump binary. A non-empty
+// standard_output names the file that standard output goes to instead of
+// being captured (such as /dev/full).
 run_result run_program(const char* binary, const std::vector<std::string>& args,
-                       const std::string& folder, long file_size_limit = 0);
-run_result run_lexaro_dump(const std::vector<std::string>& args, const std::string& folder);
+                       const std::string& folder, long file_size_limit = 0,
+                       const std::string& standard_output = "");
+run_result run_lexaro_dump(const std::vector<std::string>& args, const std::string& folder,
+                           const std::string& standard_output = "");
 
 // Compiles the source as dict.txt in `dir` with the lexaro binary and gives
 // the bytes of dict.pdb; throws when lexaro fails.

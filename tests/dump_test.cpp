@@ -1,10 +1,12 @@
 // lexaro-dump on hand-made corrupt databases: each breaks one rule of a
 // sound database that lexaro compiled, and must be reported at its offset.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <filesystem>
 #include <functional>
+#include <sstream>
 
 #include "common/big_endian.h"
 #include "common/layout.h"
@@ -126,6 +128,45 @@ TEST(DumpCheck, ReportsEachBrokenRuleAtItsOffset) {
     }
 }
 
+// A file with one byte that cannot be read, as on a bad sector.
+class failing_input : public random_access_input {
+public:
+    failing_input(std::string_view bytes, uint64_t bad) : bytes_(bytes), bad_(bad) {}
+    uint64_t size() const override { return bytes_.size(); }
+    bool read_at(uint64_t offset, void* buffer, std::size_t length) const override {
+        return (bad_ < offset || bad_ >= offset + length) && bytes_.read_at(offset, buffer, length);
+    }
+
+private:
+    memory_input bytes_;
+    uint64_t bad_;
+};
+
+TEST(DumpCheck, AnUnreadablePartIsReportedAsSuch) {
+    const std::string& db = sound_database();
+    const places p = places_of(db);
+    // The header, the record list, the stream header, the index, the key
+    // table, a block's zlib header, a block's data.
+    for (uint64_t bad : {uint64_t{0}, uint64_t{80}, p.stream + 10, p.index + 5, p.key[1],
+                         p.block[0], p.block[1] + 3}) {
+        const failing_input input(db, bad);
+        database parsed;
+        auto found = open_database(input, parsed);
+        if (!found) {
+            entry_reader reader(parsed);
+            while (reader.next()) continue;
+            found = reader.problem();
+        }
+        ASSERT_TRUE(found.has_value()) << bad;
+        EXPECT_TRUE(found->unreadable) << bad << ": " << found->rule;
+    }
+    std::ostringstream err;
+    buffered_output out(open("/dev/null", O_WRONLY | O_CLOEXEC));
+    EXPECT_EQ(check_command(failing_input(db, p.index), "f.pdb", out, err), 1);
+    EXPECT_EQ(err.str(), "lexaro-dump: can't read file f.pdb\n");
+    out.close();
+}
+
 TEST(DumpCheck, BoundsWhatABlockMayInflateTo) {
     const auto deflated = [](const std::string& data, int level = 9) {
         std::string block(compressBound(data.size()), '\0');
@@ -236,6 +277,30 @@ TEST(DumpCommands, RefusesWhatTheFileSizeRulesOut) {
         EXPECT_EQ(run.err, "lexaro-dump: " + c.err + "\n");
     }
     EXPECT_EQ(test::run_lexaro_dump({"."}, dir.path()).err, "lexaro-dump: can't read file .\n");
+}
+
+// Keys longer than the pieces the key table and the keys are read in.
+TEST(DumpCommands, LongKeysAreReadInPieces) {
+    const std::string a(70000, 'a');
+    std::vector<std::pair<std::string, std::string>> entries{{a, "1"}, {a + "b", "2"}};
+    for (int i = 0; i < 150; ++i) entries.emplace_back("w" + std::to_string(1000 + i), "t");
+    entries.emplace_back("z" + a, "3");
+    test::scratch_dir dir;
+    const std::string source = test::make_source("Long", entries);
+    test::compile_database(dir, source, 100);
+    EXPECT_EQ(test::run_lexaro_dump({"dict.pdb"}, dir.path()).status, 0);
+    EXPECT_TRUE(test::run_lexaro_dump({"--text", "dict.pdb"}, dir.path()).out == source);
+    const struct {
+        std::string word, out;
+        int status;
+    } lookups[] = {
+        {a, "1\n", 0},        {a + "b", "2\n", 0},    {"z" + a, "3\n", 0},       {a + "c", "", 1},
+        {a.substr(1), "", 1}, {"z" + a + "a", "", 1}, {"z" + a.substr(1), "", 1}};
+    for (const auto& l : lookups) {
+        const auto run = test::run_lexaro_dump({"--lookup", l.word, "dict.pdb"}, dir.path());
+        EXPECT_EQ(run.out, l.out) << l.word.size();
+        EXPECT_EQ(run.status, l.status) << l.word.size();
+    }
 }
 
 TEST(DumpCommands, CommandLine) {

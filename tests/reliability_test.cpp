@@ -18,6 +18,13 @@ namespace {
 using files = std::vector<std::string>;
 
 const std::string source = "T\na$1\nb$2\nc$3\n";
+
+test::run_options size_limited(long size, bool kills) {
+    test::run_options options;
+    options.file_size_limit = size;
+    options.limit_kills = kills;
+    return options;
+}
 const std::string old_database = "the database of an earlier run";
 
 class Reliability : public testing::Test {
@@ -44,8 +51,8 @@ TEST_F(Reliability, ThePreviousDatabaseStaysUntilTheNewOneIsWhole) {
         int status;
     } cases[] = {
         // The counter waits in the console buffer, which the kill loses.
-        {"killed in pass 2", {stream_size + 40, true}, "", 128 + SIGXFSZ},
-        {"full disk in pass 2", {stream_size + 40}, "1\r2\r3\r\nerror: can't write file d.pdb\n", 1},
+        {"killed in pass 2", size_limited(stream_size + 40, true), "", 128 + SIGXFSZ},
+        {"full disk in pass 2", size_limited(stream_size + 40, false), "1\r2\r3\r\nerror: can't write file d.pdb\n", 1},
     };
     for (const auto& c : cases) {
         write("d.pdb", old_database);
@@ -97,7 +104,9 @@ TEST_F(Reliability, ADatabaseThatMayNotBeWrittenIsNotReplaced) {
             chmod((dir / "d.pdb").c_str(), c.database);
         }
         chmod(dir.path().c_str(), c.folder);
-        const auto r = run({"d.txt"}, {0, false, false, true});
+        test::run_options as_user;
+        as_user.unprivileged = true;
+        const auto r = run({"d.txt"}, as_user);
         chmod(dir.path().c_str(), 0700);
         EXPECT_EQ(r.out, "1\r2\r3\r\nerror: can't create file d.pdb\n") << c.what;
         EXPECT_EQ(r.status, 1) << c.what;
@@ -203,7 +212,9 @@ TEST_F(Reliability, ClosedStandardStreamsNeverReachTheFiles) {
     std::string text = "T\n";
     for (int i = 0; i < 20000; ++i) text += "w" + std::to_string(i) + "$t\n";
     write("d.txt", text);
-    const auto r = run({"d.txt"}, {0, false, true});
+    test::run_options closed;
+    closed.streams_closed = true;
+    const auto r = run({"d.txt"}, closed);
     EXPECT_EQ(r.status, 0);
     const auto back = test::run_lexaro_dump({"--text", "d.pdb"}, dir.path());
     EXPECT_EQ(back.status, 0) << back.err;

@@ -60,8 +60,9 @@ run_result run_lexaro(const std::vector<std::string>& args, const std::string& f
     return run_program(LEXARO_BINARY, args, folder, file_size_limit);
 }
 
-run_result run_lexaro_dump(const std::vector<std::string>& args, const std::string& folder) {
-    return run_program(LEXARO_DUMP_BINARY, args, folder);
+run_result run_lexaro_dump(const std::vector<std::string>& args, const std::string& folder,
+                           const std::string& standard_output) {
+    return run_program(LEXARO_DUMP_BINARY, args, folder, 0, standard_output);
 }
 
 std::string compile_database(const scratch_dir& dir, std::string_view source, int words_per_block) {
@@ -72,14 +73,20 @@ std::string compile_database(const scratch_dir& dir, std::string_view source, in
 }
 
 run_result run_program(const char* binary, const std::vector<std::string>& args,
-                       const std::string& folder, long file_size_limit) {
-    return run_program_with(binary, args, folder, run_options{file_size_limit});
+                       const std::string& folder, long file_size_limit,
+                       const std::string& standard_output) {
+    run_options options;
+    options.file_size_limit = file_size_limit;
+    options.standard_output = standard_output;
+    return run_program_with(binary, args, folder, options);
 }
 
 run_result run_program_with(const char* binary, const std::vector<std::string>& args,
                             const std::string& folder, const run_options& options) {
     scratch_dir capture;
-    const std::string out_path = capture / "stdout", err_path = capture / "stderr";
+    const std::string& redirected = options.standard_output;
+    const std::string out_path = redirected.empty() ? capture / "stdout" : redirected;
+    const std::string err_path = capture / "stderr";
     // Everything the child needs is made before the fork: a test may start
     // runs from several threads, and the child must not allocate.
     std::vector<char*> argv{const_cast<char*>(binary)};
@@ -116,7 +123,8 @@ run_result run_program_with(const char* binary, const std::vector<std::string>& 
     rusage usage{};
     wait4(child, &wait_status, 0, &usage);
     const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    return {read_file(out_path), read_file(err_path), status, usage.ru_maxrss};
+    return {redirected.empty() ? read_file(out_path) : "", read_file(err_path), status,
+            usage.ru_maxrss};
 }
 
 std::string make_source(std::string_view title,

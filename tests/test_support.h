@@ -44,6 +44,7 @@ struct run_options {
     bool limit_kills = false;     // passing the cap kills the run (SIGXFSZ) instead of failing a write
     bool streams_closed = false;  // the run starts with standard input and output closed
     bool unprivileged = false;    // a run started by root runs as the user nobody
+    std::string standard_output;  // when set, the file standard output goes to, uncaptured
 };
 
 // Runs the lexaro binary in `folder` with the given arguments. A positive
@@ -51,10 +52,14 @@ struct run_options {
 run_result run_lexaro(const std::vector<std::string>& args, const std::string& folder,
                       long file_size_limit = 0);
 
-// The same for any program, and for the lexaro-dump binary.
+// The same for any program, and for the lexaro-dump binary. A non-empty
+// standard_output names the file that standard output goes to instead of
+// being captured (such as /dev/full).
 run_result run_program(const char* binary, const std::vector<std::string>& args,
-                       const std::string& folder, long file_size_limit = 0);
-run_result run_lexaro_dump(const std::vector<std::string>& args, const std::string& folder);
+                       const std::string& folder, long file_size_limit = 0,
+                       const std::string& standard_output = "");
+run_result run_lexaro_dump(const std::vector<std::string>& args, const std::string& folder,
+                           const std::string& standard_output = "");
 run_result run_program_with(const char* binary, const std::vector<std::string>& args,
                             const std::string& folder, const run_options& options);
 

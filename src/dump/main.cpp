@@ -1,8 +1,10 @@
+#include <unistd.h>
+
 #include <iostream>
 
 #include "dump/dump_commands.h"
 
 int main(int argc, char** argv) {
-    std::ios::sync_with_stdio(false);
-    return lexaro::dump::run(argc, argv, std::cout, std::cerr);
+    lexaro::buffered_output out(STDOUT_FILENO);
+    return lexaro::dump::run(argc, argv, out, std::cerr);
 }

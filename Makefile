@@ -1,5 +1,6 @@
 # The two commands for a new user are `make demo` and `make test`; both
-# install what the build needs on a Debian machine when run as root.
+# install what the build needs on a Debian machine when run as root or
+# through sudo, and then build as the clone's owner.
 
 MAKEFLAGS += --no-print-directory
 BUILD ?= build

@@ -10,8 +10,9 @@
 #          install without and with sudo (whatis finds the pages at once),
 #          make package; nothing in the clone may become root's
 #   plain  a user on a machine without sudo: make demo stops with the missing
-#          packages and the command to install them; root runs that command;
-#          then the user's make demo, make test and make demo again work
+#          packages and the command to install them; with the programs'
+#          packages alone make demo works and make test stops; root runs the
+#          command that make test gives; then make test and make demo work
 #   deb    a fresh system: apt-get install ./lexaro_*.deb, then lexaro,
 #          lexaro-dump, man lexaro and apropos lexaro work
 #
@@ -47,7 +48,7 @@ announcing='takes a minute or so|^  (reading|downloading|unpacking)|^configuring
 alarming='debconf|^[EWN]: |\b(error|warning):|\*\*\*|Permission denied'
 
 [ "$(id -u)" = 0 ] || { echo "first_contact.sh: needs root (debootstrap, chroot, mount)" >&2; exit 1; }
-"$source_tree/scripts/ensure-packages" debootstrap util-linux git
+"$source_tree/scripts/ensure-packages" debootstrap bsdutils util-linux mount git
 work=$(mktemp -d "${1:-/var/tmp}/first-contact.XXXXXX")
 results=$work/results.txt
 : >"$results"
@@ -206,11 +207,19 @@ expect plain bob no "$clone"
 if run plain bob no "cd lexaro && make demo"; then
     fail "plain: make demo without the packages did not stop"
 fi
-install_line=$(sed -n 's/^install them as root with: //p' <<<"$output")
-[ -n "$install_line" ] || fail "plain: make demo does not say how to install the packages"
+grep -q "^missing packages: cmake g++ zlib1g-dev$" <<<"$output" || fail "plain: make demo does not name the missing packages"
+grep -q "^install them as root with: apt-get update && apt-get install .*libgtest-dev" <<<"$output" ||
+    fail "plain: make demo does not give the command that installs all the packages"
 grep -q sudo <<<"$output" && fail "plain: make demo suggests sudo, which this machine does not have"
-expect plain root no "yes | { $install_line; }"
+# With the programs' packages alone, make demo works and make test stops.
+expect plain root no "apt-get install -y -q cmake g++ zlib1g-dev >/dev/null"
 expect plain bob yes "cd lexaro && make demo"
+if run plain bob no "cd lexaro && make test"; then
+    fail "plain: make test without GoogleTest did not stop"
+fi
+install_line=$(sed -n 's/^install them as root with: //p' <<<"$output")
+[ -n "$install_line" ] || fail "plain: make test does not say how to install the packages"
+expect plain root no "yes | { $install_line; }"
 expect plain bob yes "cd lexaro && make test"
 expect plain bob yes "cd lexaro && make demo"
 remove_system "$work/plain"

@@ -25,7 +25,7 @@
 #   tests/first_contact.sh [--keep] [FOLDER]
 #
 # Needs root, Debian's mirror (DEBIAN_MIRROR), about 3 GB in a new folder in
-# FOLDER (default /var/tmp) and 10 to 15 minutes. It checks the committed
+# FOLDER (default /var/tmp) and about 15 minutes. It checks the committed
 # HEAD of this clone. The new folder is removed at the end unless --keep is
 # given. Not part of make test or CI.
 set -euo pipefail

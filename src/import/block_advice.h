@@ -9,11 +9,11 @@
 namespace lexaro::import {
 
 struct block_advice {
-    int32_t largest = 0;          // the largest words_per_block that fits; 0 when none does
-    bool default_fits = false;    // whether lexaro's default, 500, fits
+    int32_t largest = 0;        // the largest words_per_block that fits; 0 when none does
+    bool default_fits = false;  // whether lexaro's default, 500, fits
     // When none fits: the first block too large at the smallest setting.
-    uint64_t first_entry = 0;     // its first entry, counted from 0
-    uint64_t bytes = 0;           // its size
+    uint64_t first_entry = 0;  // its first entry, counted from 0
+    uint64_t bytes = 0;        // its size
 };
 
 // entry_sizes: word size + 1 + translation size + 1 of each entry in order.

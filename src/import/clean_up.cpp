@@ -89,8 +89,7 @@ std::size_t past_closing_tag(std::string_view text, std::size_t from, std::strin
     for (std::size_t i = text.find("</", from); i != std::string_view::npos;
          i = text.find("</", i + 2)) {
         std::size_t j = 0;
-        while (j < name.size() && i + 2 + j < text.size() && lower(text[i + 2 + j]) == name[j])
-            ++j;
+        while (j < name.size() && i + 2 + j < text.size() && lower(text[i + 2 + j]) == name[j]) ++j;
         if (j < name.size()) continue;
         const std::size_t close = text.find('>', i + 2 + j);
         if (close == std::string_view::npos) return from;

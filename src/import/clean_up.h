@@ -14,13 +14,13 @@ namespace lexaro::import {
 
 // What the clean-up changed and dropped.
 struct clean_up_counts {
-    uint64_t line_breaks = 0;    // line breaks in translations, now the separator
-    uint64_t tags = 0;           // markup tags and comments turned into text
-    uint64_t entities = 0;       // character references decoded
-    uint64_t trimmed = 0;        // words and translations with white space cut from an end
-    uint64_t control_bytes = 0;  // zero and 0x1A bytes dropped
-    uint64_t dollar_signs = 0;   // '$' in words, now U+FF04
-    uint64_t invalid_utf8 = 0;   // entries holding invalid UTF-8, kept as they are
+    uint64_t line_breaks = 0;        // line breaks in translations, now the separator
+    uint64_t tags = 0;               // markup tags and comments turned into text
+    uint64_t entities = 0;           // character references decoded
+    uint64_t trimmed = 0;            // words and translations with white space cut from an end
+    uint64_t control_bytes = 0;      // zero and 0x1A bytes dropped
+    uint64_t dollar_signs = 0;       // '$' in words, now U+FF04
+    uint64_t invalid_utf8 = 0;       // entries holding invalid UTF-8, kept as they are
     std::string first_invalid_utf8;  // the first such word, invalid bytes as \xNN
     uint64_t empty_words = 0;        // entries dropped: no word left
     uint64_t oversize = 0;           // entries dropped: larger than any block

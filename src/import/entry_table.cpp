@@ -75,13 +75,12 @@ void entry_table::sort() {
     });
 }
 
-void entry_table::for_each_word(
-    const merge_options& options,
-    const std::function<void(std::string_view, std::string_view)>& out,
-    merge_counts& counts) const {
+void entry_table::for_each_word(const merge_options& options,
+                                const std::function<void(std::string_view, std::string_view)>& out,
+                                merge_counts& counts) const {
     std::string merged;
-    std::vector<std::string_view> kept;          // the translations of the word so far
-    std::unordered_set<std::string_view> seen;   // the same, once a word has many
+    std::vector<std::string_view> kept;         // the translations of the word so far
+    std::unordered_set<std::string_view> seen;  // the same, once a word has many
     constexpr std::size_t many = 16;
     for (std::size_t i = 0; i < refs_.size();) {
         const view first = entry(refs_[i]);
@@ -105,9 +104,10 @@ void entry_table::for_each_word(
             const std::string_view t = entry(refs_[j]).translation;
             ++counts.merged;
             // An empty translation adds nothing; an empty first one is replaced.
-            const bool repeat = t.empty() || kept.size() < many
-                                    ? std::find(kept.begin(), kept.end(), t) != kept.end()
-                                    : seen.count(t) > 0;
+            const bool repeat =
+                t.empty() ||
+                (kept.size() < many ? std::find(kept.begin(), kept.end(), t) != kept.end()
+                                    : seen.count(t) > 0);
             if (repeat) {
                 ++counts.repeats;
                 continue;

@@ -39,7 +39,7 @@ public:
 
     std::size_t size() const { return refs_.size(); }
     uint64_t text_bytes() const { return text_bytes_; }
-    std::string_view word(std::size_t i) const;         // in the table's current order
+    std::string_view word(std::size_t i) const;  // in the table's current order
     std::string_view translation(std::size_t i) const;
 
     // Orders the entries by word, byte by byte as memcmp compares (a shorter

@@ -30,8 +30,8 @@ bool ends_with(std::string_view text, std::string_view end) {
 // The files of a dictd dictionary, and of a StarDict one, by what follows
 // their common base name.
 constexpr std::string_view dictd_suffixes[] = {".index", ".dict.dz", ".dict"};
-constexpr std::string_view stardict_suffixes[] = {".ifo",     ".idx.gz", ".idx",   ".dict.dz",
-                                                  ".dict",    ".syn.dz", ".syn"};
+constexpr std::string_view stardict_suffixes[] = {".ifo",  ".idx.gz", ".idx", ".dict.dz",
+                                                  ".dict", ".syn.dz", ".syn"};
 
 // The base name of path when it ends in one of the suffixes, else nothing.
 template <std::size_t n>

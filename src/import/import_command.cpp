@@ -3,8 +3,8 @@
 #include <new>
 #include <ostream>
 
-#include "common/platform.h"
 #include "common/layout.h"
+#include "common/platform.h"
 #include "import/block_advice.h"
 #include "import/charset.h"
 #include "import/clean_up.h"
@@ -60,8 +60,8 @@ private:
 // The input's name without directory and extension(s), the title of last resort.
 std::string name_of(const std::string& path) {
     std::string name = path.substr(path.find_last_of('/') + 1);
-    for (const char* suffix : {".dz", ".gz", ".index", ".dict", ".ifo", ".idx", ".syn", ".txt",
-                               ".tab", ".tsv"}) {
+    for (const char* suffix :
+         {".dz", ".gz", ".index", ".dict", ".ifo", ".idx", ".syn", ".txt", ".tab", ".tsv"}) {
         const std::string_view s = suffix;
         if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
             name.resize(name.size() - s.size());
@@ -80,9 +80,9 @@ std::optional<std::string> output_over_input(const options& o, format f) {
     return std::nullopt;
 }
 
-void print_summary(std::ostream& err, const options& o, format f, uint64_t read,
-                   uint64_t written, const clean_up_counts& c, const merge_counts& m,
-                   const block_advice& advice, const charset_converter* converter) {
+void print_summary(std::ostream& err, const options& o, format f, uint64_t read, uint64_t written,
+                   const clean_up_counts& c, const merge_counts& m, const block_advice& advice,
+                   const charset_converter* converter) {
     err << program << "wrote " << (o.output == "-" ? "standard output" : o.output) << " from "
         << o.input << " (" << format_name(f) << ")\n";
     err << "  entries read:    " << read << '\n';
@@ -119,8 +119,8 @@ void print_summary(std::ostream& err, const options& o, format f, uint64_t read,
 void print_warnings(std::ostream& err, const options& o, const clean_up_counts& c,
                     const merge_counts& m, const block_advice& advice, uint64_t written) {
     for (const std::string& word : c.oversize_words)
-        err << program << "warning: dropped \"" << word << "\": word and translation take more than "
-            << block_buffer_size << " bytes\n";
+        err << program << "warning: dropped \"" << word
+            << "\": word and translation take more than " << block_buffer_size << " bytes\n";
     if (c.oversize > c.oversize_words.size())
         err << program << "warning: and " << c.oversize - c.oversize_words.size()
             << " more entries too large for a block\n";
@@ -205,9 +205,8 @@ int import(const options& o, std::ostream& err, bool terminal) {
 }
 
 // The value of an option given as "--name=VALUE" or "--name VALUE".
-bool option_value(const std::vector<std::string_view>& args, std::size_t& i,
-                  std::string_view name, std::string& value, std::string& problem,
-                  bool& matched) {
+bool option_value(const std::vector<std::string_view>& args, std::size_t& i, std::string_view name,
+                  std::string& value, std::string& problem, bool& matched) {
     const std::string_view a = args[i];
     matched = false;
     if (a.substr(0, name.size()) != name) return true;

@@ -24,16 +24,18 @@ tag_table html_tags() {
     using e = tag_effect;
     tag_table table;
     for (std::string_view n :
-         {"a", "abbr", "acronym", "b", "bdi", "bdo", "big", "cite", "code", "col", "colgroup",
-          "del", "dfn", "em", "font", "i", "img", "ins", "kbd", "label", "link", "mark", "meta",
-          "nobr", "q", "rp", "rt", "ruby", "s", "samp", "small", "source", "span", "strike",
-          "strong", "sub", "sup", "time", "tt", "u", "var", "wbr"})
+         {"a",    "abbr",     "acronym", "b",     "bdi",    "bdo",  "big",    "cite",   "code",
+          "col",  "colgroup", "del",     "dfn",   "em",     "font", "i",      "img",    "ins",
+          "kbd",  "label",    "link",    "mark",  "meta",   "nobr", "q",      "rp",     "rt",
+          "ruby", "s",        "samp",    "small", "source", "span", "strike", "strong", "sub",
+          "sup",  "time",     "tt",      "u",     "var",    "wbr"})
         table.push_back({n, e::none});
     for (std::string_view n :
-         {"address", "article", "aside", "blockquote", "body", "br", "caption", "center", "dd",
-          "div", "dl", "dt", "figcaption", "figure", "footer", "h1", "h2", "h3", "h4", "h5", "h6",
-          "header", "hr", "html", "li", "main", "nav", "ol", "p", "pre", "section", "table",
-          "tbody", "tfoot", "thead", "tr", "ul"})
+         {"address", "article", "aside", "blockquote", "body",       "br",     "caption", "center",
+          "dd",      "div",     "dl",    "dt",         "figcaption", "figure", "footer",  "h1",
+          "h2",      "h3",      "h4",    "h5",         "h6",         "header", "hr",      "html",
+          "li",      "main",    "nav",   "ol",         "p",          "pre",    "section", "table",
+          "tbody",   "tfoot",   "thead", "tr",         "ul"})
         table.push_back({n, e::separator});
     for (std::string_view n : {"td", "th"}) table.push_back({n, e::space});
     for (std::string_view n :
@@ -50,9 +52,9 @@ tag_table xdxf_tags() {
     table.erase(std::remove_if(table.begin(), table.end(),
                                [](const known_tag& t) { return t.name == "tr"; }),
                 table.end());
-    for (std::string_view n : {"abr", "c", "categ", "co", "deftext", "dtrn", "etm", "ex_orig",
-                               "ex_tran", "gr", "iref", "kref", "mrkd", "nu", "opt", "pos", "sr",
-                               "tense"})
+    for (std::string_view n :
+         {"abr", "c", "categ", "co", "deftext", "dtrn", "etm", "ex_orig", "ex_tran", "gr", "iref",
+          "kref", "mrkd", "nu", "opt", "pos", "sr", "tense"})
         table.push_back({n, e::none});
     for (std::string_view n : {"ar", "def", "ex"}) table.push_back({n, e::separator});
     for (std::string_view n : {"k", "rref"}) table.push_back({n, e::hide});
@@ -81,44 +83,42 @@ struct entity {
 // five, all of Latin-1, typography, arrows and the Greek letters.
 std::vector<entity> entity_table() {
     std::vector<entity> table = {
-        {"amp", '&'},        {"lt", '<'},         {"gt", '>'},          {"quot", '"'},
-        {"apos", '\''},      {"OElig", 0x152},    {"oelig", 0x153},     {"Scaron", 0x160},
-        {"scaron", 0x161},   {"Yuml", 0x178},     {"fnof", 0x192},      {"circ", 0x2C6},
-        {"tilde", 0x2DC},    {"ensp", 0x2002},    {"emsp", 0x2003},     {"thinsp", 0x2009},
-        {"zwnj", 0x200C},    {"zwj", 0x200D},     {"lrm", 0x200E},      {"rlm", 0x200F},
-        {"ndash", 0x2013},   {"mdash", 0x2014},   {"lsquo", 0x2018},    {"rsquo", 0x2019},
-        {"sbquo", 0x201A},   {"ldquo", 0x201C},   {"rdquo", 0x201D},    {"bdquo", 0x201E},
-        {"dagger", 0x2020},  {"Dagger", 0x2021},  {"bull", 0x2022},     {"hellip", 0x2026},
-        {"permil", 0x2030},  {"prime", 0x2032},   {"Prime", 0x2033},    {"lsaquo", 0x2039},
-        {"rsaquo", 0x203A},  {"euro", 0x20AC},    {"trade", 0x2122},    {"larr", 0x2190},
-        {"uarr", 0x2191},    {"rarr", 0x2192},    {"darr", 0x2193},     {"harr", 0x2194},
-        {"rArr", 0x21D2},    {"hArr", 0x21D4},    {"minus", 0x2212},    {"asymp", 0x2248},
-        {"ne", 0x2260},      {"le", 0x2264},      {"ge", 0x2265},       {"infin", 0x221E},
-        {"loz", 0x25CA},     {"spades", 0x2660},  {"clubs", 0x2663},    {"hearts", 0x2665},
-        {"diams", 0x2666},   {"thetasym", 0x3D1}, {"upsih", 0x3D2},     {"piv", 0x3D6},
+        {"amp", '&'},       {"lt", '<'},         {"gt", '>'},       {"quot", '"'},
+        {"apos", '\''},     {"OElig", 0x152},    {"oelig", 0x153},  {"Scaron", 0x160},
+        {"scaron", 0x161},  {"Yuml", 0x178},     {"fnof", 0x192},   {"circ", 0x2C6},
+        {"tilde", 0x2DC},   {"ensp", 0x2002},    {"emsp", 0x2003},  {"thinsp", 0x2009},
+        {"zwnj", 0x200C},   {"zwj", 0x200D},     {"lrm", 0x200E},   {"rlm", 0x200F},
+        {"ndash", 0x2013},  {"mdash", 0x2014},   {"lsquo", 0x2018}, {"rsquo", 0x2019},
+        {"sbquo", 0x201A},  {"ldquo", 0x201C},   {"rdquo", 0x201D}, {"bdquo", 0x201E},
+        {"dagger", 0x2020}, {"Dagger", 0x2021},  {"bull", 0x2022},  {"hellip", 0x2026},
+        {"permil", 0x2030}, {"prime", 0x2032},   {"Prime", 0x2033}, {"lsaquo", 0x2039},
+        {"rsaquo", 0x203A}, {"euro", 0x20AC},    {"trade", 0x2122}, {"larr", 0x2190},
+        {"uarr", 0x2191},   {"rarr", 0x2192},    {"darr", 0x2193},  {"harr", 0x2194},
+        {"rArr", 0x21D2},   {"hArr", 0x21D4},    {"minus", 0x2212}, {"asymp", 0x2248},
+        {"ne", 0x2260},     {"le", 0x2264},      {"ge", 0x2265},    {"infin", 0x221E},
+        {"loz", 0x25CA},    {"spades", 0x2660},  {"clubs", 0x2663}, {"hearts", 0x2665},
+        {"diams", 0x2666},  {"thetasym", 0x3D1}, {"upsih", 0x3D2},  {"piv", 0x3D6},
         {"sigmaf", 0x3C2},
     };
     // Latin-1: U+00A0 to U+00FF in order.
     static const char* const latin1[] = {
-        "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",
-        "uml",    "copy",   "ordf",   "laquo",  "not",    "shy",    "reg",    "macr",
-        "deg",    "plusmn", "sup2",   "sup3",   "acute",  "micro",  "para",   "middot",
-        "cedil",  "sup1",   "ordm",   "raquo",  "frac14", "frac12", "frac34", "iquest",
-        "Agrave", "Aacute", "Acirc",  "Atilde", "Auml",   "Aring",  "AElig",  "Ccedil",
-        "Egrave", "Eacute", "Ecirc",  "Euml",   "Igrave", "Iacute", "Icirc",  "Iuml",
-        "ETH",    "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde", "Ouml",   "times",
-        "Oslash", "Ugrave", "Uacute", "Ucirc",  "Uuml",   "Yacute", "THORN",  "szlig",
-        "agrave", "aacute", "acirc",  "atilde", "auml",   "aring",  "aelig",  "ccedil",
-        "egrave", "eacute", "ecirc",  "euml",   "igrave", "iacute", "icirc",  "iuml",
-        "eth",    "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide",
-        "oslash", "ugrave", "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml"};
+        "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",   "uml",
+        "copy",   "ordf",   "laquo",  "not",    "shy",    "reg",    "macr",   "deg",    "plusmn",
+        "sup2",   "sup3",   "acute",  "micro",  "para",   "middot", "cedil",  "sup1",   "ordm",
+        "raquo",  "frac14", "frac12", "frac34", "iquest", "Agrave", "Aacute", "Acirc",  "Atilde",
+        "Auml",   "Aring",  "AElig",  "Ccedil", "Egrave", "Eacute", "Ecirc",  "Euml",   "Igrave",
+        "Iacute", "Icirc",  "Iuml",   "ETH",    "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde",
+        "Ouml",   "times",  "Oslash", "Ugrave", "Uacute", "Ucirc",  "Uuml",   "Yacute", "THORN",
+        "szlig",  "agrave", "aacute", "acirc",  "atilde", "auml",   "aring",  "aelig",  "ccedil",
+        "egrave", "eacute", "ecirc",  "euml",   "igrave", "iacute", "icirc",  "iuml",   "eth",
+        "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide", "oslash", "ugrave",
+        "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml"};
     for (uint32_t i = 0; i < 96; ++i) table.push_back({latin1[i], 0xA0 + i});
     // Greek: capitals U+0391 to U+03A9 (no U+03A2), small letters U+03B1 to U+03C9.
-    static const char* const greek[] = {"alpha", "beta",  "gamma", "delta", "epsilon", "zeta",
-                                        "eta",   "theta", "iota",  "kappa", "lambda",  "mu",
-                                        "nu",    "xi",    "omicron", "pi",  "rho",     "",
-                                        "sigma", "tau",   "upsilon", "phi", "chi",     "psi",
-                                        "omega"};
+    static const char* const greek[] = {
+        "alpha", "beta",   "gamma",   "delta", "epsilon", "zeta",    "eta",  "theta", "iota",
+        "kappa", "lambda", "mu",      "nu",    "xi",      "omicron", "pi",   "rho",   "",
+        "sigma", "tau",    "upsilon", "phi",   "chi",     "psi",     "omega"};
     static std::vector<std::string> capitals;  // the names must outlive the table
     capitals.reserve(25);
     for (uint32_t i = 0; i < 25; ++i) {
@@ -182,9 +182,9 @@ std::optional<tag> parse_tag(std::string_view text, std::size_t at, markup kind)
     }
     const tag_table& table = tags_of(kind);
     const std::string_view wanted(name, length);
-    const auto known = std::lower_bound(
-        table.begin(), table.end(), wanted,
-        [](const known_tag& t, std::string_view n) { return t.name < n; });
+    const auto known =
+        std::lower_bound(table.begin(), table.end(), wanted,
+                         [](const known_tag& t, std::string_view n) { return t.name < n; });
     if (known == table.end() || known->name != wanted) return std::nullopt;
     if (i >= text.size()) return std::nullopt;
     std::size_t close;

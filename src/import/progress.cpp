@@ -22,8 +22,9 @@ bool progress::due(uint64_t count) {
 }
 
 void progress::show(const std::string& line) {
-    err_ << '\r' << line << std::string(line.size() < line_width ? line_width - line.size() : 0, ' ')
-         << '\r' << std::flush;
+    err_ << '\r' << line
+         << std::string(line.size() < line_width ? line_width - line.size() : 0, ' ') << '\r'
+         << std::flush;
     shown_ = true;
 }
 

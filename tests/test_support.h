@@ -54,6 +54,7 @@ run_result run_lexaro(const std::vector<std::string>& args, const std::string& f
 run_result run_program(const char* binary, const std::vector<std::string>& args,
                        const std::string& folder, long file_size_limit = 0);
 run_result run_lexaro_dump(const std::vector<std::string>& args, const std::string& folder);
+run_result run_lexaro_import(const std::vector<std::string>& args, const std::string& folder);
 run_result run_program_with(const char* binary, const std::vector<std::string>& args,
                             const std::string& folder, const run_options& options);
 

@@ -152,7 +152,7 @@ void cleaner::clean_word(std::string_view raw, std::string& word) {
         trimmed = true;
         word.resize(last + 1);  // npos + 1 == 0: all spaces
     }
-    if (trimmed) ++counts_.trimmed;
+    if (trimmed && !word.empty()) ++counts_.trimmed;
 }
 
 void cleaner::clean_text(std::string_view raw, markup kind, std::string& text) {

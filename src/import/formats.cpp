@@ -116,9 +116,9 @@ std::optional<format> recognise_text(std::string_view sample, bool whole_file) {
         if (line.substr(0, 2) != "##" && tabbed) ++tab_entries;
         if (i > 0 && line.find('$') != std::string_view::npos) ++source;
     }
-    // A format fits when nearly every line is one of its lines.
+    // A format fits when four lines in five, or more, are its lines.
     const auto fits = [&](std::size_t matching, std::size_t of) {
-        return of > 0 && matching * 10 >= of * 9;
+        return of > 0 && matching * 5 >= of * 4;
     };
     const bool is_trans = trans_entries > 0 && fits(trans, lines.size());
     const bool is_tab = tab_entries > 0 && fits(tab, lines.size());

@@ -22,7 +22,9 @@ struct clean_case {
 };
 
 TEST(ImportCleanUp, TurnsEachEntryIntoOneSourceLine) {
-    const std::string word_dollar = "pri\xEF\xBC\x84" "e";
+    const std::string word_dollar =
+        "pri\xEF\xBC\x84"
+        "e";
     // clang-format off
     const clean_case cases[] = {
         {"trimmed, line breaks one separator", markup::plain, "  cat \t",
@@ -81,10 +83,8 @@ TEST(ImportCleanUp, DropsEntriesWithoutWordOrTooLargeForABlock) {
         bool kept;
     };
     const drop_case cases[] = {
-        {"blank word", " \t ", "x", false},
-        {"word of line breaks", "\r\n", "x", false},
-        {"word of zero bytes", "\0\0"s, "x", false},
-        {"block exactly full", "w", fits, true},
+        {"blank word", " \t ", "x", false},          {"word of line breaks", "\r\n", "x", false},
+        {"word of zero bytes", "\0\0"s, "x", false}, {"block exactly full", "w", fits, true},
         {"one byte more", "w", too_large, false},
     };
     for (const drop_case& c : cases) {
@@ -100,12 +100,9 @@ TEST(ImportCleanUp, CountsWhatItChanged) {
     std::string word, translation;
     const std::string large(1000000, 'x'), with_zero = "e\0"s;
     const raw_entry entries[] = {
-        {" a$b ", "x\ny\r\nz", markup::plain},
-        {"c", "<i>&amp;</i><br>q", markup::html},
-        {"caf\xE9", "ok", markup::plain},
-        {"d", "\x80", markup::plain},
-        {"", "lost", markup::plain},
-        {"big", large, markup::plain},
+        {" a$b ", "x\ny\r\nz", markup::plain}, {"c", "<i>&amp;</i><br>q", markup::html},
+        {"caf\xE9", "ok", markup::plain},      {"d", "\x80", markup::plain},
+        {"", "lost", markup::plain},           {"big", large, markup::plain},
         {with_zero, "\x1A", markup::plain},
     };
     for (const raw_entry& e : entries) clean.clean(e, word, translation);
@@ -128,17 +125,27 @@ TEST(ImportCleanUp, TitlesAndCuts) {
     // "é" is two bytes: a cut inside it goes back before it.
     EXPECT_EQ(cut_at_character("ab\xC3\xA9", 3), "ab");
     EXPECT_EQ(cut_at_character("ab\xC3\xA9", 4), "ab\xC3\xA9");
-    EXPECT_EQ(cut_at_character("abc\xE2\x82\xAC" "d", 5), "abc");
-    EXPECT_EQ(cut_at_character("abc\xE2\x82\xAC" "d", 6), "abc\xE2\x82\xAC");
+    EXPECT_EQ(cut_at_character("abc\xE2\x82\xAC"
+                               "d",
+                               5),
+              "abc");
+    EXPECT_EQ(cut_at_character("abc\xE2\x82\xAC"
+                               "d",
+                               6),
+              "abc\xE2\x82\xAC");
     EXPECT_TRUE(valid_utf8("\xF0\x9F\x98\x80 \xC3\xA9"));
     for (const char* bad : {"\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xFF"})
         EXPECT_FALSE(valid_utf8(bad)) << escape_invalid_utf8(bad);
-    EXPECT_EQ(escape_invalid_utf8("a\xC3\xA9\xFF" "b"), "a\xC3\xA9\\xFF" "b");
+    EXPECT_EQ(escape_invalid_utf8("a\xC3\xA9\xFF"
+                                  "b"),
+              "a\xC3\xA9\\xFF"
+              "b");
 }
 
 // The words and translations that for_each_word hands on.
 std::vector<std::string> merged_lines(const std::vector<std::pair<std::string, std::string>>& in,
-                                      const merge_options& options, merge_counts* counts = nullptr) {
+                                      const merge_options& options,
+                                      merge_counts* counts = nullptr) {
     entry_table table;
     for (const auto& [word, translation] : in) table.add(word, translation);
     table.sort();
@@ -155,10 +162,21 @@ std::vector<std::string> merged_lines(const std::vector<std::pair<std::string, s
 
 TEST(ImportEntryTable, SortsByWordBytesStablyAndMergesRepeats) {
     const std::vector<std::pair<std::string, std::string>> entries = {
-        {"aal blau", "blue eel"}, {"z\xC3\xA9", "high byte"}, {"aal", "eel"},
-        {"Aal", "capital"},       {"za", "low"},              {"aal", "snake fish"},
-        {"aal", "eel"},           {"aal", ""},                {"b", ""},
-        {"b", "second"},          {"aalb", "no space"},
+        {"aal blau", "blue eel"},
+        {"z\xC3\xA9", "high byte"},
+        {"aal", "eel"},
+        {"Aal", "capital"},
+        {"za", "low"},
+        {"aal", "snake fish"},
+        {"aal", "eel"},
+        {"aal", ""},
+        {"b", ""},
+        {"b", "second"},
+        {"aalb", "no space"},
+        {"abcdefghX", "9"},
+        {"abcdefgh", "8"},
+        {"abcdefghA", "9"},
+        {"abcdefgh ", "9"},
     };
     struct merge_case {
         const char* what;
@@ -172,18 +190,22 @@ TEST(ImportEntryTable, SortsByWordBytesStablyAndMergesRepeats) {
     const merge_case cases[] = {
         {"merged",
          {},
-         {"Aal$capital", "aal$eel | snake fish", "aal blau$blue eel", "aalb$no space",
-          "b$second", "za$low", "z\xC3\xA9$high byte"}},
+         {"Aal$capital", "aal$eel | snake fish", "aal blau$blue eel", "aalb$no space", "abcdefgh$8",
+          "abcdefgh $9", "abcdefghA$9", "abcdefghX$9", "b$second", "za$low",
+          "z\xC3\xA9$high byte"}},
         {"another join",
          joined_by_slash,
-         {"Aal$capital", "aal$eel / snake fish", "aal blau$blue eel", "aalb$no space",
-          "b$second", "za$low", "z\xC3\xA9$high byte"}},
+         {"Aal$capital", "aal$eel / snake fish", "aal blau$blue eel", "aalb$no space", "abcdefgh$8",
+          "abcdefgh $9", "abcdefghA$9", "abcdefghX$9", "b$second", "za$low",
+          "z\xC3\xA9$high byte"}},
         {"duplicates kept in input order",
          kept,
          {"Aal$capital", "aal$eel", "aal$snake fish", "aal$eel", "aal$", "aal blau$blue eel",
-          "aalb$no space", "b$", "b$second", "za$low", "z\xC3\xA9$high byte"}},
+          "aalb$no space", "abcdefgh$8", "abcdefgh $9", "abcdefghA$9", "abcdefghX$9", "b$",
+          "b$second", "za$low", "z\xC3\xA9$high byte"}},
     };
-    for (const merge_case& c : cases) EXPECT_EQ(merged_lines(entries, c.options), c.expected) << c.what;
+    for (const merge_case& c : cases)
+        EXPECT_EQ(merged_lines(entries, c.options), c.expected) << c.what;
 
     merge_counts counts;
     merged_lines(entries, {}, &counts);
@@ -197,8 +219,8 @@ TEST(ImportEntryTable, LeavesOutWhatWouldOutgrowABlock) {
     // byte: 1,000,000 exactly. 7 bytes would be one too many.
     const std::string large(999988, 'x');
     merge_counts counts;
-    const auto lines = merged_lines(
-        {{"w", large}, {"w", "second7"}, {"w", "second"}, {"w", "x"}}, {}, &counts);
+    const auto lines =
+        merged_lines({{"w", large}, {"w", "second7"}, {"w", "second"}, {"w", "x"}}, {}, &counts);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "w$" + large + " | second");
     EXPECT_EQ(lines[0].size() + 1, 1000000u);
@@ -274,10 +296,10 @@ TEST(ImportFormats, RecognisesTextFormatsByTheirLines) {
 
 TEST(ImportCommandLine, TakesOptionsInBothFormsAnywhere) {
     std::string problem;
-    const auto o = parse_arguments({"in.index", "--format=dictd", "--title", "T", "--join=/",
-                                    "--newline", "<>", "--keep-duplicates", "--charset=CP1252",
-                                    "out.txt"},
-                                   problem);
+    const auto o =
+        parse_arguments({"in.index", "--format=dictd", "--title", "T", "--join=/", "--newline",
+                         "<>", "--keep-duplicates", "--charset=CP1252", "out.txt"},
+                        problem);
     ASSERT_TRUE(o) << problem;
     EXPECT_EQ(o->input, "in.index");
     EXPECT_EQ(o->output, "out.txt");

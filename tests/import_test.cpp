@@ -77,11 +77,7 @@ TEST(ImportTab, WritesSortedMergedSources) {
          "##name Ignored\nw\tone\\ntwo\nw\tthree\n",
          {"--newline", " / ", "--join= + ", "--title=Given title"},
          "Given title\nw$one / two + three\n"},
-        {"no name: the file's name is the title",
-         "my-words.tab",
-         "a\tb\n",
-         {},
-         "my-words\na$b\n"},
+        {"no name: the file's name is the title", "my-words.tab", "a\tb\n", {}, "my-words\na$b\n"},
     });
 }
 
@@ -98,7 +94,8 @@ TEST(ImportTrans, EachGermanAlternativeIsAWord) {
          "(sich) aalen <aalen> :: to laze\n"
          "Zahl {f} (a; b) | Zahlen {pl} :: number :: extra | numbers\n"
          "Foo | Foos :: foo\n"
-         "(nur Anmerkung) :: note\n",
+         "(nur Anmerkung) :: note\n"
+         "d\xC3\xBCnne Folie {f} (St\xC3\xA4rke < 0,25 mm); Plastikfolie {f} :: plastic film\n",
          {},
          "de-en test 1\n"
          "Aal$Eel (on a menu)\n"
@@ -108,10 +105,12 @@ TEST(ImportTrans, EachGermanAlternativeIsAWord) {
          "Hund$dog; cur | Canis (constellation)\n"
          "Hunde$dogs\n"
          "K\xC3\xB6ter$dog; cur\n"
+         "Plastikfolie$plastic film\n"
          "Zahl$number :: extra\n"
          "Zahlen$numbers\n"
          "aalen$to laze\n"
-         "blauer Aal$Eel au bleu; Eel steamed\n"},
+         "blauer Aal$Eel au bleu; Eel steamed\n"
+         "d\xC3\xBCnne Folie$plastic film\n"},
         {"$ in a word, named format, no version",
          "prices.txt",
          "5 $ {pl} :: five dollars\n",
@@ -129,7 +128,8 @@ TEST(ImportLexaro, SortsAndMergesAnExistingSource) {
         "aal$eel$with dollar\n"
         "aal$eel$with dollar\n"
         "aal$second\n"
-        "b$x\x1A" "ignored$y\n"
+        "b$x\x1A"
+        "ignored$y\n"
         "c$never\n";
     check_cases({
         {"title first, aal blau after aal, 0x1A ends it",
@@ -152,11 +152,7 @@ TEST(ImportLexaro, SortsAndMergesAnExistingSource) {
          "aal blau$blue eel\n"
          "b$x\n"
          "zebra$Zebra\n"},
-        {"a last line without a line feed",
-         "src.txt",
-         "T\nb$2\na$1",
-         {},
-         "T\na$1\nb$2\n"},
+        {"a last line without a line feed", "src.txt", "T\nb$2\na$1", {}, "T\na$1\nb$2\n"},
         {"a title alone, named format",
          "empty.txt",
          "Only a title\n",
@@ -167,7 +163,8 @@ TEST(ImportLexaro, SortsAndMergesAnExistingSource) {
 
 TEST(ImportCharset, ConvertsAndCountsWhatTheSetLacks) {
     scratch_dir dir;
-    write_file(dir / "in.txt", "Caf\xC3\xA9 \xE2\x82\xAC\nw$caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC\n");
+    write_file(dir / "in.txt",
+               "Caf\xC3\xA9 \xE2\x82\xAC\nw$caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC\n");
     const run_result run =
         run_lexaro_import({"--charset", "CP1252", "in.txt", "out.txt"}, dir.path());
     ASSERT_EQ(run.status, 0) << run.err;
@@ -180,10 +177,11 @@ TEST(ImportCharset, ConvertsAndCountsWhatTheSetLacks) {
         const char* charset;
         const char* message;
     };
-    for (const refused& r : {refused{"NO-SUCH-SET", "unknown character set NO-SUCH-SET"},
-                             refused{"UTF-16", "character set UTF-16 does not keep ASCII as it is"}}) {
-        const run_result bad =
-            run_lexaro_import({"--charset=" + std::string(r.charset), "in.txt", "x.txt"}, dir.path());
+    for (const refused& r :
+         {refused{"NO-SUCH-SET", "unknown character set NO-SUCH-SET"},
+          refused{"UTF-16", "character set UTF-16 does not keep ASCII as it is"}}) {
+        const run_result bad = run_lexaro_import(
+            {"--charset=" + std::string(r.charset), "in.txt", "x.txt"}, dir.path());
         EXPECT_EQ(bad.status, 2);
         EXPECT_EQ(bad.err, "lexaro-import: "s + r.message +
                                "\nusage: lexaro-import [options] INPUT OUTPUT.txt\n");
@@ -203,8 +201,7 @@ TEST(ImportSummary, ReportsEveryCountAndTheLargestWordsPerBlock) {
                "c\xFF\tbad\n");
     const run_result run = run_lexaro_import({"in.tab", "out.txt"}, dir.path());
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(read_file(dir / "out.txt"),
-              "T\na\xEF\xBC\x84$x&y\nb$one; two | three\nc\xFF$bad\n");
+    EXPECT_EQ(read_file(dir / "out.txt"), "T\na\xEF\xBC\x84$x&y\nb$one; two | three\nc\xFF$bad\n");
     EXPECT_EQ(run.err,
               "lexaro-import: wrote out.txt from in.tab (tab)\n"
               "  entries read:    6\n"

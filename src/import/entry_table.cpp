@@ -36,7 +36,8 @@ const char* get_varint(const char* at, uint64_t& value) {
 }  // namespace
 
 void entry_table::add(std::string_view word, std::string_view translation) {
-    const std::size_t need = 2 * max_varint_size + word.size() + translation.size();
+    // The sort reads 8 bytes from the start of every word: room for them.
+    const std::size_t need = 2 * max_varint_size + word.size() + translation.size() + 8;
     if (chunks_.empty() || chunks_.back().size - chunks_.back().used < need) {
         std::size_t size = chunks_.empty() ? first_chunk_size
                                            : std::min(chunks_.back().size * 2, largest_chunk_size);
@@ -50,6 +51,7 @@ void entry_table::add(std::string_view word, std::string_view translation) {
     at = put_varint(at, translation.size());
     std::memcpy(at, word.data(), word.size());
     std::memcpy(at + word.size(), translation.data(), translation.size());
+    std::memset(at + word.size() + translation.size(), 0, 8);
     c.used = static_cast<std::size_t>(at - c.bytes.get()) + word.size() + translation.size();
     refs_.push_back(ref);
     text_bytes_ += word.size() + translation.size();
@@ -69,9 +71,36 @@ std::string_view entry_table::translation(std::size_t i) const {
     return entry(refs_[i]).translation;
 }
 
+namespace {
+
+// The first 8 bytes at p as a big-endian number: numbers compare as the
+// bytes do with memcmp. The arena keeps 8 readable bytes after every word.
+uint64_t first_eight(const char* p) {
+    uint64_t value = 0;
+    for (int i = 0; i < 8; ++i) value = (value << 8) | static_cast<unsigned char>(p[i]);
+    return value;
+}
+
+// a < b in memcmp order, a shorter word before the longer words it starts.
+bool word_less(std::string_view a, std::string_view b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    if (common > 0) {
+        const unsigned shift = common >= 8 ? 0 : 8 * static_cast<unsigned>(8 - common);
+        const uint64_t x = first_eight(a.data()) >> shift, y = first_eight(b.data()) >> shift;
+        if (x != y) return x < y;
+        if (common > 8) {
+            const int order = std::memcmp(a.data() + 8, b.data() + 8, common - 8);
+            if (order != 0) return order < 0;
+        }
+    }
+    return a.size() < b.size();
+}
+
+}  // namespace
+
 void entry_table::sort() {
     std::stable_sort(refs_.begin(), refs_.end(), [this](uint64_t a, uint64_t b) {
-        return entry(a).word < entry(b).word;  // string_view compares as memcmp, then size
+        return word_less(entry(a).word, entry(b).word);
     });
 }
 

@@ -40,22 +40,45 @@ std::string base_name(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool opens_bracket(char c) { return c == '(' || c == '[' || c == '{' || c == '<'; }
-bool closes_bracket(char c) { return c == ')' || c == ']' || c == '}' || c == '>'; }
+// The bracket that closes an annotation opened by c, or 0.
+char closer_of(char c) {
+    switch (c) {
+        case '(':
+            return ')';
+        case '[':
+            return ']';
+        case '{':
+            return '}';
+        case '<':
+            return '>';
+        default:
+            return 0;
+    }
+}
+
+// Where the bracket opened at text[open] closes, brackets of its own kind
+// nested within; npos when it never does (then it is text, as the '<' of
+// "(Stärke < 0,25 mm)" is).
+std::size_t matching_close(std::string_view text, std::size_t open) {
+    const char opener = text[open], closer = closer_of(opener);
+    int depth = 0;
+    for (std::size_t i = open; i < text.size(); ++i) {
+        if (text[i] == opener) ++depth;
+        if (text[i] == closer && --depth == 0) return i;
+    }
+    return std::string_view::npos;
+}
 
 // Cuts text at every `delimiter` that stands outside brackets.
 void split_outside_brackets(std::string_view text, std::string_view delimiter,
                             std::vector<std::string_view>& parts) {
     parts.clear();
-    int depth = 0;
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (opens_bracket(c)) {
-            ++depth;
-        } else if (closes_bracket(c)) {
-            if (depth > 0) --depth;
-        } else if (depth == 0 && text.compare(i, delimiter.size(), delimiter) == 0) {
+        if (closer_of(text[i]) != 0) {
+            const std::size_t close = matching_close(text, i);
+            if (close != std::string_view::npos) i = close;
+        } else if (text[i] == delimiter[0] && text.compare(i, delimiter.size(), delimiter) == 0) {
             parts.push_back(text.substr(start, i - start));
             i += delimiter.size() - 1;
             start = i + 1;
@@ -68,26 +91,23 @@ void split_outside_brackets(std::string_view text, std::string_view delimiter,
 // made single and trimmed. A bracket that is never closed is kept as text.
 void headword(std::string_view alternative, std::string& word) {
     word.clear();
+    const auto space = [&] {
+        if (!word.empty() && word.back() != ' ') word += ' ';
+    };
     for (std::size_t i = 0; i < alternative.size(); ++i) {
         const char c = alternative[i];
-        if (opens_bracket(c)) {
-            int depth = 0;
-            std::size_t j = i;
-            for (; j < alternative.size(); ++j) {
-                if (opens_bracket(alternative[j])) ++depth;
-                if (closes_bracket(alternative[j]) && --depth == 0) break;
-            }
-            if (j < alternative.size()) {
-                i = j;
-                if (!word.empty() && word.back() != ' ') word += ' ';
+        if (closer_of(c) != 0) {
+            const std::size_t close = matching_close(alternative, i);
+            if (close != std::string_view::npos) {
+                i = close;
+                space();
                 continue;
             }
         }
-        if (c == ' ' || c == '\t') {
-            if (!word.empty() && word.back() != ' ') word += ' ';
-        } else {
+        if (c == ' ' || c == '\t')
+            space();
+        else
             word += c;
-        }
     }
     while (!word.empty() && word.back() == ' ') word.pop_back();
 }

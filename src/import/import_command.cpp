@@ -143,6 +143,25 @@ void print_warnings(std::ostream& err, const options& o, const clean_up_counts& 
     err << "; lexaro cannot compile this source\n";
 }
 
+// Writes the table's entries in its order, merged unless the options keep
+// duplicates.
+merge_counts write_entries(const entry_table& table, const options& o, source_writer& writer,
+                           progress& shown) {
+    merge_options merge;
+    merge.join = o.join;
+    merge.keep_duplicates = o.keep_duplicates;
+    merge_counts merged;
+    uint64_t done = 0;
+    table.for_each_word(
+        merge,
+        [&](std::string_view word, std::string_view translation) {
+            writer.write_entry(word, translation);
+            shown.writing(++done, table.size());
+        },
+        merged);
+    return merged;
+}
+
 int usage_error(std::ostream& err, const std::string& problem) {
     err << program << problem << '\n' << usage_line;
     return status_usage;
@@ -169,30 +188,20 @@ int import(const options& o, std::ostream& err, bool terminal) {
         ~clear_at_end() { shown.clear(); }
     } clear_progress{shown};
     cleaner clean(o.newline);
-    entry_table table;
-    table_sink sink(clean, table, shown);
+    auto table = std::make_unique<entry_table>();
+    table_sink sink(clean, *table, shown);
     std::string title = read_dictionary(f, o.input, sink);
     if (o.title) title = *o.title;
     title = clean_title(title);
     if (title.empty() && !o.title) title = name_of(o.input);
 
-    shown.sorting(table.size());
-    table.sort();
+    shown.sorting(table->size());
+    table->sort();
     const title_fit fit = writer.write_title(title);
-    merge_options merge;
-    merge.join = o.join;
-    merge.keep_duplicates = o.keep_duplicates;
-    merge_counts merged;
-    uint64_t done = 0;
-    table.for_each_word(
-        merge,
-        [&](std::string_view word, std::string_view translation) {
-            writer.write_entry(word, translation);
-            shown.writing(++done, table.size());
-        },
-        merged);
+    const merge_counts merged = write_entries(*table, o, writer, shown);
     writer.commit();
     shown.clear();
+    table.reset();  // the advice needs memory of its own; the table's goes first
 
     const block_advice advice = advise_words_per_block(writer.entry_sizes());
     if (fit.cut())

@@ -156,7 +156,7 @@ merge_counts write_entries(const entry_table& table, const options& o, source_wr
         merge,
         [&](std::string_view word, std::string_view translation) {
             writer.write_entry(word, translation);
-            shown.writing(++done, table.size());
+            shown.writing(++done + merged.merged, table.size());
         },
         merged);
     return merged;

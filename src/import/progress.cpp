@@ -13,8 +13,8 @@ constexpr std::size_t line_width = 60;
 
 }  // namespace
 
-bool progress::due(uint64_t count) {
-    if (!enabled_ || count % check_every != 0) return false;
+bool progress::due() {
+    if (!enabled_ || ++calls_ % check_every != 0) return false;
     const auto now = std::chrono::steady_clock::now();
     if (now - last_ < redraw_interval) return false;
     last_ = now;
@@ -29,7 +29,7 @@ void progress::show(const std::string& line) {
 }
 
 void progress::reading(uint64_t entries) {
-    if (due(entries)) show("reading: " + std::to_string(entries) + " entries");
+    if (due()) show("reading: " + std::to_string(entries) + " entries");
 }
 
 void progress::sorting(uint64_t entries) {
@@ -37,7 +37,7 @@ void progress::sorting(uint64_t entries) {
 }
 
 void progress::writing(uint64_t done, uint64_t total) {
-    if (!due(done) || total == 0) return;
+    if (!due() || total == 0) return;
     const auto filled = static_cast<int>(done * bar_width / total);
     show("writing: [" + std::string(filled, '#') + std::string(bar_width - filled, '.') + "] " +
          std::to_string(done * 100 / total) + "%");

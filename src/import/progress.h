@@ -20,12 +20,13 @@ public:
     void clear();
 
 private:
-    bool due(uint64_t count);  // whether a redraw is due
+    bool due();  // whether a redraw is due: the clock is read every few thousand calls
     void show(const std::string& line);
 
     std::ostream& err_;
     bool enabled_;
     bool shown_ = false;
+    uint64_t calls_ = 0;
     std::chrono::steady_clock::time_point last_{};
 };
 

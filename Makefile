@@ -6,7 +6,7 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES = cmake make g++ zlib1g-dev libgtest-dev groff-base man-db
+PACKAGES = cmake make g++ zlib1g-dev libgtest-dev groff-base man-db dictzip
 
 .PHONY: all deps build test demo bench clean
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -47,13 +48,19 @@ inline code_point decode_utf8(std::string_view text, std::size_t at) {
     return lead < 0x80 ? code_point{lead, 1} : decode_multibyte(text, at);
 }
 
+bool is_ascii_alnum(char c) {
+    return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
+}
+
+char fold_ascii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 0x20) : c; }
+
 bool is_space(uint32_t c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 // Letters and digits: every code point outside the ASCII, Latin-1, general
 // punctuation and symbol ranges counts as one, as the letters of most
 // scripts lie there.
 bool is_word_char(uint32_t c) {
-    if (c < 0x80) return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
+    if (c < 0x80) return is_ascii_alnum(static_cast<char>(c));
     if (c < 0xc0) return c == 0xaa || c == 0xb5 || c == 0xba;
     if (c == 0xd7 || c == 0xf7) return false;
     if (c >= 0x2000 && c <= 0x2bff) return false;  // punctuation, symbols, arrows, shapes
@@ -119,11 +126,17 @@ private:
 // the last white space (or the end of the line) before anything that would
 // make the line's folded text longer than the key's.
 std::optional<std::size_t> headword_end(std::string_view key, std::string_view article) {
-    folded_key wanted(key);
+    // Most headwords begin with ASCII letters and digits that the key holds
+    // as they are but for case: compare those bytes directly first.
+    std::size_t at = 0;
+    while (at < key.size() && at < article.size() && is_ascii_alnum(key[at]) &&
+           fold_ascii(key[at]) == fold_ascii(article[at])) {
+        ++at;
+    }
+    folded_key wanted(key.substr(at));
     std::optional<uint32_t> expected = wanted.next();
     std::optional<std::size_t> end;  // once the whole key is matched
     bool space = false;
-    std::size_t at = 0;
     while (at < article.size() && article[at] != '\n') {
         const code_point c = decode_utf8(article, at);
         if (is_space(c.value)) {
@@ -310,10 +323,12 @@ std::string read_files(const std::string& path, entry_sink& sink) {
             without_headword(short_name->word, data->read(short_name->offset, short_name->length)));
     }
 
-    // In the order of the data, so that each dictzip chunk is inflated once;
-    // keys that share an article stay in the order of the index.
-    std::stable_sort(words.begin(), words.end(), [](const index_entry& a, const index_entry& b) {
-        return a.offset < b.offset;
+    // In the order of the data, so that each dictzip chunk is inflated once.
+    // Keys that share an article stay in the order of the index, in which
+    // their text lies in the index's buffer.
+    std::sort(words.begin(), words.end(), [](const index_entry& a, const index_entry& b) {
+        return a.offset != b.offset ? a.offset < b.offset
+                                    : std::less<const char*>()(a.word.data(), b.word.data());
     });
     std::string_view article;
     const index_entry* previous = nullptr;

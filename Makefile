@@ -6,7 +6,8 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES = cmake make g++ zlib1g-dev libgtest-dev groff-base man-db dictfmt dictzip dict-freedict-spa-eng
+PACKAGES = cmake make g++ zlib1g-dev libgtest-dev groff-base man-db dictfmt dictzip \
+	dict-freedict-spa-eng
 
 .PHONY: all deps build test demo bench clean
 

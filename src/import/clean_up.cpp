@@ -14,6 +14,19 @@ constexpr std::string_view fullwidth_dollar = "\xEF\xBC\x84";  // U+FF04
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
+// The bytes that end a run of ordinary text in a translation.
+struct byte_class_table {
+    bool special_in_plain[256] = {};
+    bool special_in_markup[256] = {};
+    byte_class_table() {
+        for (unsigned char c : {'\0', '\x1A', '\r', '\n', ' ', '\t', '\v', '\f'})
+            special_in_plain[c] = special_in_markup[c] = true;
+        special_in_markup[static_cast<unsigned char>('<')] = true;
+        special_in_markup[static_cast<unsigned char>('&')] = true;
+    }
+};
+const byte_class_table byte_classes;
+
 // Builds a translation from text, white space and breaks: white space and
 // breaks are held back until more text follows, so that nothing stands
 // first or last, a run of breaks gives one separator and the white space
@@ -163,12 +176,18 @@ void cleaner::clean_text(std::string_view raw, markup kind, std::string& text) {
     std::size_t i = 0;
     const auto hand_on_run = [&] { out.text(raw.substr(run, i - run)); };
     std::string decoded;
+    const bool* special =
+        marked_up ? byte_classes.special_in_markup : byte_classes.special_in_plain;
     while (i < raw.size()) {
         const char c = raw[i];
-        const bool special = c == '\0' || c == '\x1A' || c == '\r' || c == '\n' || is_blank(c) ||
-                             (marked_up && (c == '<' || c == '&'));
-        if (!special) {
+        if (!special[static_cast<unsigned char>(c)]) {
             ++i;
+            continue;
+        }
+        // A single space between two ordinary bytes is ordinary too.
+        if (c == ' ' && i > run && i + 1 < raw.size() &&
+            !special[static_cast<unsigned char>(raw[i + 1])]) {
+            i += 2;
             continue;
         }
         hand_on_run();

@@ -33,11 +33,19 @@ const char* get_varint(const char* at, uint64_t& value) {
     }
 }
 
+// The first 8 bytes of a word as a big-endian number, zeros after a shorter
+// word: numbers that differ order their words as memcmp does.
+uint64_t prefix_of(std::string_view word) {
+    uint64_t value = 0;
+    for (std::size_t i = 0; i < 8; ++i)
+        value = (value << 8) | (i < word.size() ? static_cast<unsigned char>(word[i]) : 0u);
+    return value;
+}
+
 }  // namespace
 
 void entry_table::add(std::string_view word, std::string_view translation) {
-    // The sort reads 8 bytes from the start of every word: room for them.
-    const std::size_t need = 2 * max_varint_size + word.size() + translation.size() + 8;
+    const std::size_t need = 2 * max_varint_size + word.size() + translation.size();
     if (chunks_.empty() || chunks_.back().size - chunks_.back().used < need) {
         std::size_t size = chunks_.empty() ? first_chunk_size
                                            : std::min(chunks_.back().size * 2, largest_chunk_size);
@@ -51,9 +59,8 @@ void entry_table::add(std::string_view word, std::string_view translation) {
     at = put_varint(at, translation.size());
     std::memcpy(at, word.data(), word.size());
     std::memcpy(at + word.size(), translation.data(), translation.size());
-    std::memset(at + word.size() + translation.size(), 0, 8);
     c.used = static_cast<std::size_t>(at - c.bytes.get()) + word.size() + translation.size();
-    refs_.push_back(ref);
+    keys_.push_back({prefix_of(word), ref});
     text_bytes_ += word.size() + translation.size();
 }
 
@@ -65,42 +72,21 @@ entry_table::view entry_table::entry(uint64_t ref) const {
     return {{at, word_size}, {at + word_size, translation_size}};
 }
 
-std::string_view entry_table::word(std::size_t i) const { return entry(refs_[i]).word; }
+std::string_view entry_table::word(std::size_t i) const { return entry(keys_[i].ref).word; }
 
 std::string_view entry_table::translation(std::size_t i) const {
-    return entry(refs_[i]).translation;
+    return entry(keys_[i].ref).translation;
 }
-
-namespace {
-
-// The first 8 bytes at p as a big-endian number: numbers compare as the
-// bytes do with memcmp. The arena keeps 8 readable bytes after every word.
-uint64_t first_eight(const char* p) {
-    uint64_t value = 0;
-    for (int i = 0; i < 8; ++i) value = (value << 8) | static_cast<unsigned char>(p[i]);
-    return value;
-}
-
-// a < b in memcmp order, a shorter word before the longer words it starts.
-bool word_less(std::string_view a, std::string_view b) {
-    const std::size_t common = std::min(a.size(), b.size());
-    if (common > 0) {
-        const unsigned shift = common >= 8 ? 0 : 8 * static_cast<unsigned>(8 - common);
-        const uint64_t x = first_eight(a.data()) >> shift, y = first_eight(b.data()) >> shift;
-        if (x != y) return x < y;
-        if (common > 8) {
-            const int order = std::memcmp(a.data() + 8, b.data() + 8, common - 8);
-            if (order != 0) return order < 0;
-        }
-    }
-    return a.size() < b.size();
-}
-
-}  // namespace
 
 void entry_table::sort() {
-    std::stable_sort(refs_.begin(), refs_.end(), [this](uint64_t a, uint64_t b) {
-        return word_less(entry(a).word, entry(b).word);
+    // References grow in the order of input, so ordering equal words by
+    // them makes the (in-place) sort stable. Most comparisons end at the
+    // prefixes, without reading the arena.
+    std::sort(keys_.begin(), keys_.end(), [this](const sort_key& a, const sort_key& b) {
+        if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        const int order = entry(a.ref).word.compare(entry(b.ref).word);  // as memcmp, then size
+        if (order != 0) return order < 0;
+        return a.ref < b.ref;
     });
 }
 
@@ -111,15 +97,15 @@ void entry_table::for_each_word(const merge_options& options,
     std::vector<std::string_view> kept;         // the translations of the word so far
     std::unordered_set<std::string_view> seen;  // the same, once a word has many
     constexpr std::size_t many = 16;
-    for (std::size_t i = 0; i < refs_.size();) {
-        const view first = entry(refs_[i]);
+    for (std::size_t i = 0; i < keys_.size();) {
+        const view first = entry(keys_[i].ref);
         std::size_t end = i + 1;
         if (options.keep_duplicates) {
             out(first.word, first.translation);
             i = end;
             continue;
         }
-        while (end < refs_.size() && entry(refs_[end]).word == first.word) ++end;
+        while (end < keys_.size() && entry(keys_[end].ref).word == first.word) ++end;
         if (end == i + 1) {
             out(first.word, first.translation);
             i = end;
@@ -130,7 +116,7 @@ void entry_table::for_each_word(const merge_options& options,
         seen.clear();
         bool lost_some = false;
         for (std::size_t j = i + 1; j < end; ++j) {
-            const std::string_view t = entry(refs_[j]).translation;
+            const std::string_view t = entry(keys_[j].ref).translation;
             ++counts.merged;
             // An empty translation adds nothing; an empty first one is replaced.
             const bool repeat =

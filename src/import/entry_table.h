@@ -1,8 +1,9 @@
 // Every clean entry of a dictionary, held until they are all read, then
 // sorted by word and merged. The text lies in one growing arena of chunks
 // (each entry whole in one chunk, its two sizes in front), and the order in
-// a vector of 8-byte references: memory is the text, a few bytes of sizes
-// and 8 bytes an entry, plus 8 more an entry while the sort runs.
+// a vector of 16-byte keys (the word's first 8 bytes and a reference into
+// the arena), sorted in place: memory is the text, a few bytes of sizes and
+// 16 bytes an entry.
 //
 // A table that outgrows memory could sort runs into temporary files and
 // merge them behind the same add / sort / for_each_word calls.
@@ -37,7 +38,7 @@ public:
 
     void add(std::string_view word, std::string_view translation);
 
-    std::size_t size() const { return refs_.size(); }
+    std::size_t size() const { return keys_.size(); }
     uint64_t text_bytes() const { return text_bytes_; }
     std::string_view word(std::size_t i) const;  // in the table's current order
     std::string_view translation(std::size_t i) const;
@@ -67,8 +68,13 @@ private:
     };
     view entry(uint64_t ref) const;
 
+    struct sort_key {
+        uint64_t prefix;  // the word's first 8 bytes, big-endian
+        uint64_t ref;     // chunk index << 32 | offset in the chunk
+    };
+
     std::vector<chunk> chunks_;
-    std::vector<uint64_t> refs_;  // chunk index << 32 | offset in the chunk
+    std::vector<sort_key> keys_;
     uint64_t text_bytes_ = 0;
 };
 

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "import/dictd_reader.h"
+#include "import/stardict_reader.h"
 #include "import/text_readers.h"
 
 namespace lexaro::import {
@@ -173,11 +175,11 @@ std::string read_dictionary(format f, const std::string& path, entry_sink& sink)
         case format::lexaro:
             return read_source(path, sink);
         case format::dictd:
+            return read_dictd(path, sink);
         case format::stardict:
-            break;
+            return read_stardict(path, sink);
     }
-    throw import_error(std::string("the ") + std::string(format_name(f)) +
-                       " format can't be read yet: " + path);
+    return {};
 }
 
 }  // namespace lexaro::import

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -107,6 +108,10 @@ run_result run_program_with(const char* binary, const std::vector<std::string>& 
             // Unless the limit kills, a write beyond it fails with EFBIG.
             signal(SIGXFSZ, options.limit_kills ? SIG_DFL : SIG_IGN);
             setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (options.unprivileged && geteuid() == 0) {
+            const gid_t nobody = 65534;
+            if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(127);
         }
         execv(binary, argv.data());
         _exit(127);

@@ -43,6 +43,7 @@ struct run_options {
     long file_size_limit = 0;     // when positive, caps every file the run writes (RLIMIT_FSIZE)
     bool limit_kills = false;     // passing the cap kills the run (SIGXFSZ) instead of failing a write
     bool streams_closed = false;  // the run starts with standard input and output closed
+    bool unprivileged = false;    // a run started by root runs as the user nobody
 };
 
 // Runs the lexaro binary in `folder` with the given arguments. A positive

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <random>
 
 namespace lexaro {
@@ -50,6 +52,38 @@ void sync_directory(const std::string& directory) {
     ::close(fd);
 }
 
+// The hidden file being written, for the signal handler: a run ended by
+// Ctrl-C, a hangup, a termination or a file-size limit removes it on the
+// way out. Only the last file opened is tracked; a process writes one at a
+// time.
+char pending_name[4096];
+volatile std::sig_atomic_t pending = 0;
+
+extern "C" void remove_pending_and_die(int signal_number) {
+    if (pending) unlink(pending_name);
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+void track_pending(const std::string& name) {
+    static const bool handlers_installed = [] {
+        for (int signal_number : {SIGINT, SIGHUP, SIGTERM, SIGXFSZ}) {
+            // A signal the caller chose to ignore stays ignored.
+            struct sigaction current;
+            if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+                std::signal(signal_number, remove_pending_and_die);
+        }
+        return true;
+    }();
+    (void)handlers_installed;
+    pending = 0;
+    if (name.size() >= sizeof pending_name) return;
+    std::memcpy(pending_name, name.c_str(), name.size() + 1);
+    pending = 1;
+}
+
+void untrack_pending() { pending = 0; }
+
 }  // namespace
 
 output_file::~output_file() { discard(); }
@@ -87,6 +121,7 @@ bool output_file::open(const std::string& target) {
         return false;
     }
     target_ = target;
+    track_pending(hidden_name_);
     return true;
 }
 
@@ -103,12 +138,14 @@ bool output_file::commit() {
     }
     stream_ = nullptr;
     if (written && std::rename(hidden_name_.c_str(), target_.c_str()) == 0) {
+        untrack_pending();
         sync_directory(split_name(target_).directory);
         hidden_name_.clear();
         return true;
     }
     if (written) error = errno;
     unlink(hidden_name_.c_str());
+    untrack_pending();
     hidden_name_.clear();
     errno = error;
     return false;
@@ -118,6 +155,7 @@ void output_file::discard() {
     if (stream_ != nullptr) std::fclose(stream_);
     stream_ = nullptr;
     if (!hidden_name_.empty()) unlink(hidden_name_.c_str());
+    untrack_pending();
     hidden_name_.clear();
 }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 
 #include "test_support.h"
 
@@ -324,6 +325,13 @@ TEST(ImportOutput, AFullDiskFailsTheRunAndLeavesNoFile) {
         run_program_with(LEXARO_IMPORT_BINARY, {"in.txt", "out.txt"}, dir.path(), limited);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "lexaro-import: can't write file out.txt: File too large\n");
+    EXPECT_EQ(dir.files(), std::vector<std::string>{"in.txt"});
+
+    // Killed by the limit's signal part way: the hidden file goes too.
+    limited.limit_kills = true;
+    const run_result killed =
+        run_program_with(LEXARO_IMPORT_BINARY, {"in.txt", "out.txt"}, dir.path(), limited);
+    EXPECT_EQ(killed.status, 128 + SIGXFSZ);
     EXPECT_EQ(dir.files(), std::vector<std::string>{"in.txt"});
 }
 

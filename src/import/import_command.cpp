@@ -1,5 +1,7 @@
 #include "import/import_command.h"
 
+#include <algorithm>
+#include <memory>
 #include <new>
 #include <ostream>
 

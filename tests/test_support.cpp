@@ -65,6 +65,10 @@ run_result run_lexaro_dump(const std::vector<std::string>& args, const std::stri
     return run_program(LEXARO_DUMP_BINARY, args, folder, 0, standard_output);
 }
 
+run_result run_lexaro_import(const std::vector<std::string>& args, const std::string& folder) {
+    return run_program(LEXARO_IMPORT_BINARY, args, folder);
+}
+
 std::string compile_database(const scratch_dir& dir, std::string_view source, int words_per_block) {
     write_file(dir / "dict.txt", source);
     const run_result run = run_lexaro({"dict.txt", std::to_string(words_per_block)}, dir.path());

@@ -60,6 +60,7 @@ run_result run_program(const char* binary, const std::vector<std::string>& args,
                        const std::string& standard_output = "");
 run_result run_lexaro_dump(const std::vector<std::string>& args, const std::string& folder,
                            const std::string& standard_output = "");
+run_result run_lexaro_import(const std::vector<std::string>& args, const std::string& folder);
 run_result run_program_with(const char* binary, const std::vector<std::string>& args,
                             const std::string& folder, const run_options& options);
 

@@ -24,6 +24,14 @@ bool same_file(const std::string& a, const std::string& b) {
            sa.st_ino == sb.st_ino;
 }
 
+bool standard_output_is(const std::string& name) {
+    struct stat so, sn;
+    return fstat(STDOUT_FILENO, &so) == 0 && stat(name.c_str(), &sn) == 0 &&
+           so.st_dev == sn.st_dev && so.st_ino == sn.st_ino;
+}
+
+bool standard_error_is_terminal() { return isatty(STDERR_FILENO) == 1; }
+
 std::FILE* open_for_reading_no_follow(const std::string& name) {
     const int fd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return nullptr;

@@ -16,6 +16,13 @@ void ensure_standard_streams();
 // link, another spelling, or a hard link).
 bool same_file(const std::string& a, const std::string& b);
 
+// Whether standard output is the existing file of that name (a redirection
+// onto it).
+bool standard_output_is(const std::string& name);
+
+// Whether standard error is a terminal.
+bool standard_error_is_terminal();
+
 // Opens a file for binary reading without following a link at its name;
 // null, with errno set, when it cannot.
 std::FILE* open_for_reading_no_follow(const std::string& name);

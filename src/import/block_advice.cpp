@@ -1,0 +1,50 @@
+#include "import/block_advice.h"
+
+#include "common/layout.h"
+
+namespace lexaro::import {
+
+namespace {
+
+// Whether every block of `per_block` entries fits; when not, where the
+// first that does not starts and its size.
+bool blocks_fit(const std::vector<uint64_t>& prefix, uint64_t per_block, uint64_t& first_entry,
+                uint64_t& bytes) {
+    const uint64_t count = prefix.size() - 1;
+    if ((count + per_block - 1) / per_block > max_block_count) {
+        first_entry = 0;
+        bytes = 0;
+        return false;
+    }
+    for (uint64_t start = 0; start < count; start += per_block) {
+        const uint64_t end = start + per_block < count ? start + per_block : count;
+        if (prefix[end] - prefix[start] > block_buffer_size) {
+            first_entry = start;
+            bytes = prefix[end] - prefix[start];
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+block_advice advise_words_per_block(const std::vector<uint32_t>& entry_sizes) {
+    std::vector<uint64_t> prefix(entry_sizes.size() + 1, 0);
+    for (std::size_t i = 0; i < entry_sizes.size(); ++i) prefix[i + 1] = prefix[i] + entry_sizes[i];
+    block_advice advice;
+    uint64_t first_entry = 0, bytes = 0;
+    for (int32_t n = max_words_per_block; n >= min_words_per_block; --n) {
+        if (blocks_fit(prefix, static_cast<uint64_t>(n), first_entry, bytes)) {
+            advice.largest = n;
+            break;
+        }
+    }
+    advice.default_fits = blocks_fit(prefix, default_words_per_block, first_entry, bytes);
+    if (advice.largest == 0) {
+        blocks_fit(prefix, min_words_per_block, advice.first_entry, advice.bytes);
+    }
+    return advice;
+}
+
+}  // namespace lexaro::import

@@ -1,0 +1,24 @@
+// Which words_per_block lexaro can compile a source with: every block of
+// that many entries (the last one the rest) must fit in its 1,000,000-byte
+// block buffer, and there may be at most 65535 blocks.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace lexaro::import {
+
+struct block_advice {
+    int32_t largest = 0;        // the largest words_per_block that fits; 0 when none does
+    bool default_fits = false;  // whether lexaro's default, 500, fits
+    // When none fits: the first block too large at the smallest setting.
+    uint64_t first_entry = 0;  // its first entry, counted from 0
+    uint64_t bytes = 0;        // its size
+};
+
+// entry_sizes: word size + 1 + translation size + 1 of each entry in order.
+// Prefix sums give every block's size at once, so all 9901 settings cost
+// about five passes over the entries.
+block_advice advise_words_per_block(const std::vector<uint32_t>& entry_sizes);
+
+}  // namespace lexaro::import

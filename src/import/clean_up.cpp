@@ -1,0 +1,325 @@
+#include "import/clean_up.h"
+
+#include <cstdio>
+
+#include "common/layout.h"
+#include "import/markup_text.h"
+
+namespace lexaro::import {
+
+namespace {
+
+constexpr std::string_view fullwidth_dollar = "\xEF\xBC\x84";  // U+FF04
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The bytes that end a run of ordinary text in a translation.
+struct byte_class_table {
+    bool special_in_plain[256] = {};
+    bool special_in_markup[256] = {};
+    byte_class_table() {
+        for (unsigned char c : {'\0', '\x1A', '\r', '\n', ' ', '\t', '\v', '\f'})
+            special_in_plain[c] = special_in_markup[c] = true;
+        special_in_markup[static_cast<unsigned char>('<')] = true;
+        special_in_markup[static_cast<unsigned char>('&')] = true;
+    }
+};
+const byte_class_table byte_classes;
+
+// Builds a translation from text, white space and breaks: white space and
+// breaks are held back until more text follows, so that nothing stands
+// first or last, a run of breaks gives one separator and the white space
+// around a break goes with it.
+class text_builder {
+public:
+    text_builder(std::string& out, std::string_view separator, bool collapse_spaces)
+        : out_(out), separator_(separator), collapse_spaces_(collapse_spaces) {
+        // The separator's printing part ("; " -> ";"): after text that already
+        // ends with it, only the rest of the separator is added.
+        const std::size_t first = separator.find_first_not_of(" \t");
+        const std::size_t last = separator.find_last_not_of(" \t");
+        if (first != std::string_view::npos) {
+            core_ = separator.substr(first, last - first + 1);
+            after_core_ = separator.substr(last + 1);
+        }
+    }
+
+    void text(std::string_view bytes) {
+        if (bytes.empty()) return;
+        flush();
+        out_.append(bytes);
+    }
+
+    void space(char c) {
+        if (collapse_spaces_)
+            spaces_.assign(1, ' ');
+        else
+            spaces_ += c;
+    }
+
+    void separator() { pending_separator_ = true; }
+
+    // Drops what is held back at the end; true when white space was cut
+    // from either end.
+    bool finish() {
+        if (!spaces_.empty()) trimmed_ = true;
+        return trimmed_;
+    }
+
+private:
+    void flush() {
+        if (pending_separator_) {
+            pending_separator_ = false;
+            spaces_.clear();
+            if (out_.empty()) return;
+            const bool ends_with_core =
+                !core_.empty() && out_.size() >= core_.size() &&
+                std::string_view(out_).substr(out_.size() - core_.size()) == core_;
+            out_.append(ends_with_core ? after_core_ : separator_);
+        } else if (!spaces_.empty()) {
+            if (out_.empty())
+                trimmed_ = true;
+            else
+                out_.append(spaces_);
+            spaces_.clear();
+        }
+    }
+
+    std::string& out_;
+    std::string_view separator_;
+    std::string_view core_;
+    std::string_view after_core_;
+    bool collapse_spaces_;
+    std::string spaces_;
+    bool pending_separator_ = false;
+    bool trimmed_ = false;
+};
+
+// Where the element that an opening tag at `from` starts ends: just past its
+// closing tag </name>, case ignored; `from` itself when there is none.
+std::size_t past_closing_tag(std::string_view text, std::size_t from, std::string_view name) {
+    for (std::size_t i = text.find("</", from); i != std::string_view::npos;
+         i = text.find("</", i + 2)) {
+        std::size_t j = 0;
+        while (j < name.size() && i + 2 + j < text.size() && lower(text[i + 2 + j]) == name[j]) ++j;
+        if (j < name.size()) continue;
+        const std::size_t close = text.find('>', i + 2 + j);
+        if (close == std::string_view::npos) return from;
+        return close + 1;
+    }
+    return from;
+}
+
+// The length of the UTF-8 character at text[i], or 0 when it is not valid.
+std::size_t utf8_length(std::string_view text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char b = byte(i);
+    if (b < 0x80) return 1;
+    std::size_t length;
+    uint32_t min, value;
+    if (b >= 0xC2 && b <= 0xDF) {
+        length = 2, min = 0x80, value = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        length = 3, min = 0x800, value = b & 0x0F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        length = 4, min = 0x10000, value = b & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        value = (value << 6) | (byte(i + k) & 0x3F);
+    }
+    if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    return length;
+}
+
+}  // namespace
+
+cleaner::cleaner(std::string separator) : separator_(std::move(separator)) {}
+
+void cleaner::clean_word(std::string_view raw, std::string& word) {
+    word.clear();
+    bool trimmed = false;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        const char c = raw[i];
+        if (c == '\0' || c == '\x1A') {
+            ++counts_.control_bytes;
+        } else if (c == '$') {
+            ++counts_.dollar_signs;
+            word.append(fullwidth_dollar);
+        } else if (c == '\r' || c == '\n' || is_blank(c)) {
+            if (word.empty()) {
+                trimmed = true;
+                continue;
+            }
+            word += ' ';
+        } else {
+            word += c;
+        }
+    }
+    const std::size_t last = word.find_last_not_of(' ');
+    if (last + 1 != word.size()) {
+        trimmed = true;
+        word.resize(last + 1);  // npos + 1 == 0: all spaces
+    }
+    if (trimmed && !word.empty()) ++counts_.trimmed;
+}
+
+void cleaner::clean_text(std::string_view raw, markup kind, std::string& text) {
+    text.clear();
+    const bool marked_up = kind != markup::plain;
+    text_builder out(text, separator_, marked_up);
+    std::size_t run = 0;  // start of the ordinary bytes not yet handed on
+    std::size_t i = 0;
+    const auto hand_on_run = [&] { out.text(raw.substr(run, i - run)); };
+    std::string decoded;
+    const bool* special =
+        marked_up ? byte_classes.special_in_markup : byte_classes.special_in_plain;
+    while (i < raw.size()) {
+        const char c = raw[i];
+        if (!special[static_cast<unsigned char>(c)]) {
+            ++i;
+            continue;
+        }
+        // A single space between two ordinary bytes is ordinary too.
+        if (c == ' ' && i > run && i + 1 < raw.size() &&
+            !special[static_cast<unsigned char>(raw[i + 1])]) {
+            i += 2;
+            continue;
+        }
+        hand_on_run();
+        std::size_t taken = 1;
+        if (c == '\0' || c == '\x1A') {
+            ++counts_.control_bytes;
+        } else if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') taken = 2;
+            ++counts_.line_breaks;
+            out.separator();
+        } else if (is_blank(c)) {
+            out.space(c);
+        } else if (c == '&') {
+            decoded.clear();
+            taken = decode_entity(raw, i, decoded);
+            if (taken == 0) {
+                taken = 1;
+                out.text("&");
+            } else {
+                ++counts_.entities;
+                if (decoded == "\xC2\xA0")  // no-break space
+                    out.space(' ');
+                else
+                    out.text(decoded);
+            }
+        } else if (const std::size_t comment = comment_length(raw, i); comment > 0) {
+            ++counts_.tags;
+            taken = comment;
+        } else if (const auto t = parse_tag(raw, i, kind)) {
+            ++counts_.tags;
+            taken = t->length;
+            switch (t->effect) {
+                case tag_effect::separator:
+                    out.separator();
+                    break;
+                case tag_effect::space:
+                    out.space(' ');
+                    break;
+                case tag_effect::brackets:
+                    if (!t->self_closing) out.text(t->closing ? "]" : "[");
+                    break;
+                case tag_effect::hide:
+                    if (!t->closing && !t->self_closing)
+                        taken = past_closing_tag(raw, i + t->length, t->name) - i;
+                    break;
+                case tag_effect::none:
+                    break;
+            }
+        } else {
+            out.text("<");
+        }
+        i += taken;
+        run = i;
+    }
+    hand_on_run();
+    if (out.finish()) ++counts_.trimmed;
+}
+
+bool cleaner::clean(const raw_entry& raw, std::string& word, std::string& translation) {
+    clean_word(raw.word, word);
+    if (word.empty()) {
+        ++counts_.empty_words;
+        return false;
+    }
+    clean_text(raw.definition, raw.kind, translation);
+    if (word.size() + 1 + translation.size() + 1 > block_buffer_size) {
+        ++counts_.oversize;
+        if (counts_.oversize_words.size() < max_oversize_words_kept)
+            counts_.oversize_words.push_back(escape_invalid_utf8(cut_at_character(word, 80)));
+        return false;
+    }
+    if (!valid_utf8(word) || !valid_utf8(translation)) {
+        if (counts_.invalid_utf8++ == 0) counts_.first_invalid_utf8 = escape_invalid_utf8(word);
+    }
+    return true;
+}
+
+std::string clean_title(std::string_view title) {
+    std::string out;
+    bool space = false;
+    for (char c : title) {
+        if (c == '\0' || c == '\x1A') continue;
+        if (static_cast<unsigned char>(c) < 0x20 || c == ' ' || c == '\x7F') {
+            space = !out.empty();
+            continue;
+        }
+        if (space) out += ' ';
+        space = false;
+        out += c;
+    }
+    return out;
+}
+
+std::string_view cut_at_character(std::string_view text, std::size_t max_size) {
+    if (text.size() <= max_size) return text;
+    std::size_t end = max_size;
+    // Step back over continuation bytes to the start of the character that
+    // the cut falls in, unless the cut is right after a whole character.
+    std::size_t start = end;
+    while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+    if (start < end) end = start;
+    return text.substr(0, end);
+}
+
+bool valid_utf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t length = utf8_length(text, i);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string escape_invalid_utf8(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8_length(text, i);
+        if (length > 0) {
+            out.append(text.substr(i, length));
+            i += length;
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(text[i]));
+            out += hex;
+            ++i;
+        }
+    }
+    return out;
+}
+
+}  // namespace lexaro::import

@@ -1,0 +1,365 @@
+#include "import/dictd_reader.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "common/compressed_input.h"
+
+namespace lexaro::import {
+
+namespace {
+
+// Keys of the entries that describe the dictionary rather than a word.
+constexpr std::string_view database_prefixes[] = {"00-database-", "00database"};
+constexpr std::string_view short_name_keys[] = {"00-database-short", "00databaseshort"};
+// What dictfmt writes as the short name when it was given none.
+constexpr std::string_view unnamed = "unknown";
+
+// --- Keys as dictfmt indexes them -------------------------------------------
+
+struct code_point {
+    uint32_t value;
+    std::size_t size;  // bytes
+};
+
+// Bytes that are not UTF-8 stand for themselves, one at a time, out of the
+// way of every real code point.
+constexpr uint32_t stray_byte_base = 0x110000;
+
+code_point decode_multibyte(std::string_view text, std::size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const std::size_t size = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc2 ? 2 : 0;
+    if (size == 0 || text.size() - at < size) return {stray_byte_base + lead, 1};
+    uint32_t value = lead & (0x7f >> size);
+    for (std::size_t i = 1; i < size; ++i) {
+        const auto next = static_cast<unsigned char>(text[at + i]);
+        if ((next & 0xc0) != 0x80) return {stray_byte_base + lead, 1};
+        value = (value << 6) | (next & 0x3f);
+    }
+    return {value, size};
+}
+
+inline code_point decode_utf8(std::string_view text, std::size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    return lead < 0x80 ? code_point{lead, 1} : decode_multibyte(text, at);
+}
+
+bool is_ascii_alnum(char c) {
+    return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
+}
+
+char fold_ascii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 0x20) : c; }
+
+bool is_space(uint32_t c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+// Letters and digits: every code point outside the ASCII, Latin-1, general
+// punctuation and symbol ranges counts as one, as the letters of most
+// scripts lie there.
+bool is_word_char(uint32_t c) {
+    if (c < 0x80) return is_ascii_alnum(static_cast<char>(c));
+    if (c < 0xc0) return c == 0xaa || c == 0xb5 || c == 0xba;
+    if (c == 0xd7 || c == 0xf7) return false;
+    if (c >= 0x2000 && c <= 0x2bff) return false;  // punctuation, symbols, arrows, shapes
+    if (c >= 0x3000 && c <= 0x303f) return false;  // CJK punctuation
+    if (c >= 0xfe30 && c <= 0xfe4f) return false;  // CJK compatibility forms
+    if (c >= 0xff00 && c <= 0xff0f) return false;  // full-width punctuation
+    return true;
+}
+
+// Lower case for ASCII, Latin-1, Latin Extended-A and Additional, Greek and
+// Cyrillic; other code points as they are.
+uint32_t fold_case(uint32_t c) {
+    if (c < 0x80) return c >= 'A' && c <= 'Z' ? c + 0x20 : c;
+    if (c >= 0xc0 && c <= 0xde && c != 0xd7) return c + 0x20;
+    if (c >= 0x100 && c <= 0x17f) {
+        if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17f) return c;
+        if (c == 0x178) return 0xff;
+        const bool odd_upper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17e);
+        return (c % 2 == 1) == odd_upper ? c + 1 : c;
+    }
+    if (c >= 0x1e00 && c <= 0x1e95) return c % 2 == 0 ? c + 1 : c;
+    if (c >= 0x1ea0 && c <= 0x1eff) return c % 2 == 0 ? c + 1 : c;
+    if (c >= 0x391 && c <= 0x3a9 && c != 0x3a2) return c + 0x20;
+    if (c >= 0x410 && c <= 0x42f) return c + 0x20;
+    if (c >= 0x400 && c <= 0x40f) return c + 0x50;
+    return c;
+}
+
+// The code points of a key as dictfmt indexes it: letters and digits folded,
+// a run of white space as one space before the next letter or digit, other
+// characters left out.
+class folded_key {
+public:
+    explicit folded_key(std::string_view text) : text_(text) {}
+
+    std::optional<uint32_t> next() {
+        bool space = false;
+        while (at_ < text_.size()) {
+            const code_point c = decode_utf8(text_, at_);
+            if (is_space(c.value)) space = true;
+            if (!is_word_char(c.value)) {
+                at_ += c.size;
+                continue;
+            }
+            if (space && !space_given_) {
+                space_given_ = true;
+                return ' ';
+            }
+            space_given_ = false;
+            at_ += c.size;
+            return fold_case(c.value);
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::string_view text_;
+    std::size_t at_ = 0;
+    bool space_given_ = false;
+};
+
+// Where the first line's headword ends, if the line begins with the key: at
+// the last white space (or the end of the line) before anything that would
+// make the line's folded text longer than the key's.
+std::optional<std::size_t> headword_end(std::string_view key, std::string_view article) {
+    // Most headwords begin with ASCII letters and digits that the key holds
+    // as they are but for case: compare those bytes directly first.
+    std::size_t at = 0;
+    while (at < key.size() && at < article.size() && is_ascii_alnum(key[at]) &&
+           fold_ascii(key[at]) == fold_ascii(article[at])) {
+        ++at;
+    }
+    folded_key wanted(key.substr(at));
+    std::optional<uint32_t> expected = wanted.next();
+    std::optional<std::size_t> end;  // once the whole key is matched
+    bool space = false;
+    while (at < article.size() && article[at] != '\n') {
+        const code_point c = decode_utf8(article, at);
+        if (is_space(c.value)) {
+            if (!expected) end = at;
+            space = true;
+        } else if (is_word_char(c.value)) {
+            if (!expected) return end;
+            if (space) {
+                if (expected != uint32_t{' '}) return std::nullopt;
+                expected = wanted.next();
+            }
+            if (expected != fold_case(c.value)) return std::nullopt;
+            expected = wanted.next();
+            space = false;
+        }
+        at += c.size;
+    }
+    if (expected) return std::nullopt;
+    return at;
+}
+
+// --- The index ----------------------------------------------------------------
+
+struct index_entry {
+    std::string_view word;
+    uint64_t offset;
+    uint64_t length;
+};
+
+struct dictd_files {
+    std::string index;
+    std::string data;
+};
+
+bool ends_with(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+dictd_files find_files(const std::string& path) {
+    for (const std::string_view suffix : {".index", ".dict.dz", ".dict"}) {
+        if (!ends_with(path, suffix)) continue;
+        const std::string base = path.substr(0, path.size() - suffix.size());
+        dictd_files files{base + ".index", path};
+        if (suffix != ".index") return files;
+        for (const char* data_suffix : {".dict.dz", ".dict"}) {
+            files.data = base + data_suffix;
+            if (file_exists(files.data)) return files;
+        }
+        throw import_error(path + ": neither " + base + ".dict.dz nor " + base +
+                           ".dict lies beside it");
+    }
+    throw import_error(path + ": a dictd dictionary is named X.index, X.dict or X.dict.dz");
+}
+
+// dictd's numbers: base64 digits, most significant first.
+constexpr std::string_view base64_digits =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr uint8_t not_a_digit = 0xff;
+
+struct digit_table {
+    uint8_t value[256];
+    constexpr digit_table() : value() {
+        for (uint8_t& v : value) v = not_a_digit;
+        for (std::size_t i = 0; i < base64_digits.size(); ++i)
+            value[static_cast<unsigned char>(base64_digits[i])] = static_cast<uint8_t>(i);
+    }
+};
+constexpr digit_table digit_values;
+
+std::optional<uint64_t> decode_number(std::string_view digits) {
+    if (digits.empty()) return std::nullopt;
+    uint64_t value = 0;
+    for (const char c : digits) {
+        const uint8_t digit = digit_values.value[static_cast<unsigned char>(c)];
+        if (digit == not_a_digit || value >> 58 != 0) return std::nullopt;  // or past 64 bits
+        value = (value << 6) | digit;
+    }
+    return value;
+}
+
+bool describes_dictionary(std::string_view key) {
+    return std::any_of(
+        std::begin(database_prefixes), std::end(database_prefixes),
+        [&](std::string_view prefix) { return key.substr(0, prefix.size()) == prefix; });
+}
+
+bool is_short_name(std::string_view key) {
+    return std::find(std::begin(short_name_keys), std::end(short_name_keys), key) !=
+           std::end(short_name_keys);
+}
+
+class index_parser {
+public:
+    index_parser(const std::string& path, std::optional<uint64_t> data_size,
+                 const std::string& data_path)
+        : path_(path), data_size_(data_size), data_path_(data_path) {}
+
+    // The entries of the words, in the order of the index, and the short
+    // name's entry when there is one.
+    void parse(std::string_view text, std::vector<index_entry>& words,
+               std::optional<index_entry>& short_name) {
+        words.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = text.find('\n', start);
+            if (end == std::string_view::npos) end = text.size();
+            std::string_view line = text.substr(start, end - start);
+            start = end + 1;
+            ++line_number_;
+            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+            if (line.empty()) continue;
+            const index_entry entry = parse_line(line);
+            if (!describes_dictionary(entry.word)) {
+                words.push_back(entry);
+            } else if (is_short_name(entry.word)) {
+                short_name = entry;
+            }
+        }
+    }
+
+private:
+    [[noreturn]] void fail(const std::string& what) const {
+        throw import_error(path_ + ": line " + std::to_string(line_number_) + ": " + what);
+    }
+
+    index_entry parse_line(std::string_view line) {
+        const std::size_t tab1 = line.find('\t');
+        const std::size_t tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
+        if (tab2 == std::string_view::npos) fail("not word<TAB>offset<TAB>length");
+        std::size_t tab3 = line.find('\t', tab2 + 1);  // an original headword may follow
+        if (tab3 == std::string_view::npos) tab3 = line.size();
+        const std::string_view offset_digits = line.substr(tab1 + 1, tab2 - tab1 - 1);
+        const std::string_view length_digits = line.substr(tab2 + 1, tab3 - tab2 - 1);
+        const auto offset = decode_number(offset_digits);
+        const auto length = decode_number(length_digits);
+        if (!offset) fail("offset \"" + std::string(offset_digits) + "\" is not a dictd number");
+        if (!length) fail("length \"" + std::string(length_digits) + "\" is not a dictd number");
+        if (data_size_ && (*offset > *data_size_ || *length > *data_size_ - *offset)) {
+            fail("its article (" + std::to_string(*length) + " bytes at " +
+                 std::to_string(*offset) + ") runs past the end of " + data_path_ + " (" +
+                 std::to_string(*data_size_) + " bytes)");
+        }
+        return {line.substr(0, tab1), *offset, *length};
+    }
+
+    const std::string& path_;
+    std::optional<uint64_t> data_size_;
+    const std::string& data_path_;
+    std::size_t line_number_ = 0;
+};
+
+// The short name's article as one line: its lines trimmed and joined by spaces.
+std::string title_from(std::string_view text) {
+    std::string title;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        while (!line.empty() && is_space(static_cast<unsigned char>(line.front())))
+            line.remove_prefix(1);
+        while (!line.empty() && is_space(static_cast<unsigned char>(line.back())))
+            line.remove_suffix(1);
+        if (line.empty()) continue;
+        if (!title.empty()) title += ' ';
+        title += line;
+    }
+    return title == unnamed ? std::string() : title;
+}
+
+std::string read_files(const std::string& path, entry_sink& sink) {
+    const dictd_files files = find_files(path);
+    const std::unique_ptr<data_file> data = open_data_file(files.data);
+    const std::string index = read_whole_file(files.index);
+
+    std::vector<index_entry> words;
+    std::optional<index_entry> short_name;
+    index_parser(files.index, data->size(), files.data).parse(index, words, short_name);
+
+    std::string title;
+    if (short_name) {
+        title = title_from(
+            without_headword(short_name->word, data->read(short_name->offset, short_name->length)));
+    }
+
+    // In the order of the data, so that each dictzip chunk is inflated once.
+    // Keys that share an article stay in the order of the index, in which
+    // their text lies in the index's buffer.
+    std::sort(words.begin(), words.end(), [](const index_entry& a, const index_entry& b) {
+        return a.offset != b.offset ? a.offset < b.offset
+                                    : std::less<const char*>()(a.word.data(), b.word.data());
+    });
+    std::string_view article;
+    const index_entry* previous = nullptr;
+    for (const index_entry& entry : words) {
+        if (previous == nullptr || entry.offset != previous->offset ||
+            entry.length != previous->length) {
+            article = data->read(entry.offset, entry.length);
+        }
+        previous = &entry;
+        sink.add(raw_entry{entry.word, without_headword(entry.word, article), markup::plain});
+    }
+    return title;
+}
+
+}  // namespace
+
+std::string_view without_headword(std::string_view key, std::string_view article) {
+    const std::optional<std::size_t> end = headword_end(key, article);
+    if (!end) return article;
+    std::size_t rest = *end;
+    while (rest < article.size() && is_space(static_cast<unsigned char>(article[rest]))) ++rest;
+    if (rest < article.size() && article[rest] == '\n') ++rest;
+    return article.substr(rest);
+}
+
+std::string read_dictd(const std::string& path, entry_sink& sink) {
+    try {
+        return read_files(path, sink);
+    } catch (const input_error& error) {
+        throw import_error(error.what());
+    }
+}
+
+}  // namespace lexaro::import

@@ -1,0 +1,341 @@
+#include "import/import_command.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <ostream>
+
+#include "common/layout.h"
+#include "common/platform.h"
+#include "import/block_advice.h"
+#include "import/charset.h"
+#include "import/clean_up.h"
+#include "import/entry_table.h"
+#include "import/progress.h"
+#include "import/source_writer.h"
+
+namespace lexaro::import {
+
+const char usage_line[] = "usage: lexaro-import [options] INPUT OUTPUT.txt\n";
+
+const char usage_text[] =
+    "usage: lexaro-import [options] INPUT OUTPUT.txt\n"
+    "Makes a source for lexaro from a dictionary: sorted by word in byte order, each word once.\n"
+    "OUTPUT - writes to standard output.\n"
+    "  --format NAME       the input's format: tab, dictd, stardict, trans or lexaro\n"
+    "                      (recognised from the file's name and content when not given)\n"
+    "  --title TEXT        the title line (default: the dictionary's own name)\n"
+    "  --join SEP          between the translations of one word (default \" | \")\n"
+    "  --keep-duplicates   one line per entry; repeated words are not merged\n"
+    "  --newline SEP       what a line break in a translation becomes (default \"; \")\n"
+    "  --charset NAME      convert the output from UTF-8 to this character set (iconv)\n"
+    "  --help              print this help\n"
+    "Every option also takes the form --name=VALUE.\n"
+    "exit status: 0 written, 1 input or output error, 2 usage error\n";
+
+namespace {
+
+const char program[] = "lexaro-import: ";
+
+// Hands each entry a reader finds through the clean-up into the table.
+class table_sink : public entry_sink {
+public:
+    table_sink(cleaner& clean, entry_table& table, progress& shown)
+        : clean_(clean), table_(table), shown_(shown) {}
+
+    void add(const raw_entry& entry) override {
+        ++read_;
+        if (clean_.clean(entry, word_, translation_)) table_.add(word_, translation_);
+        shown_.reading(read_);
+    }
+
+    uint64_t read() const { return read_; }
+
+private:
+    cleaner& clean_;
+    entry_table& table_;
+    progress& shown_;
+    uint64_t read_ = 0;
+    std::string word_, translation_;
+};
+
+// The input's name without directory and extension(s), the title of last resort.
+std::string name_of(const std::string& path) {
+    std::string name = path.substr(path.find_last_of('/') + 1);
+    for (const char* suffix :
+         {".dz", ".gz", ".index", ".dict", ".ifo", ".idx", ".syn", ".txt", ".tab", ".tsv"}) {
+        const std::string_view s = suffix;
+        if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
+            name.resize(name.size() - s.size());
+    }
+    return name;
+}
+
+// Refuses an output that is the input or one of the files read with it.
+std::optional<std::string> output_over_input(const options& o, format f) {
+    for (const std::string& input : files_read(f, o.input)) {
+        if (o.output == "-" ? standard_output_is(input) : same_file(o.output, input)) {
+            const std::string name = o.output == "-" ? "standard output" : o.output;
+            return name + " is the input file " + input + "; give another output";
+        }
+    }
+    return std::nullopt;
+}
+
+void print_summary(std::ostream& err, const options& o, format f, uint64_t read, uint64_t written,
+                   const clean_up_counts& c, const merge_counts& m, const block_advice& advice,
+                   const charset_converter* converter) {
+    err << program << "wrote " << (o.output == "-" ? "standard output" : o.output) << " from "
+        << o.input << " (" << format_name(f) << ")\n";
+    err << "  entries read:    " << read << '\n';
+    err << "  words written:   " << written << '\n';
+    if (o.keep_duplicates)
+        err << "  merged:          none (--keep-duplicates)\n";
+    else
+        err << "  merged:          " << m.merged << " entries into the word before them, "
+            << m.repeats << " repeated translations left out\n";
+    err << "  dropped:         " << c.empty_words << " with no word, " << c.oversize
+        << " too large for a block\n";
+    if (m.cut > 0)
+        err << "  cut:             " << m.cut
+            << " translations left out of words that would outgrow a block\n";
+    err << "  clean-up:        " << c.line_breaks << " line breaks, " << c.tags << " tags, "
+        << c.entities << " entities, " << c.trimmed << " trimmed, " << c.control_bytes
+        << " zero or 0x1A bytes, " << c.dollar_signs << " '$' in words\n";
+    if (c.invalid_utf8 > 0)
+        err << "  invalid UTF-8:   " << c.invalid_utf8 << " entries, the first \""
+            << c.first_invalid_utf8 << "\"\n";
+    if (converter != nullptr)
+        err << "  charset:         " << o.charset << ", " << converter->unconvertible()
+            << " characters not in it written as '?'\n";
+    if (advice.largest > 0) {
+        err << "  words_per_block: " << advice.largest
+            << " is the largest with which every block fits in " << block_buffer_size << " bytes";
+        if (!advice.default_fits) err << "; the default, " << default_words_per_block << ", is not";
+        err << '\n';
+    } else {
+        err << "  words_per_block: none fits\n";
+    }
+}
+
+void print_warnings(std::ostream& err, const options& o, const clean_up_counts& c,
+                    const merge_counts& m, const block_advice& advice, uint64_t written) {
+    for (const std::string& word : c.oversize_words)
+        err << program << "warning: dropped \"" << word
+            << "\": word and translation take more than " << block_buffer_size << " bytes\n";
+    if (c.oversize > c.oversize_words.size())
+        err << program << "warning: and " << c.oversize - c.oversize_words.size()
+            << " more entries too large for a block\n";
+    for (const std::string& word : m.cut_words)
+        err << program << "warning: \"" << escape_invalid_utf8(word)
+            << "\": translations left out, the word would outgrow a block\n";
+    if (advice.largest > 0 || written == 0) return;
+    err << program << "warning: no words_per_block from " << min_words_per_block << " to "
+        << max_words_per_block << " fits: ";
+    if (advice.bytes == 0) {
+        err << written << " entries need more than " << max_block_count << " blocks";
+    } else {
+        const uint64_t first = advice.first_entry + 1;
+        const uint64_t last = std::min<uint64_t>(first + min_words_per_block - 1, written);
+        err << "with " << min_words_per_block << ", entries " << first << " to " << last
+            << " (lines " << first + 1 << " to " << last + 1 << " of "
+            << (o.output == "-" ? "the output" : o.output) << ") take " << advice.bytes
+            << " bytes, more than a block's " << block_buffer_size;
+    }
+    err << "; lexaro cannot compile this source\n";
+}
+
+// Writes the table's entries in its order, merged unless the options keep
+// duplicates.
+merge_counts write_entries(const entry_table& table, const options& o, source_writer& writer,
+                           progress& shown) {
+    merge_options merge;
+    merge.join = o.join;
+    merge.keep_duplicates = o.keep_duplicates;
+    merge_counts merged;
+    uint64_t done = 0;
+    table.for_each_word(
+        merge,
+        [&](std::string_view word, std::string_view translation) {
+            writer.write_entry(word, translation);
+            shown.writing(++done + merged.merged, table.size());
+        },
+        merged);
+    return merged;
+}
+
+int usage_error(std::ostream& err, const std::string& problem) {
+    err << program << problem << '\n' << usage_line;
+    return status_usage;
+}
+
+int import(const options& o, std::ostream& err, bool terminal) {
+    std::string problem;
+    std::unique_ptr<charset_converter> converter;
+    if (!o.charset.empty()) {
+        converter = charset_converter::open(o.charset, problem);
+        if (!converter) return usage_error(err, problem);
+    }
+    const format f = o.input_format ? *o.input_format : detect_format(o.input);
+    if (auto refused = output_over_input(o, f)) {
+        err << program << *refused << '\n';
+        return status_failed;
+    }
+    source_writer writer(o.output, converter.get());
+    writer.open();
+
+    progress shown(err, terminal);
+    struct clear_at_end {
+        progress& shown;
+        ~clear_at_end() { shown.clear(); }
+    } clear_progress{shown};
+    cleaner clean(o.newline);
+    auto table = std::make_unique<entry_table>();
+    table_sink sink(clean, *table, shown);
+    std::string title = read_dictionary(f, o.input, sink);
+    if (o.title) title = *o.title;
+    title = clean_title(title);
+    if (title.empty() && !o.title) title = name_of(o.input);
+
+    shown.sorting(table->size());
+    table->sort();
+    const title_fit fit = writer.write_title(title);
+    const merge_counts merged = write_entries(*table, o, writer, shown);
+    writer.commit();
+    shown.clear();
+    table.reset();  // the advice needs memory of its own; the table's goes first
+
+    const block_advice advice = advise_words_per_block(writer.entry_sizes());
+    if (fit.cut())
+        err << program << "warning: the title takes " << fit.original_size
+            << " bytes and lexaro keeps " << title_size << "; cut to " << fit.size << '\n';
+    print_warnings(err, o, clean.counts(), merged, advice, writer.entry_sizes().size());
+    print_summary(err, o, f, sink.read(), writer.entry_sizes().size(), clean.counts(), merged,
+                  advice, converter.get());
+    return status_ok;
+}
+
+// The value of an option given as "--name=VALUE" or "--name VALUE".
+bool option_value(const std::vector<std::string_view>& args, std::size_t& i, std::string_view name,
+                  std::string& value, std::string& problem, bool& matched) {
+    const std::string_view a = args[i];
+    matched = false;
+    if (a.substr(0, name.size()) != name) return true;
+    if (a.size() == name.size()) {
+        matched = true;
+        if (i + 1 == args.size()) {
+            problem = "option " + std::string(name) + " needs a value";
+            return false;
+        }
+        value = args[++i];
+        return true;
+    }
+    if (a[name.size()] != '=') return true;
+    matched = true;
+    value = a.substr(name.size() + 1);
+    return true;
+}
+
+}  // namespace
+
+std::optional<options> parse_arguments(const std::vector<std::string_view>& args,
+                                       std::string& problem) {
+    options o;
+    std::vector<std::string> files;
+    bool options_ended = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view a = args[i];
+        if (options_ended || a == "-" || a.substr(0, 2) != "--") {
+            if (!options_ended && a.size() > 1 && a[0] == '-') {
+                problem = "unknown option " + std::string(a);
+                return std::nullopt;
+            }
+            files.emplace_back(a);
+            continue;
+        }
+        if (a == "--") {
+            options_ended = true;
+            continue;
+        }
+        if (a == "--help") {
+            o.help = true;
+            return o;
+        }
+        if (a == "--keep-duplicates") {
+            o.keep_duplicates = true;
+            continue;
+        }
+        std::string value;
+        bool matched = false;
+        if (!option_value(args, i, "--format", value, problem, matched)) return std::nullopt;
+        if (matched) {
+            o.input_format = format_from_name(value);
+            if (!o.input_format) {
+                problem = "unknown format " + value + "; the formats are " + format_names;
+                return std::nullopt;
+            }
+            continue;
+        }
+        struct text_option {
+            std::string_view name;
+            std::string* target;
+        };
+        std::string title;
+        const text_option text_options[] = {{"--title", &title},
+                                            {"--join", &o.join},
+                                            {"--newline", &o.newline},
+                                            {"--charset", &o.charset}};
+        bool known = false;
+        for (const text_option& t : text_options) {
+            if (!option_value(args, i, t.name, value, problem, matched)) return std::nullopt;
+            if (!matched) continue;
+            known = true;
+            if (value.empty() && t.target == &o.charset) {
+                problem = "option --charset needs a value";
+                return std::nullopt;
+            }
+            *t.target = value;
+            if (t.target == &title) o.title = title;
+            break;
+        }
+        if (!known) {
+            problem = "unknown option " + std::string(a);
+            return std::nullopt;
+        }
+    }
+    if (files.size() != 2) {
+        problem = files.size() < 2 ? "give an input and an output file"
+                                   : "too many file names: " + files[2];
+        return std::nullopt;
+    }
+    o.input = files[0];
+    o.output = files[1];
+    if (o.input.empty() || o.output.empty()) {
+        problem = "a file name is empty";
+        return std::nullopt;
+    }
+    return o;
+}
+
+int run(const std::vector<std::string_view>& args, std::ostream& out, std::ostream& err,
+        bool terminal) {
+    std::string problem;
+    const auto o = parse_arguments(args, problem);
+    if (!o) return usage_error(err, problem);
+    if (o->help) {
+        out << usage_text;
+        return out.flush() ? status_ok : status_failed;
+    }
+    try {
+        return import(*o, err, terminal);
+    } catch (const import_error& e) {
+        err << program << e.what() << '\n';
+    } catch (const output_error& e) {
+        err << program << e.what() << '\n';
+    } catch (const std::bad_alloc&) {
+        err << program << "out of memory reading " << o->input << '\n';
+    }
+    return status_failed;
+}
+
+}  // namespace lexaro::import

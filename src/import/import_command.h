@@ -1,0 +1,45 @@
+// The command line of lexaro-import and the whole run: read a dictionary in
+// one of the formats, clean its entries up, sort and merge them by word,
+// write the source that lexaro compiles, and summarise on standard error.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "import/formats.h"
+
+namespace lexaro::import {
+
+constexpr int status_ok = 0;
+constexpr int status_failed = 1;  // an input or output error
+constexpr int status_usage = 2;
+
+extern const char usage_line[];
+extern const char usage_text[];
+
+struct options {
+    std::optional<format> input_format;  // recognised from the input when not given
+    std::optional<std::string> title;
+    std::string join = " | ";
+    std::string newline = "; ";
+    bool keep_duplicates = false;
+    std::string charset;  // empty: UTF-8 as it is
+    bool help = false;
+    std::string input;
+    std::string output;  // "-" for standard output
+};
+
+// The arguments after the program name. Options may come before, between
+// or after the two file names, as "--name VALUE" or "--name=VALUE"; "--"
+// ends them. Nothing, with the reason in problem, for a usage error.
+std::optional<options> parse_arguments(const std::vector<std::string_view>& args,
+                                       std::string& problem);
+
+// The whole program. terminal: whether to show progress on err.
+int run(const std::vector<std::string_view>& args, std::ostream& out, std::ostream& err,
+        bool terminal);
+
+}  // namespace lexaro::import

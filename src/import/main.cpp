@@ -1,0 +1,11 @@
+#include <iostream>
+
+#include "common/platform.h"
+#include "import/import_command.h"
+
+int main(int argc, char** argv) {
+    lexaro::ensure_standard_streams();
+    std::ios::sync_with_stdio(false);
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    return lexaro::import::run(args, std::cout, std::cerr, lexaro::standard_error_is_terminal());
+}

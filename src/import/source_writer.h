@@ -1,0 +1,67 @@
+// Writes the source that lexaro compiles: the title line, then one
+// "word$translation" line per entry, through a hidden file renamed into
+// place at the end (or to standard output), converted to a code page when
+// asked. Remembers each entry's size in a block for the words_per_block advice.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/output_file.h"
+#include "import/charset.h"
+
+namespace lexaro::import {
+
+// An output that cannot be created or written; the message names it.
+class output_error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// How the title line was made to fit.
+struct title_fit {
+    std::size_t size = 0;           // bytes written
+    std::size_t original_size = 0;  // bytes before the cut (after conversion)
+    bool cut() const { return size < original_size; }
+};
+
+class source_writer {
+public:
+    // target "-" is standard output. converter may be null (UTF-8 as it is).
+    source_writer(std::string target, charset_converter* converter);
+    ~source_writer();
+
+    // Creates the hidden file beside the target; output_error when it cannot.
+    void open();
+
+    // The title, at most 256 bytes (lexaro keeps no more), cut before a
+    // whole character; then the entries.
+    title_fit write_title(std::string_view title);
+    void write_entry(std::string_view word, std::string_view translation);
+
+    // Writes out what is buffered and renames the hidden file into place.
+    void commit();
+    void discard();
+
+    // word size + 1 + translation size + 1 of every entry written, in order.
+    const std::vector<uint32_t>& entry_sizes() const { return entry_sizes_; }
+    const std::string& target() const { return target_; }
+
+private:
+    void append(std::string_view text);
+    void flush_buffer();
+    [[noreturn]] void fail(const char* what, int error) const;
+
+    std::string target_;
+    charset_converter* converter_;
+    output_file file_;
+    bool to_standard_output_;
+    std::string buffer_;
+    std::vector<uint32_t> entry_sizes_;
+};
+
+}  // namespace lexaro::import

@@ -1,0 +1,435 @@
+#include "import/stardict_reader.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "common/big_endian.h"
+#include "common/compressed_input.h"
+
+namespace lexaro::import {
+
+namespace {
+
+constexpr std::string_view ifo_magic = "StarDict's dict ifo file";
+constexpr std::string_view utf8_bom = "\xef\xbb\xbf";
+constexpr uint64_t max_ifo_size = 1 << 20;
+constexpr std::size_t field_size_bytes = 4;  // the size before an upper-case field
+constexpr std::size_t syn_index_bytes = 4;
+
+struct stardict_files {
+    std::string ifo, idx, dict, syn;  // syn is empty when there is none
+};
+
+struct ifo_info {
+    std::string version, bookname, sametypesequence;
+    std::optional<uint64_t> wordcount, synwordcount, idxfilesize;
+    int offset_bits = 32;
+};
+
+// A word of X.idx or a synonym of X.syn, with its article.
+struct word_entry {
+    std::string_view word;
+    uint64_t offset;
+    uint32_t size;
+};
+
+bool ends_with(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+std::string first_existing(const std::string& base, std::initializer_list<const char*> suffixes,
+                           const std::string& ifo) {
+    std::string names;
+    for (const char* suffix : suffixes) {
+        if (file_exists(base + suffix)) return base + suffix;
+        names += (names.empty() ? "" : " nor ") + base + suffix;
+    }
+    throw import_error(ifo + ": neither " + names + " lies beside it");
+}
+
+stardict_files find_files(const std::string& path) {
+    for (const std::string_view suffix : {".ifo", ".idx", ".idx.gz", ".dict", ".dict.dz", ".syn"}) {
+        if (!ends_with(path, suffix)) continue;
+        const std::string base = path.substr(0, path.size() - suffix.size());
+        stardict_files files;
+        files.ifo = base + ".ifo";
+        if (!file_exists(files.ifo)) throw import_error("can't open file " + files.ifo);
+        files.idx = first_existing(base, {".idx", ".idx.gz"}, files.ifo);
+        files.dict = first_existing(base, {".dict", ".dict.dz"}, files.ifo);
+        if (file_exists(base + ".syn")) files.syn = base + ".syn";
+        return files;
+    }
+    throw import_error(path + ": a StarDict dictionary is named X.ifo, with X.idx and X.dict");
+}
+
+std::optional<uint64_t> parse_count(std::string_view digits) {
+    if (digits.empty() || digits.size() > 18) return std::nullopt;
+    uint64_t value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return value;
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+// --- X.ifo ----------------------------------------------------------------------
+
+class ifo_parser {
+public:
+    explicit ifo_parser(const std::string& path) : path_(path) {}
+
+    ifo_info parse() {
+        whole_ = read_whole_file(path_, max_ifo_size);
+        std::string_view text = whole_;
+        if (text.substr(0, utf8_bom.size()) == utf8_bom) text.remove_prefix(utf8_bom.size());
+        bool first = true;
+        while (!text.empty()) {
+            std::size_t end = text.find('\n');
+            if (end == std::string_view::npos) end = text.size();
+            std::string_view line = text.substr(0, end);
+            text.remove_prefix(std::min(text.size(), end + 1));
+            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+            if (first && line != ifo_magic)
+                fail("its first line is not \"" + std::string(ifo_magic) + "\"");
+            if (!first) take(line);
+            first = false;
+        }
+        if (first) fail("it is empty");
+        check();
+        return info_;
+    }
+
+private:
+    [[noreturn]] void fail(const std::string& what) const {
+        throw import_error(path_ + ": " + what);
+    }
+
+    std::optional<uint64_t> count(std::string_view key, std::string_view value) const {
+        const auto number = parse_count(value);
+        if (!number) fail(std::string(key) + "=" + std::string(value) + " is not a count");
+        return number;
+    }
+
+    void take(std::string_view line) {
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos) return;
+        const std::string_view key = trimmed(line.substr(0, equals));
+        const std::string_view value = trimmed(line.substr(equals + 1));
+        if (key == "version")
+            info_.version = value;
+        else if (key == "bookname")
+            info_.bookname = value;
+        else if (key == "sametypesequence")
+            info_.sametypesequence = value;
+        else if (key == "wordcount")
+            info_.wordcount = count(key, value);
+        else if (key == "synwordcount")
+            info_.synwordcount = count(key, value);
+        else if (key == "idxfilesize")
+            info_.idxfilesize = count(key, value);
+        else if (key == "idxoffsetbits") {
+            if (value != "32" && value != "64")
+                fail("idxoffsetbits is " + std::string(value) + ", not 32 or 64");
+            info_.offset_bits = value == "64" ? 64 : 32;
+        }
+    }
+
+    void check() const {
+        if (info_.version != "2.4.2" && info_.version != "3.0.0")
+            fail("version \"" + info_.version + "\" is neither 2.4.2 nor 3.0.0");
+        if (info_.offset_bits == 64 && info_.version != "3.0.0")
+            fail("idxoffsetbits=64 needs version 3.0.0");
+        if (info_.bookname.empty()) fail("it gives no bookname");
+        if (!info_.wordcount) fail("it gives no wordcount");
+        if (!info_.idxfilesize) fail("it gives no idxfilesize");
+        for (const char type : info_.sametypesequence) {
+            if (!std::isalpha(static_cast<unsigned char>(type)))
+                fail("sametypesequence holds '" + std::string(1, type) + "', not a field type");
+        }
+    }
+
+    const std::string& path_;
+    std::string whole_;
+    ifo_info info_;
+};
+
+// --- X.idx and X.syn --------------------------------------------------------------
+
+std::string read_index(const std::string& path, uint64_t expected_size) {
+    const std::string bytes = ends_with(path, ".gz") ? read_gzip_file(path, expected_size)
+                                                     : read_whole_file(path, expected_size);
+    if (bytes.size() != expected_size) {
+        throw import_error(path + " holds " + std::to_string(bytes.size()) +
+                           " bytes, its .ifo says idxfilesize=" + std::to_string(expected_size));
+    }
+    return bytes;
+}
+
+// A zero-terminated word at `at`, or none when the terminator is missing.
+std::optional<std::string_view> word_at(std::string_view bytes, std::size_t at) {
+    const void* zero = std::memchr(bytes.data() + at, 0, bytes.size() - at);
+    if (zero == nullptr) return std::nullopt;
+    return bytes.substr(
+        at, static_cast<std::size_t>(static_cast<const char*>(zero) - bytes.data()) - at);
+}
+
+std::vector<word_entry> parse_idx(const stardict_files& files, const ifo_info& info,
+                                  std::string_view bytes, std::optional<uint64_t> dict_size) {
+    const std::size_t offset_bytes = info.offset_bits / 8;
+    std::vector<word_entry> words;
+    words.reserve(std::min<uint64_t>(*info.wordcount, bytes.size() / (1 + offset_bytes + 4)));
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const std::string where = files.idx + ": word " + std::to_string(words.size() + 1);
+        const auto word = word_at(bytes, at);
+        if (!word || bytes.size() - at - word->size() - 1 < offset_bytes + 4)
+            throw import_error(where + " is cut short");
+        const auto* numbers = reinterpret_cast<const uint8_t*>(word->data() + word->size() + 1);
+        const uint64_t offset = offset_bytes == 8
+                                    ? (uint64_t{get_u32(numbers)} << 32) | get_u32(numbers + 4)
+                                    : get_u32(numbers);
+        const uint32_t size = get_u32(numbers + offset_bytes);
+        if (dict_size && (offset > *dict_size || size > *dict_size - offset)) {
+            throw import_error(where + " (" + std::string(*word) + "): its article (" +
+                               std::to_string(size) + " bytes at " + std::to_string(offset) +
+                               ") runs past the end of " + files.dict + " (" +
+                               std::to_string(*dict_size) + " bytes)");
+        }
+        words.push_back({*word, offset, size});
+        at += word->size() + 1 + offset_bytes + 4;
+    }
+    if (words.size() != *info.wordcount) {
+        throw import_error(files.idx + " holds " + std::to_string(words.size()) +
+                           " words, its .ifo says wordcount=" + std::to_string(*info.wordcount));
+    }
+    return words;
+}
+
+// Adds each synonym, with the article of the word it points at.
+void parse_syn(const std::string& path, const ifo_info& info, std::string_view bytes,
+               std::vector<word_entry>& words) {
+    const std::size_t word_count = words.size();
+    std::size_t at = 0, count = 0;
+    while (at < bytes.size()) {
+        ++count;
+        const std::string where = path + ": synonym " + std::to_string(count);
+        const auto word = word_at(bytes, at);
+        if (!word || bytes.size() - at - word->size() - 1 < syn_index_bytes)
+            throw import_error(where + " is cut short");
+        const uint32_t index =
+            get_u32(reinterpret_cast<const uint8_t*>(word->data() + word->size() + 1));
+        if (index >= word_count) {
+            throw import_error(where + " (" + std::string(*word) + ") points at word " +
+                               std::to_string(index) + ", past the " + std::to_string(word_count) +
+                               " words of the index");
+        }
+        words.push_back({*word, words[index].offset, words[index].size});
+        at += word->size() + 1 + syn_index_bytes;
+    }
+    if (info.synwordcount && count != *info.synwordcount) {
+        throw import_error(
+            path + " holds " + std::to_string(count) +
+            " synonyms, its .ifo says synwordcount=" + std::to_string(*info.synwordcount));
+    }
+}
+
+// --- Articles -------------------------------------------------------------------
+
+bool is_lower(char type) { return type >= 'a' && type <= 'z'; }
+bool is_upper(char type) { return type >= 'A' && type <= 'Z'; }
+
+std::optional<markup> text_kind(char type) {
+    switch (type) {
+        case 'm':
+        case 't':
+            return markup::plain;
+        case 'g':
+        case 'h':
+            return markup::html;
+        case 'x':
+            return markup::xdxf;
+        default:
+            return std::nullopt;
+    }
+}
+
+void append_escaped(std::string& out, std::string_view text) {
+    for (const char c : text) {
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else
+            out += c;
+    }
+}
+
+// Takes an article apart into its fields and gives the text ones as one
+// definition.
+class article_reader {
+public:
+    article_reader(const std::string& path, std::string_view sametypesequence)
+        : path_(path), types_(sametypesequence) {}
+
+    // The text of the article, or none when it holds no text field.
+    std::optional<raw_entry> read(std::string_view word, std::string_view article) {
+        word_ = word;
+        fields_.clear();
+        if (types_.empty())
+            split_typed(article);
+        else
+            split_by_sequence(article);
+        return join(word);
+    }
+
+private:
+    struct field {
+        char type;
+        std::string_view data;
+    };
+
+    [[noreturn]] void fail(const std::string& what) const {
+        throw import_error(path_ + ": the article of \"" + std::string(word_) + "\": " + what);
+    }
+
+    // A field of the given type at the start of `rest`; `last` when nothing
+    // follows it in the article, so that its end is the article's end.
+    field take(char type, std::string_view& rest, bool last) {
+        if (last) {
+            // StarDict shows a text field up to a zero byte that ends it anyway.
+            std::string_view data = rest;
+            if (is_lower(type) && !data.empty() && data.back() == '\0') data.remove_suffix(1);
+            rest = {};
+            return {type, data};
+        }
+        if (is_lower(type)) {
+            const std::size_t zero = rest.find('\0');
+            if (zero == std::string_view::npos)
+                fail(std::string("its field '") + type + "' has no ending zero byte");
+            const field text{type, rest.substr(0, zero)};
+            rest.remove_prefix(zero + 1);
+            return text;
+        }
+        if (rest.size() < field_size_bytes)
+            fail(std::string("its field '") + type + "' is cut short");
+        const uint32_t size = get_u32(reinterpret_cast<const uint8_t*>(rest.data()));
+        rest.remove_prefix(field_size_bytes);
+        if (size > rest.size())
+            fail(std::string("its field '") + type + "' of " + std::to_string(size) +
+                 " bytes runs past the article's end");
+        const field data{type, rest.substr(0, size)};
+        rest.remove_prefix(size);
+        return data;
+    }
+
+    // sametypesequence: the types are not stored; the last field runs to the
+    // end of the article.
+    void split_by_sequence(std::string_view rest) {
+        for (std::size_t i = 0; i < types_.size(); ++i)
+            fields_.push_back(take(types_[i], rest, i + 1 == types_.size()));
+    }
+
+    // Each field is its type byte, then the field. A text field that ends the
+    // article without its zero byte is taken as it is.
+    void split_typed(std::string_view rest) {
+        while (!rest.empty()) {
+            const char type = rest.front();
+            rest.remove_prefix(1);
+            if (!is_lower(type) && !is_upper(type)) {
+                fail("field type byte " + std::to_string(static_cast<unsigned char>(type)) +
+                     " is not a letter");
+            }
+            const bool unterminated = is_lower(type) && rest.find('\0') == std::string_view::npos;
+            fields_.push_back(take(type, rest, unterminated));
+        }
+    }
+
+    std::optional<raw_entry> join(std::string_view word) {
+        const field* first_text = nullptr;
+        std::size_t text_count = 0;
+        markup kind = markup::plain;
+        for (const field& f : fields_) {
+            const auto field_kind = text_kind(f.type);
+            if (!field_kind) continue;
+            if (first_text == nullptr) first_text = &f;
+            ++text_count;
+            if (kind == markup::plain) kind = *field_kind;
+        }
+        if (first_text == nullptr) return std::nullopt;
+        if (text_count == 1) return raw_entry{word, first_text->data, kind};
+        joined_.clear();
+        for (const field& f : fields_) {
+            const auto field_kind = text_kind(f.type);
+            if (!field_kind) continue;
+            if (&f != first_text) joined_ += '\n';
+            if (*field_kind == markup::plain && kind != markup::plain) {
+                append_escaped(joined_, f.data);
+            } else {
+                joined_ += f.data;
+            }
+        }
+        return raw_entry{word, joined_, kind};
+    }
+
+    const std::string& path_;
+    std::string_view types_;
+    std::string_view word_;
+    std::vector<field> fields_;
+    std::string joined_;
+};
+
+std::string read_files(const std::string& path, entry_sink& sink) {
+    const stardict_files files = find_files(path);
+    const ifo_info info = ifo_parser(files.ifo).parse();
+    const std::unique_ptr<data_file> dict = open_data_file(files.dict);
+    const std::string idx = read_index(files.idx, *info.idxfilesize);
+    std::vector<word_entry> words = parse_idx(files, info, idx, dict->size());
+    std::string syn;
+    if (!files.syn.empty()) {
+        syn = read_whole_file(files.syn);
+        parse_syn(files.syn, info, syn, words);
+    }
+
+    // In the order of the data, so that each dictzip chunk is inflated once;
+    // words that share an article stay in the order of X.idx, then X.syn.
+    std::stable_sort(words.begin(), words.end(),
+                     [](const word_entry& a, const word_entry& b) { return a.offset < b.offset; });
+    article_reader reader(files.dict, info.sametypesequence);
+    std::string_view article;
+    const word_entry* previous = nullptr;
+    for (const word_entry& entry : words) {
+        if (previous == nullptr || entry.offset != previous->offset ||
+            entry.size != previous->size) {
+            article = dict->read(entry.offset, entry.size);
+        }
+        previous = &entry;
+        if (const auto text = reader.read(entry.word, article)) sink.add(*text);
+    }
+    return info.bookname;
+}
+
+}  // namespace
+
+std::string read_stardict(const std::string& path, entry_sink& sink) {
+    try {
+        return read_files(path, sink);
+    } catch (const input_error& error) {
+        throw import_error(error.what());
+    }
+}
+
+}  // namespace lexaro::import

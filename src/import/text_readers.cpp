@@ -1,0 +1,204 @@
+#include "import/text_readers.h"
+
+#include <string_view>
+#include <vector>
+
+#include "import/line_reader.h"
+#include "import/markup_text.h"
+
+namespace lexaro::import {
+
+namespace {
+
+// Undoes the Tabfile escapes: "\n", "\t", "\\"; any other backslash stays.
+std::string_view unescape(std::string_view text, std::string& scratch) {
+    if (text.find('\\') == std::string_view::npos) return text;
+    scratch.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            const char next = text[i + 1];
+            if (next == 'n' || next == 't' || next == '\\') {
+                scratch += next == 'n' ? '\n' : next == 't' ? '\t' : '\\';
+                ++i;
+                continue;
+            }
+        }
+        scratch += text[i];
+    }
+    return scratch;
+}
+
+std::string_view trim(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// The file's name without its directory.
+std::string base_name(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The bracket that closes an annotation opened by c, or 0.
+char closer_of(char c) {
+    switch (c) {
+        case '(':
+            return ')';
+        case '[':
+            return ']';
+        case '{':
+            return '}';
+        case '<':
+            return '>';
+        default:
+            return 0;
+    }
+}
+
+// Where the bracket opened at text[open] closes, brackets of its own kind
+// nested within; npos when it never does (then it is text, as the '<' of
+// "(Stärke < 0,25 mm)" is).
+std::size_t matching_close(std::string_view text, std::size_t open) {
+    const char opener = text[open], closer = closer_of(opener);
+    int depth = 0;
+    for (std::size_t i = open; i < text.size(); ++i) {
+        if (text[i] == opener) ++depth;
+        if (text[i] == closer && --depth == 0) return i;
+    }
+    return std::string_view::npos;
+}
+
+// Cuts text at every `delimiter` that stands outside brackets.
+void split_outside_brackets(std::string_view text, std::string_view delimiter,
+                            std::vector<std::string_view>& parts) {
+    parts.clear();
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (closer_of(text[i]) != 0) {
+            const std::size_t close = matching_close(text, i);
+            if (close != std::string_view::npos) i = close;
+        } else if (text[i] == delimiter[0] && text.compare(i, delimiter.size(), delimiter) == 0) {
+            parts.push_back(text.substr(start, i - start));
+            i += delimiter.size() - 1;
+            start = i + 1;
+        }
+    }
+    parts.push_back(text.substr(start));
+}
+
+// A trans-de-en alternative without its bracketed annotations, its spaces
+// made single and trimmed. A bracket that is never closed is kept as text.
+void headword(std::string_view alternative, std::string& word) {
+    word.clear();
+    const auto space = [&] {
+        if (!word.empty() && word.back() != ' ') word += ' ';
+    };
+    for (std::size_t i = 0; i < alternative.size(); ++i) {
+        const char c = alternative[i];
+        if (closer_of(c) != 0) {
+            const std::size_t close = matching_close(alternative, i);
+            if (close != std::string_view::npos) {
+                i = close;
+                space();
+                continue;
+            }
+        }
+        if (c == ' ' || c == '\t')
+            space();
+        else
+            word += c;
+    }
+    while (!word.empty() && word.back() == ' ') word.pop_back();
+}
+
+}  // namespace
+
+std::string read_tab(const std::string& path, entry_sink& sink) {
+    line_reader input(path);
+    std::string title, word_scratch, definition_scratch;
+    bool in_header = true;
+    std::string_view line;
+    while (input.next(line)) {
+        if (line.empty()) continue;
+        if (in_header && line.size() > 2 && line.compare(0, 2, "##") == 0) {
+            std::string_view rest = line.substr(2);
+            std::size_t end = rest.find('\t');
+            if (end == std::string_view::npos) end = rest.find(' ');
+            const std::string_view key = rest.substr(0, end);
+            const std::string_view value =
+                end == std::string_view::npos ? std::string_view() : trim(rest.substr(end + 1));
+            if (key == "name") title = unescape(value, definition_scratch);
+            continue;
+        }
+        const std::size_t tab = line.find('\t');
+        if (tab == std::string_view::npos) continue;
+        in_header = false;
+        raw_entry entry;
+        entry.word = unescape(line.substr(0, tab), word_scratch);
+        entry.definition = unescape(line.substr(tab + 1), definition_scratch);
+        entry.kind = holds_markup(entry.definition) ? markup::html : markup::plain;
+        sink.add(entry);
+    }
+    return title;
+}
+
+std::string read_trans(const std::string& path, entry_sink& sink) {
+    line_reader input(path);
+    std::string version, word;
+    std::vector<std::string_view> german_parts, english_parts, alternatives;
+    constexpr std::string_view version_comment = "# Version :: ";
+    std::string_view line;
+    while (input.next(line)) {
+        if (line.empty()) continue;
+        if (line[0] == '#') {
+            if (version.empty() && line.compare(0, version_comment.size(), version_comment) == 0)
+                version = trim(line.substr(version_comment.size()));
+            continue;
+        }
+        const std::size_t middle = line.find(" :: ");
+        if (middle == std::string_view::npos) continue;
+        split_outside_brackets(line.substr(0, middle), " | ", german_parts);
+        split_outside_brackets(line.substr(middle + 4), " | ", english_parts);
+        const bool parallel = german_parts.size() == english_parts.size();
+        for (std::size_t p = 0; p < german_parts.size(); ++p) {
+            split_outside_brackets(german_parts[p], "; ", alternatives);
+            raw_entry entry;
+            entry.definition = trim(parallel ? english_parts[p] : line.substr(middle + 4));
+            for (std::string_view alternative : alternatives) {
+                headword(alternative, word);
+                entry.word = word;
+                sink.add(entry);
+            }
+        }
+    }
+    std::string title = base_name(path);
+    if (!version.empty()) title += " " + version;
+    return title;
+}
+
+std::string read_source(const std::string& path, entry_sink& sink) {
+    line_reader input(path);
+    std::string title;
+    std::string_view line;
+    bool first = true;
+    while (input.next(line)) {
+        const std::size_t end_of_input = line.find('\x1A');
+        const bool ends = end_of_input != std::string_view::npos;
+        if (ends) line = line.substr(0, end_of_input);
+        if (first) {
+            title = line;
+            first = false;
+        } else if (!line.empty()) {
+            const std::size_t dollar = line.find('$');
+            if (dollar == std::string_view::npos)
+                throw import_error(path + ": line " + std::to_string(input.line_number()) +
+                                   " has no '$' between word and translation");
+            sink.add({line.substr(0, dollar), line.substr(dollar + 1), markup::plain});
+        }
+        if (ends) break;
+    }
+    return title;
+}
+
+}  // namespace lexaro::import

@@ -1,0 +1,275 @@
+// The dictd reader on dictionaries that Debian's dictfmt and dictzip made,
+// on hand-made broken ones, and on FreeDict's Spanish-English when installed.
+#include "import/dictd_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <sstream>
+
+#include "format_test_support.h"
+#include "test_support.h"
+
+namespace lexaro::import {
+namespace {
+
+using test::collected_entry;
+
+struct dictfmt_case {
+    const char* name;
+    const char* options;  // dictfmt's, besides --utf8
+    const char* source;   // what dictfmt reads
+    const char* title;
+    std::vector<collected_entry> entries;  // in the order the sink gets them
+};
+
+// FreeDict's layout: -t takes "_____" lines, a blank line and the headword,
+// and copies the text below it, which repeats the headword.
+const char* const freedict_style =
+    "_____\n\nAbfalleimer\nAbfalleimer /ˈapfˌalaɪmɜ/ <masc, n, sg>\ntrash can <n> [Am.]\n"
+    "_____\n\nAbb.\nAbbildung /ˈapbˌɪldʊŋ/ (Abb.) <fem, n, sg>\nfigure\n"
+    "_____\n\nabfallen\nAbfallen /ˈapfˌalən/ <neut, n, sg>\ndecline\n"
+    "_____\n\nabfallen\nabfallen /ˈapfˌalən/ <v, intr>\napostatize\n"
+    "_____\n\nautumn;fall\nseason\n"
+    "_____\n\nÄrger\nÄrger\nanger\n";
+
+const dictfmt_case dictfmt_cases[] = {
+    {"freedict style",
+     "-t --headword-separator ';' -s 'Tiny German-English'",
+     freedict_style,
+     "Tiny German-English",
+     {
+         // In the order of the articles: the index lists "abb" first.
+         {"abfalleimer", "/ˈapfˌalaɪmɜ/ <masc, n, sg>\ntrash can <n> [Am.]\n"},
+         // The key of an abbreviation leads to the full word, kept whole.
+         {"abb", "Abbildung /ˈapbˌɪldʊŋ/ (Abb.) <fem, n, sg>\nfigure\n"},
+         // One key, two articles: each reaches the sink, in the order written.
+         {"abfallen", "/ˈapfˌalən/ <neut, n, sg>\ndecline\n"},
+         {"abfallen", "/ˈapfˌalən/ <v, intr>\napostatize\n"},
+         // Two keys share one article.
+         {"autumn", "season\n"},
+         {"fall", "season\n"},
+         {"ärger", "anger\n"},
+     }},
+    {"headwords on lines of their own, no name given",
+     "-f",
+     "Tiny English-French\nby nobody\napple\n  pomme <f>\n  fruit\nbank\n  banque <f>\n"
+     "  rive <f>\n",
+     "",
+     {
+         {"apple", " pomme <f>\n fruit\n"},
+         {"bank", " banque <f>\n rive <f>\n"},
+     }},
+    {"every character indexed, original headwords in a fourth column",
+     "-j --allchars --index-keep-orig -s '  The Jargon  '",
+     "Header text\n:AT&T: a telephone company\n:foo bar: a placeholder\n  more text\n",
+     "The Jargon",
+     {
+         {"at&t", " a telephone company\n"},
+         {"foo bar", " a placeholder\n  more text\n"},
+     }},
+};
+
+class dictd_made_by_dictfmt : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::have_program("dictfmt") || !test::have_program("dictzip"))
+            GTEST_SKIP() << "dictfmt or dictzip is not installed (make test installs them)";
+    }
+
+    // Makes NAME.index and NAME.dict from the case in the scratch folder.
+    void make(const dictfmt_case& c, const std::string& name) {
+        test::write_file(dir_ / "source.txt", c.source);
+        ASSERT_TRUE(test::run_shell(dir_.path(), std::string("dictfmt --utf8 ") + c.options + " " +
+                                                     name + " < source.txt"));
+    }
+
+    test::scratch_dir dir_;
+};
+
+TEST_F(dictd_made_by_dictfmt, HandsOnEachKeyWithItsArticle) {
+    for (const dictfmt_case& c : dictfmt_cases) {
+        SCOPED_TRACE(c.name);
+        make(c, "plain");
+        make(c, "packed");
+        ASSERT_TRUE(test::dictzip(dir_ / "packed.dict"));
+        std::remove((dir_ / "packed.dict").c_str());
+        // Any of its files names a dictionary.
+        for (const char* file : {"plain.index", "plain.dict", "packed.index", "packed.dict.dz"}) {
+            SCOPED_TRACE(file);
+            test::collecting_sink sink;
+            EXPECT_EQ(read_dictd(dir_ / file, sink), c.title);
+            EXPECT_EQ(sink.entries, c.entries);
+        }
+    }
+}
+
+TEST_F(dictd_made_by_dictfmt, OffsetsPastTheCompressedDataNameTheIndexLine) {
+    make(dictfmt_cases[0], "words");
+    const std::size_t data_size = test::read_file(dir_ / "words.dict").size();
+    ASSERT_TRUE(test::dictzip(dir_ / "words.dict"));
+    std::remove((dir_ / "words.dict").c_str());
+    const std::string index = test::read_file(dir_ / "words.index");
+    ASSERT_EQ(std::count(index.begin(), index.end(), '\n'), 12);
+    test::write_file(dir_ / "words.index", index + "late\tCAAA\tB\n");  // offset 2^19
+    test::collecting_sink sink;
+    try {
+        read_dictd(dir_ / "words.index", sink);
+        FAIL();
+    } catch (const import_error& e) {
+        EXPECT_EQ(e.what(), dir_ / "words.index" + ": line 13: its article (1 bytes at 524288) " +
+                                "runs past the end of " + dir_ / "words.dict.dz (" +
+                                std::to_string(data_size) + " bytes)");
+    }
+    EXPECT_TRUE(sink.entries.empty());
+}
+
+// Broken dictionaries written by hand: each is reported with its file.
+struct broken_case {
+    const char* name;
+    std::string index;    // written as x.index beside a 20-byte x.dict
+    std::string message;  // after the scratch folder's path and "/"
+};
+
+TEST(DictdReader, BrokenIndexesAreReportedWithFileAndLine) {
+    const broken_case cases[] = {
+        {"missing length", "apple\tA\tF\npear\tF\n",
+         "x.index: line 2: not word<TAB>offset<TAB>length"},
+        {"no tab at all", "apple\n", "x.index: line 1: not word<TAB>offset<TAB>length"},
+        {"bad digit", "apple\tA!\tF\n", "x.index: line 1: offset \"A!\" is not a dictd number"},
+        {"empty length", "apple\tA\t\n", "x.index: line 1: length \"\" is not a dictd number"},
+        {"past 64 bits", "apple\tA\tQAAAAAAAAAA\n",
+         "x.index: line 1: length \"QAAAAAAAAAA\" is not a dictd number"},
+        {"past the data", "\napple\tA\tU\npear\tP\tG\n",
+         "x.index: line 3: its article (6 bytes at 15) runs past the end of "},
+        {"past the data by its offset", "apple\tV\tA\n",
+         "x.index: line 1: its article (0 bytes at 21) runs past the end of "},
+    };
+    for (const broken_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::scratch_dir dir;
+        test::write_file(dir / "x.index", c.index);
+        test::write_file(dir / "x.dict", "apple\nfruit\npear\nbir");
+        test::collecting_sink sink;
+        try {
+            read_dictd(dir / "x.index", sink);
+            FAIL();
+        } catch (const import_error& e) {
+            EXPECT_EQ(std::string(e.what()).substr(0, dir.path().size() + 1 + c.message.size()),
+                      dir / c.message);
+        }
+        EXPECT_TRUE(sink.entries.empty());
+    }
+}
+
+TEST(DictdReader, FilesThatAreMissingOrMisnamed) {
+    test::scratch_dir dir;
+    test::write_file(dir / "only.index", "apple\tA\tF\n");
+    test::write_file(dir / "nodict.dict", "apple\n");
+    test::write_file(dir / "x.txt", "");
+    const std::pair<std::string, std::string> cases[] = {
+        {dir / "only.index", dir / "only.index: neither " + dir / "only.dict.dz nor " +
+                                 dir / "only.dict lies beside it"},
+        {dir / "nodict.dict", "can't open file " + dir / "nodict.index"},
+        {dir / "x.txt", dir / "x.txt: a dictd dictionary is named X.index, X.dict or X.dict.dz"},
+        {dir / "gone.dict.dz", "can't open file " + dir / "gone.dict.dz"},
+    };
+    for (const auto& [path, message] : cases) {
+        test::collecting_sink sink;
+        try {
+            read_dictd(path, sink);
+            FAIL() << path;
+        } catch (const import_error& e) {
+            EXPECT_EQ(e.what(), message);
+        }
+    }
+}
+
+TEST(DictdReader, DescriptionEntriesGiveTheTitleAndAreNotWords) {
+    test::scratch_dir dir;
+    test::write_file(dir / "x.dict",
+                     "00-database-short\n  Short\n  Name\nthe info\nalpha\nfirst letter\n");
+    // The short name at 0 (33 bytes), the info at 33 (9), alpha at 42 (19).
+    test::write_file(dir / "x.index",
+                     "00-database-info\th\tJ\r\n00databaseshort\tA\th\r\n00-database-utf8\tA\tB\r\n"
+                     "00databasealphabet\tA\tB\r\nalpha\tq\tT\r\n");
+    test::collecting_sink sink;
+    EXPECT_EQ(read_dictd(dir / "x.index", sink), "Short Name");
+    EXPECT_EQ(sink.entries, (std::vector<collected_entry>{{"alpha", "first letter\n"}}));
+}
+
+// What is left of an article once its headword is taken away.
+TEST(DictdReader, HeadwordIsTakenOnlyWhenTheFirstLineBeginsWithTheKey) {
+    struct headword_case {
+        const char* key;
+        const char* article;
+        const char* definition;
+    };
+    const headword_case cases[] = {
+        {"abfalleimer", "Abfalleimer /ˈapf/ <masc>\ntrash can\n", "/ˈapf/ <masc>\ntrash can\n"},
+        {"apfel", "Apfel\n apple\n", " apple\n"},
+        {"apfel", "Apfel  \t\napple", "apple"},
+        {"a", "A\r\nletter", "letter"},
+        {"apfel", "apfel", ""},
+        {"apfel", "", ""},
+        // Punctuation is left out of keys; runs of white space count as one.
+        {"0815", "08/15- /nˈʊl/\nordinary", "/nˈʊl/\nordinary"},
+        {" ab", "… ab /ˈap/\nexit", "/ˈap/\nexit"},
+        {"no del todo", "no ... del todo /p/\nnot at all", "/p/\nnot at all"},
+        {"hace ", "hace ... /ˈaθe/\n...ago", "/ˈaθe/\n...ago"},
+        {"apfel", "Apfel - apple", "apple"},
+        {"apfel", "Apfel.\napple", "apple"},
+        {"att", "AT&T\tcompany", "company"},
+        {"00databaseshort", "00-database-short\n     Title\n", "     Title\n"},
+        // Letters beyond ASCII, in either case.
+        {"ärger", "Ärger\nanger", "anger"},
+        {"łódź", "ŁÓDŹ /ˈwutɕ/", "/ˈwutɕ/"},
+        {"αθήνα", "Αθήνα\nAthens", "Athens"},
+        {"москва", "Москва\nMoscow", "Moscow"},
+        {"việt", "VIỆT\nViet", "Viet"},
+        // Not the key: the article stays whole.
+        {"abb", "Abbildung (Abb.) <fem>\nfigure", "Abbildung (Abb.) <fem>\nfigure"},
+        {"apfel", "Apfelbaum\ntree", "Apfelbaum\ntree"},
+        {"apfel", "Apf el\napple", "Apf el\napple"},
+        {"apfel", "Apfel-baum\ntree", "Apfel-baum\ntree"},
+        {"apfelbaum", "Apfel\nbaum", "Apfel\nbaum"},
+        {"apfel", "\nApfel", "\nApfel"},
+        {"ärger", "Ärgernis\nnuisance", "Ärgernis\nnuisance"},
+        {"a\xff", "A\xfe\nx", "A\xfe\nx"},
+        {"a\xff", "A\xff\nx", "x"},
+    };
+    for (const headword_case& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + " / " + c.article);
+        EXPECT_EQ(without_headword(c.key, c.article), c.definition);
+    }
+}
+
+TEST(DictdReader, FreeDictSpanishEnglish) {
+    const std::string base = "/usr/share/dictd/freedict-spa-eng";
+    if (!test::exists(base + ".index")) GTEST_SKIP() << "dict-freedict-spa-eng is not installed";
+    test::collecting_sink sink;
+    EXPECT_EQ(read_dictd(base + ".dict.dz", sink),
+              "Spanish-English FreeDict Dictionary ver. 0.3.1");
+
+    std::multiset<std::string> keys;
+    std::istringstream lines(test::read_file(base + ".index"));
+    for (std::string line; std::getline(lines, line);) {
+        const std::string key = line.substr(0, line.find('\t'));
+        if (key.rfind("00database", 0) != 0) keys.insert(key);
+    }
+    std::multiset<std::string> words;
+    for (const collected_entry& e : sink.entries) {
+        words.insert(e.word);
+        // Each article repeats its headword before the pronunciation.
+        EXPECT_EQ(e.definition.substr(0, 1), "/") << e;
+    }
+    EXPECT_EQ(sink.entries.size(), 4502u);
+    EXPECT_EQ(words, keys);
+    const collected_entry aboard{"a bordo", "/a βˈoɾðo/\naboard\n"};
+    EXPECT_NE(std::find(sink.entries.begin(), sink.entries.end(), aboard), sink.entries.end());
+}
+
+}  // namespace
+}  // namespace lexaro::import

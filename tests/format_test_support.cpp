@@ -1,0 +1,59 @@
+#include "format_test_support.h"
+
+#include <zlib.h>
+
+#include <cstdlib>
+#include <random>
+#include <stdexcept>
+
+namespace lexaro::test {
+
+std::ostream& operator<<(std::ostream& out, const collected_entry& entry) {
+    return out << "{\"" << entry.word << "\", \"" << entry.definition << "\", kind "
+               << static_cast<int>(entry.kind) << "}";
+}
+
+void collecting_sink::add(const import::raw_entry& entry) {
+    entries.push_back({std::string(entry.word), std::string(entry.definition), entry.kind});
+}
+
+bool have_program(const char* name) {
+    return std::system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+bool run_shell(const std::string& folder, const std::string& command) {
+    return std::system(("cd '" + folder + "' && " + command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+bool dictzip(const std::string& path) { return run_shell("/", "dictzip -k -f '" + path + "'"); }
+
+std::string gzip_bytes(std::string_view bytes) {
+    z_stream z{};
+    if (deflateInit2(&z, 6, Z_DEFLATED, MAX_WBITS + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("deflateInit2 failed");
+    std::string out(deflateBound(&z, bytes.size()) + 32, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    z.avail_in = static_cast<uInt>(bytes.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    const int status = deflate(&z, Z_FINISH);
+    deflateEnd(&z);
+    if (status != Z_STREAM_END) throw std::runtime_error("deflate failed");
+    out.resize(z.total_out);
+    return out;
+}
+
+std::string dictionary_like_text(std::size_t size) {
+    static const char* const words[] = {"apple",  "Baum",   "der",  "house",   "<n>", "[Am.]",
+                                        "Straße", "to run", "über", "/ˈhaʊs/", "1.",  "see:"};
+    std::mt19937 random(20261208);
+    std::string text;
+    while (text.size() < size) {
+        text += words[random() % std::size(words)];
+        text += random() % 6 == 0 ? '\n' : ' ';
+    }
+    text.resize(size);
+    return text;
+}
+
+}  // namespace lexaro::test

@@ -1,0 +1,48 @@
+// Helpers for the tests of the dictionary format readers: a sink that keeps
+// what it is given, the Debian tools that make dictd files, and gzip output.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "import/raw_entry.h"
+
+namespace lexaro::test {
+
+struct collected_entry {
+    std::string word;
+    std::string definition;
+    import::markup kind = import::markup::plain;
+
+    bool operator==(const collected_entry& other) const {
+        return word == other.word && definition == other.definition && kind == other.kind;
+    }
+};
+std::ostream& operator<<(std::ostream& out, const collected_entry& entry);
+
+// Keeps a copy of every entry handed to it.
+class collecting_sink : public import::entry_sink {
+public:
+    void add(const import::raw_entry& entry) override;
+    std::vector<collected_entry> entries;
+};
+
+// True when the program can be found on the PATH.
+bool have_program(const char* name);
+
+// Runs a shell command line in `folder`; false when it fails.
+bool run_shell(const std::string& folder, const std::string& command);
+
+// Compresses PATH with dictzip into PATH.dz, keeping PATH; false when it fails.
+bool dictzip(const std::string& path);
+
+// BYTES as a gzip file of one member.
+std::string gzip_bytes(std::string_view bytes);
+
+// Text of the given size that compresses about as well as a dictionary:
+// lines of words drawn by a fixed seed.
+std::string dictionary_like_text(std::size_t size);
+
+}  // namespace lexaro::test

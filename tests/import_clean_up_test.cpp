@@ -1,0 +1,353 @@
+// lexaro-import's stages on their own: the clean-up of one entry, the sort
+// and merge of the entry table, the words_per_block advice, the recognition
+// of text formats and the command line.
+#include <gtest/gtest.h>
+
+#include "import/block_advice.h"
+#include "import/clean_up.h"
+#include "import/entry_table.h"
+#include "import/formats.h"
+#include "import/import_command.h"
+
+namespace lexaro::import {
+namespace {
+
+using namespace std::string_literals;
+
+struct clean_case {
+    const char* what;
+    markup kind;
+    std::string word, definition;
+    std::string expected_word, expected_translation;
+};
+
+TEST(ImportCleanUp, TurnsEachEntryIntoOneSourceLine) {
+    const std::string word_dollar =
+        "pri\xEF\xBC\x84"
+        "e";
+    // clang-format off
+    const clean_case cases[] = {
+        {"trimmed, line breaks one separator", markup::plain, "  cat \t",
+         "line one\r\nline two\n\n  line three\n", "cat", "line one; line two; line three"},
+        {"a break after the separator's mark", markup::plain, "a", "ends with;\nnext",
+         "a", "ends with; next"},
+        {"plain text keeps inner spaces and markup", markup::plain, "a", "x  <b>y</b> &amp;",
+         "a", "x  <b>y</b> &amp;"},
+        {"zero and 0x1A bytes dropped", markup::plain, "w\0x"s, "x\0y\x1Az"s, "wx", "xyz"},
+        {"a lone CR is a line break", markup::plain, "a", "one\rtwo", "a", "one; two"},
+        {"$ in a word, kept in a translation", markup::plain, "pri$e", "cost $5",
+         word_dollar, "cost $5"},
+        {"line breaks and tabs in a word", markup::plain, "a\tb\nc", "x", "a b c", "x"},
+        {"tags and links become their text", markup::html, "a",
+         "<b>bold</b> and <A HREF=\"x>y\">link</a>", "a", "bold and link"},
+        {"<br> in its forms", markup::html, "a", "one<br>two<br/><BR />three", "a",
+         "one; two; three"},
+        {"paragraphs, none first or last", markup::html, "a", "<p>para</p>\n<p>next</p>", "a",
+         "para; next"},
+        {"entities named and numeric", markup::html, "a",
+         "&lt;t&gt; &amp; &eacute;&#233;&#xE9;&#x1F600; &Omega;&euro;", "a",
+         "<t> & \xC3\xA9\xC3\xA9\xC3\xA9\xF0\x9F\x98\x80 \xCE\xA9\xE2\x82\xAC"},
+        {"no-break space is a space", markup::html, "a", "x&nbsp;&nbsp;y&nbsp;", "a", "x y"},
+        {"what is no entity stays", markup::html, "a", "&bogus; &#0; &#xD800; AT&T & more",
+         "a", "&bogus; &#0; &#xD800; AT&T & more"},
+        {"grammar labels stay", markup::html, "a", "noun <masc, n, sg> <adj> 3 < 4 <b>x</b>",
+         "a", "noun <masc, n, sg> <adj> 3 < 4 x"},
+        {"an unclosed tag is text", markup::html, "a", "x <b class=\"y\" z", "a",
+         "x <b class=\"y\" z"},
+        {"scripts, styles and comments hidden", markup::html, "a",
+         "<script>var x=1;</script>text<style>p{}</style><!-- note -->more", "a", "textmore"},
+        {"table cells", markup::html, "a", "<table><tr><td>one</td><td>two</td></tr></table>",
+         "a", "one two"},
+        {"HTML white space runs are one space", markup::html, "a", "  one \t  two  ", "a",
+         "one two"},
+        {"XDXF key hidden, transcription bracketed", markup::xdxf, "a",
+         "<k>a</k>\n<tr>\xC9\x99</tr> <def>first</def><def>second</def>", "a",
+         "[\xC9\x99]; first; second"},
+    };
+    // clang-format on
+    for (const clean_case& c : cases) {
+        cleaner clean("; ");
+        std::string word = "old", translation = "old";
+        EXPECT_TRUE(clean.clean({c.word, c.definition, c.kind}, word, translation)) << c.what;
+        EXPECT_EQ(word, c.expected_word) << c.what;
+        EXPECT_EQ(translation, c.expected_translation) << c.what;
+    }
+}
+
+TEST(ImportCleanUp, DropsEntriesWithoutWordOrTooLargeForABlock) {
+    // Word and translation each take a zero byte in the block: 1 + 1 + t + 1.
+    const std::string fits(1000000 - 3, 'x'), too_large(1000000 - 2, 'x');
+    struct drop_case {
+        const char* what;
+        std::string word, definition;
+        bool kept;
+    };
+    const drop_case cases[] = {
+        {"blank word", " \t ", "x", false},          {"word of line breaks", "\r\n", "x", false},
+        {"word of zero bytes", "\0\0"s, "x", false}, {"block exactly full", "w", fits, true},
+        {"one byte more", "w", too_large, false},
+    };
+    for (const drop_case& c : cases) {
+        cleaner clean("; ");
+        std::string word, translation;
+        EXPECT_EQ(clean.clean({c.word, c.definition, markup::plain}, word, translation), c.kept)
+            << c.what;
+    }
+}
+
+TEST(ImportCleanUp, CountsWhatItChanged) {
+    cleaner clean(" / ");
+    std::string word, translation;
+    const std::string large(1000000, 'x'), with_zero = "e\0"s;
+    const raw_entry entries[] = {
+        {" a$b ", "x\ny\r\nz", markup::plain}, {"c", "<i>&amp;</i><br>q", markup::html},
+        {"caf\xE9", "ok", markup::plain},      {"d", "\x80", markup::plain},
+        {"", "lost", markup::plain},           {"big", large, markup::plain},
+        {with_zero, "\x1A", markup::plain},
+    };
+    for (const raw_entry& e : entries) clean.clean(e, word, translation);
+    const clean_up_counts& c = clean.counts();
+    EXPECT_EQ(c.line_breaks, 2u);
+    EXPECT_EQ(c.tags, 3u);
+    EXPECT_EQ(c.entities, 1u);
+    EXPECT_EQ(c.trimmed, 1u);
+    EXPECT_EQ(c.control_bytes, 2u);
+    EXPECT_EQ(c.dollar_signs, 1u);
+    EXPECT_EQ(c.invalid_utf8, 2u);
+    EXPECT_EQ(c.first_invalid_utf8, "caf\\xE9");
+    EXPECT_EQ(c.empty_words, 1u);
+    EXPECT_EQ(c.oversize, 1u);
+    EXPECT_EQ(c.oversize_words, std::vector<std::string>{"big"});
+}
+
+TEST(ImportCleanUp, TitlesAndCuts) {
+    EXPECT_EQ(clean_title("  My\r\nDictionary\t\0 v1 "s), "My Dictionary v1");
+    // "é" is two bytes: a cut inside it goes back before it.
+    EXPECT_EQ(cut_at_character("ab\xC3\xA9", 3), "ab");
+    EXPECT_EQ(cut_at_character("ab\xC3\xA9", 4), "ab\xC3\xA9");
+    EXPECT_EQ(cut_at_character("abc\xE2\x82\xAC"
+                               "d",
+                               5),
+              "abc");
+    EXPECT_EQ(cut_at_character("abc\xE2\x82\xAC"
+                               "d",
+                               6),
+              "abc\xE2\x82\xAC");
+    EXPECT_TRUE(valid_utf8("\xF0\x9F\x98\x80 \xC3\xA9"));
+    for (const char* bad : {"\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xFF"})
+        EXPECT_FALSE(valid_utf8(bad)) << escape_invalid_utf8(bad);
+    EXPECT_EQ(escape_invalid_utf8("a\xC3\xA9\xFF"
+                                  "b"),
+              "a\xC3\xA9\\xFF"
+              "b");
+}
+
+// The words and translations that for_each_word hands on.
+std::vector<std::string> merged_lines(const std::vector<std::pair<std::string, std::string>>& in,
+                                      const merge_options& options,
+                                      merge_counts* counts = nullptr) {
+    entry_table table;
+    for (const auto& [word, translation] : in) table.add(word, translation);
+    table.sort();
+    std::vector<std::string> lines;
+    merge_counts local;
+    table.for_each_word(
+        options,
+        [&](std::string_view w, std::string_view t) {
+            lines.push_back(std::string(w) + "$" + std::string(t));
+        },
+        counts != nullptr ? *counts : local);
+    return lines;
+}
+
+TEST(ImportEntryTable, SortsByWordBytesStablyAndMergesRepeats) {
+    const std::vector<std::pair<std::string, std::string>> entries = {
+        {"aal blau", "blue eel"},
+        {"z\xC3\xA9", "high byte"},
+        {"aal", "eel"},
+        {"Aal", "capital"},
+        {"za", "low"},
+        {"aal", "snake fish"},
+        {"aal", "eel"},
+        {"aal", ""},
+        {"b", ""},
+        {"b", "second"},
+        {"aalb", "no space"},
+        {"abcdefghX", "9"},
+        {"abcdefgh", "8"},
+        {"abcdefghA", "9"},
+        {"abcdefgh ", "9"},
+    };
+    struct merge_case {
+        const char* what;
+        merge_options options;
+        std::vector<std::string> expected;
+    };
+    merge_options joined_by_slash;
+    joined_by_slash.join = " / ";
+    merge_options kept;
+    kept.keep_duplicates = true;
+    const merge_case cases[] = {
+        {"merged",
+         {},
+         {"Aal$capital", "aal$eel | snake fish", "aal blau$blue eel", "aalb$no space", "abcdefgh$8",
+          "abcdefgh $9", "abcdefghA$9", "abcdefghX$9", "b$second", "za$low",
+          "z\xC3\xA9$high byte"}},
+        {"another join",
+         joined_by_slash,
+         {"Aal$capital", "aal$eel / snake fish", "aal blau$blue eel", "aalb$no space", "abcdefgh$8",
+          "abcdefgh $9", "abcdefghA$9", "abcdefghX$9", "b$second", "za$low",
+          "z\xC3\xA9$high byte"}},
+        {"duplicates kept in input order",
+         kept,
+         {"Aal$capital", "aal$eel", "aal$snake fish", "aal$eel", "aal$", "aal blau$blue eel",
+          "aalb$no space", "abcdefgh$8", "abcdefgh $9", "abcdefghA$9", "abcdefghX$9", "b$",
+          "b$second", "za$low", "z\xC3\xA9$high byte"}},
+    };
+    for (const merge_case& c : cases)
+        EXPECT_EQ(merged_lines(entries, c.options), c.expected) << c.what;
+
+    merge_counts counts;
+    merged_lines(entries, {}, &counts);
+    EXPECT_EQ(counts.merged, 4u);   // three more "aal", one more "b"
+    EXPECT_EQ(counts.repeats, 2u);  // "eel" again, and "" adds nothing
+    EXPECT_EQ(counts.cut, 0u);
+}
+
+TEST(ImportEntryTable, LeavesOutWhatWouldOutgrowABlock) {
+    // "w" and its zero byte, 999,988 bytes, " | " and 6 bytes and a zero
+    // byte: 1,000,000 exactly. 7 bytes would be one too many.
+    const std::string large(999988, 'x');
+    merge_counts counts;
+    const auto lines =
+        merged_lines({{"w", large}, {"w", "second7"}, {"w", "second"}, {"w", "x"}}, {}, &counts);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "w$" + large + " | second");
+    EXPECT_EQ(lines[0].size() + 1, 1000000u);
+    EXPECT_EQ(counts.cut, 2u);
+    EXPECT_EQ(counts.cut_words, std::vector<std::string>{"w"});
+}
+
+TEST(ImportBlockAdvice, FindsTheLargestSettingAtItsBoundary) {
+    struct advice_case {
+        const char* what;
+        std::vector<uint32_t> sizes;
+        int32_t largest;
+        bool default_fits;
+    };
+    // clang-format off
+    const advice_case cases[] = {
+        {"no entries", {}, 10000, true},
+        {"10,000 entries of 100 bytes fill a block exactly", std::vector<uint32_t>(10000, 100), 10000, true},
+        {"101 bytes each: 9,900 a block", std::vector<uint32_t>(10000, 101), 9900, true},
+        {"2,000 bytes each: 500 a block", std::vector<uint32_t>(1000, 2000), 500, true},
+        {"2,001 bytes each: 499 a block", std::vector<uint32_t>(1000, 2001), 499, false},
+        {"10,000 bytes each: 100 a block", std::vector<uint32_t>(300, 10000), 100, false},
+        {"10,001 bytes each: none", std::vector<uint32_t>(300, 10001), 0, false},
+    };
+    // clang-format on
+    for (const advice_case& c : cases) {
+        const block_advice advice = advise_words_per_block(c.sizes);
+        EXPECT_EQ(advice.largest, c.largest) << c.what;
+        EXPECT_EQ(advice.default_fits, c.default_fits) << c.what;
+    }
+}
+
+TEST(ImportBlockAdvice, ASettingMayFitWhereSmallerAndLargerOnesDoNot) {
+    // Entries 199 and 200 take 600,000 bytes each: they may not share a
+    // block. Blocks of 200 part them, blocks of 150 to 199 or over 200 do not.
+    std::vector<uint32_t> sizes(400, 1);
+    sizes[199] = sizes[200] = 600000;
+    const block_advice advice = advise_words_per_block(sizes);
+    EXPECT_EQ(advice.largest, 200);
+    EXPECT_FALSE(advice.default_fits);
+
+    const block_advice none = advise_words_per_block(std::vector<uint32_t>(250, 10001));
+    EXPECT_EQ(none.largest, 0);
+    EXPECT_EQ(none.first_entry, 0u);
+    EXPECT_EQ(none.bytes, 1000100u);
+}
+
+TEST(ImportFormats, RecognisesTextFormatsByTheirLines) {
+    struct sample_case {
+        const char* what;
+        std::string sample;
+        std::optional<format> expected;
+    };
+    // clang-format off
+    const sample_case cases[] = {
+        {"tab lines", "a\tb\nc\td\n", format::tab},
+        {"tab headers", "##name\tX\n##author Y\na\tb\n", format::tab},
+        {"trans with comments", "# Version :: 1\nA {n} :: a\nB :: b | c\n", format::trans},
+        {"lexaro source", "Title\na$b\nc$d\n", format::lexaro},
+        {"source with tabs in translations", "Title\na$b\tc\nd$e\tf\n", format::lexaro},
+        {"byte order mark and CR LF", "\xEF\xBB\xBFTitle\r\na$b\r\n", format::lexaro},
+        {"plain prose", "Once upon a time\nthere was\n", std::nullopt},
+        {"title alone", "Title\n", std::nullopt},
+        {"half tab, half trans", "a\tb\nc :: d\n", std::nullopt},
+    };
+    // clang-format on
+    for (const sample_case& c : cases)
+        EXPECT_EQ(recognise_text(c.sample, true), c.expected) << c.what;
+    // A line cut by the end of a sample that is not the whole file is left out.
+    EXPECT_EQ(recognise_text("Title\na$b\nc", false), format::lexaro);
+    EXPECT_EQ(recognise_text("Title\na$b\nno dollar here", true), std::nullopt);
+}
+
+TEST(ImportCommandLine, TakesOptionsInBothFormsAnywhere) {
+    std::string problem;
+    const auto o =
+        parse_arguments({"in.index", "--format=dictd", "--title", "T", "--join=/", "--newline",
+                         "<>", "--keep-duplicates", "--charset=CP1252", "out.txt"},
+                        problem);
+    ASSERT_TRUE(o) << problem;
+    EXPECT_EQ(o->input, "in.index");
+    EXPECT_EQ(o->output, "out.txt");
+    EXPECT_EQ(o->input_format, format::dictd);
+    EXPECT_EQ(o->title, "T");
+    EXPECT_EQ(o->join, "/");
+    EXPECT_EQ(o->newline, "<>");
+    EXPECT_TRUE(o->keep_duplicates);
+    EXPECT_EQ(o->charset, "CP1252");
+
+    const auto defaults = parse_arguments({"--", "-in", "-"}, problem);
+    ASSERT_TRUE(defaults) << problem;
+    EXPECT_EQ(defaults->input, "-in");
+    EXPECT_EQ(defaults->output, "-");
+    EXPECT_EQ(defaults->join, " | ");
+    EXPECT_EQ(defaults->newline, "; ");
+    EXPECT_FALSE(defaults->title);
+    EXPECT_FALSE(defaults->input_format);
+
+    const auto empty_title = parse_arguments({"a", "b", "--title="}, problem);
+    ASSERT_TRUE(empty_title);
+    EXPECT_EQ(empty_title->title, "");
+}
+
+TEST(ImportCommandLine, RefusesWhatItCannotUse) {
+    struct usage_case {
+        std::vector<std::string_view> args;
+        const char* problem;
+    };
+    const usage_case cases[] = {
+        {{}, "give an input and an output file"},
+        {{"in"}, "give an input and an output file"},
+        {{"a", "b", "c"}, "too many file names: c"},
+        {{"a", "b", "--format"}, "option --format needs a value"},
+        {{"a", "b", "--format=csv"},
+         "unknown format csv; the formats are tab, dictd, stardict, trans or lexaro"},
+        {{"a", "b", "--charset="}, "option --charset needs a value"},
+        {{"a", "b", "--keep-duplicates=yes"}, "unknown option --keep-duplicates=yes"},
+        {{"a", "b", "--titles=x"}, "unknown option --titles=x"},
+        {{"a", "b", "-t"}, "unknown option -t"},
+        {{"", "b"}, "a file name is empty"},
+    };
+    for (const usage_case& c : cases) {
+        std::string problem;
+        EXPECT_FALSE(parse_arguments(c.args, problem));
+        EXPECT_EQ(problem, c.problem);
+    }
+}
+
+}  // namespace
+}  // namespace lexaro::import

@@ -1,9 +1,5 @@
 #include "common/compressed_input.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -335,38 +331,22 @@ private:
 
 }  // namespace
 
-// --- Platform calls -------------------------------------------------------
+// --- Files read at any offset ----------------------------------------------
 
 input_file::input_file(const std::string& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat status;
-    if (fd_ >= 0 && fstat(fd_, &status) == 0 && S_ISREG(status.st_mode)) {
-        size_ = static_cast<uint64_t>(status.st_size);
-        return;
-    }
-    if (fd_ >= 0) ::close(fd_);
-    throw input_error("can't open file " + path);
+    if (!file_.open(path) || !file_.regular()) throw input_error("can't open file " + path);
 }
 
-input_file::~input_file() { ::close(fd_); }
-
 std::size_t input_file::read_at(uint64_t offset, void* out, std::size_t length) const {
-    std::size_t done = 0;
-    while (done < length && offset < size_ && done < size_ - offset) {
-        const std::size_t want = std::min<std::size_t>(length - done, SSIZE_MAX);
-        const ssize_t count =
-            ::pread(fd_, static_cast<char*>(out) + done, want, static_cast<off_t>(offset + done));
-        if (count < 0 && errno == EINTR) continue;
-        if (count < 0) throw input_error("can't read file " + path_);
-        if (count == 0) break;
-        done += static_cast<std::size_t>(count);
-    }
-    return done;
+    if (offset >= size()) return 0;
+    const auto count = static_cast<std::size_t>(std::min<uint64_t>(length, size() - offset));
+    if (!file_.read_at(offset, out, count)) throw input_error("can't read file " + path_);
+    return count;
 }
 
 bool file_exists(const std::string& path) {
-    struct stat status;
-    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+    random_access_file file;
+    return file.open(path) && file.regular();
 }
 
 // --- Whole files ----------------------------------------------------------

@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/random_access_file.h"
+
 namespace lexaro {
 
 // A file that cannot be opened, read or decoded; the message names it.
@@ -25,17 +27,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// One regular file opened for reading at any position. The calls to the
-// platform live here and nowhere else in this module.
+// One regular file opened for reading at any position, which throws on
+// failure.
 class input_file {
 public:
     explicit input_file(const std::string& path);  // "can't open file PATH"
-    ~input_file();
-    input_file(const input_file&) = delete;
-    input_file& operator=(const input_file&) = delete;
 
     const std::string& path() const { return path_; }
-    uint64_t size() const { return size_; }
+    uint64_t size() const { return file_.size(); }
 
     // Reads up to `length` bytes at `offset`; gives how many, fewer only at
     // the end of the file. "can't read file PATH" when the system fails.
@@ -46,8 +45,7 @@ public:
 
 private:
     std::string path_;
-    int fd_ = -1;
-    uint64_t size_ = 0;
+    random_access_file file_;
 };
 
 // True when PATH names something that can be opened for reading.

@@ -3,7 +3,7 @@
 # dependencies, a program in usr/bin and a compressed page in
 # usr/share/man/man1 for every manual page of the source tree, programs
 # stripped; then installs it (dpkg -i as root, unless lexaro is installed
-# already; otherwise unpacked into a scratch root) and runs both programs
+# already; otherwise unpacked into a scratch root) and runs the programs
 # from it on the sample dictionary.
 #
 #   tests/package_test.sh lexaro_VERSION_ARCH.deb
@@ -47,10 +47,12 @@ for name in $(echo "$contents" | sed -n 's|^\./usr/bin/||p'); do
     readelf -S "$program" | grep -q '\.symtab' && fail "$program is not stripped"
 done
 [ "$("$root/usr/bin/lexaro")" = "usage: lexaro filename [words_per_block]" ] || fail "lexaro does not start"
-cp "$source_tree/examples/en-fr.txt" "$scratch/"
+# The sample is sorted and each word once: lexaro-import gives it back as it is.
+"$root/usr/bin/lexaro-import" "$source_tree/examples/en-fr.txt" "$scratch/en-fr.txt" 2>/dev/null
+cmp -s "$scratch/en-fr.txt" "$source_tree/examples/en-fr.txt" || fail "lexaro-import changed the sorted sample"
 "$root/usr/bin/lexaro" "$scratch/en-fr.txt" >/dev/null
 "$root/usr/bin/lexaro-dump" --check "$scratch/en-fr.pdb" | grep -q '^entries: *444$' || fail "lexaro-dump does not read what lexaro wrote"
 if [ -n "$installed_here" ] && command -v man >/dev/null 2>&1; then
     man -w lexaro | grep -q '^/usr/share/man/man1/lexaro.1.gz$' || fail "man does not find lexaro's page"
 fi
-echo "package_test: $(basename "$deb") $how; lexaro and lexaro-dump run from it"
+echo "package_test: $(basename "$deb") $how; lexaro-import, lexaro and lexaro-dump run from it"

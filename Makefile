@@ -8,7 +8,7 @@ CMAKE_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES = cmake make g++ zlib1g-dev libgtest-dev groff-base man-db
 
-.PHONY: all deps build test demo bench clean
+.PHONY: all deps build test demo bench clean windows windows-test
 
 all: build
 
@@ -31,5 +31,26 @@ demo: build
 bench: deps
 	bench/run
 
+# lexaro.exe and lexaro-dump.exe, cross-compiled with MinGW-w64.
+WINDOWS_BUILD ?= build-windows
+WINDOWS_PACKAGES = cmake make g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest
+# The tests run under wine in a wine prefix of their own, quietly.
+WINE_PACKAGES = wine wine64
+WINE_ENV = WINEPREFIX=$(abspath $(WINDOWS_BUILD))/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+windows:
+	@scripts/ensure-packages $(WINDOWS_PACKAGES)
+	@cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+		-DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target lexaro lexaro-dump
+
+windows-test: windows
+	@scripts/ensure-packages $(WINE_PACKAGES)
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+	@test -f $(WINDOWS_BUILD)/wineprefix/system.reg || $(WINE_ENV) wineboot -i >/dev/null 2>&1
+	@$(WINE_ENV) wineserver -p
+	$(WINE_ENV) ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j $(JOBS); \
+		status=$$?; $(WINE_ENV) wineserver -k; exit $$status
+
 clean:
-	rm -rf $(BUILD) examples/en-fr.pdb examples/en-fr.tmp
+	rm -rf $(BUILD) $(WINDOWS_BUILD) examples/en-fr.pdb examples/en-fr.tmp

@@ -1,13 +1,182 @@
 #include "common/platform.h"
 
+#include <cerrno>
+#include <system_error>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <climits>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
+#endif
 
 namespace lexaro {
+
+std::filesystem::path file_path(const std::string& name) { return std::filesystem::u8path(name); }
+
+bool same_file(const std::string& a, const std::string& b) {
+    // Device and inode on POSIX systems; volume serial number and file index
+    // on Windows, whose C runtime gives every inode as 0.
+    std::error_code error;
+    return std::filesystem::equivalent(file_path(a), file_path(b), error) && !error;
+}
+
+#ifdef _WIN32
+
+namespace {
+
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+void set_errno_from_last_error() {
+    switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            errno = ENOENT;
+            break;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            errno = EEXIST;
+            break;
+        default:
+            errno = EACCES;
+    }
+}
+
+// Opens the file at the name itself, never what a link there points to, and
+// refuses a link or a directory; every handle lets others read, write and
+// remove the file, as POSIX systems do.
+HANDLE open_handle(const std::string& name, DWORD access, DWORD disposition) {
+    const HANDLE file = CreateFileW(file_path(name).c_str(), access, share_all, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        set_errno_from_last_error();
+        return file;
+    }
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    const bool known = GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag);
+    const bool link = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                      IsReparseTagNameSurrogate(tag.ReparseTag);
+    if (!known || link || (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        CloseHandle(file);
+        errno = known ? ELOOP : EACCES;
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+// A binary C stream that takes the handle over.
+std::FILE* stream_over(HANDLE file, int flags, const char* mode) {
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), flags | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    std::FILE* stream = _fdopen(fd, mode);
+    if (stream == nullptr) _close(fd);
+    return stream;
+}
+
+// Whether the name still leads to the open file.
+bool names_file(const std::string& name, HANDLE file) {
+    const HANDLE named = open_handle(name, 0, OPEN_EXISTING);
+    if (named == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION a, b;
+    const bool same = GetFileInformationByHandle(file, &a) && GetFileInformationByHandle(named, &b) &&
+                      a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+                      a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    CloseHandle(named);
+    return same;
+}
+
+// The handle whose lock marks the working file as this run's. Windows locks
+// are mandatory for the bytes they cover, so the lock covers one byte far
+// beyond any data the file holds.
+HANDLE held_work_file = INVALID_HANDLE_VALUE;
+constexpr DWORD lock_offset_high = 0x40000000;  // offset 2^62
+
+}  // namespace
+
+void ensure_standard_streams() {
+    // Nothing to do: the C runtime keeps descriptors 0 to 2 for the standard
+    // streams even when the process starts without them, so no file opened
+    // later takes their place.
+}
+
+bool is_console(std::FILE* stream) {
+    DWORD mode;
+    return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
+}
+
+void set_binary_mode(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
+
+int open_for_reading(const std::string& name) {
+    // A directory does not open.
+    return _wopen(file_path(name).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+}
+
+long read_some(int fd, void* buffer, std::size_t size) {
+    return _read(fd, buffer, static_cast<unsigned>(std::min<std::size_t>(size, INT_MAX)));
+}
+
+void close_descriptor(int fd) { _close(fd); }
+
+std::FILE* open_for_reading_no_follow(const std::string& name) {
+    const HANDLE file = open_handle(name, GENERIC_READ, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    return stream_over(file, _O_RDONLY, "rb");
+}
+
+bool remove_file(const std::string& name) { return _wunlink(file_path(name).c_str()) == 0; }
+
+claim_result claim_work_file(const std::string& name, std::FILE** stream) {
+    release_work_file();  // one working file at a time
+    for (;;) {
+        const HANDLE file = open_handle(name, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+        if (file == INVALID_HANDLE_VALUE) return claim_result::cannot_create;
+        OVERLAPPED place{};
+        place.OffsetHigh = lock_offset_high;
+        if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                        &place)) {
+            const bool busy = GetLastError() == ERROR_LOCK_VIOLATION;
+            CloseHandle(file);
+            return busy ? claim_result::in_use : claim_result::cannot_create;
+        }
+        // The run that held the lock may have removed the file between our
+        // open and our lock: then the name is opened again.
+        if (!names_file(name, file)) {
+            CloseHandle(file);
+            continue;
+        }
+        // The stream writes through a second handle to the same open file,
+        // which it closes; the lock stays with the first.
+        const HANDLE process = GetCurrentProcess();
+        HANDLE writer;
+        if (!DuplicateHandle(process, file, process, &writer, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+            CloseHandle(file);
+            return claim_result::cannot_create;
+        }
+        if (!SetEndOfFile(writer) || (*stream = stream_over(writer, _O_RDWR, "wb")) == nullptr) {
+            CloseHandle(file);
+            return claim_result::cannot_create;
+        }
+        held_work_file = file;
+        return claim_result::claimed;
+    }
+}
+
+void release_work_file() {
+    if (held_work_file != INVALID_HANDLE_VALUE) CloseHandle(held_work_file);
+    held_work_file = INVALID_HANDLE_VALUE;
+}
+
+#else
 
 void ensure_standard_streams() {
     for (int fd = 0; fd <= 2; ++fd) {
@@ -18,11 +187,31 @@ void ensure_standard_streams() {
     }
 }
 
-bool same_file(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+bool is_console(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+void set_binary_mode(std::FILE*) {}
+
+int open_for_reading(const std::string& name) {
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat status;
+    // A directory opens for reading here, yet only its reads fail.
+    if (fd >= 0 && (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode))) {
+        ::close(fd);
+        errno = EISDIR;
+        return -1;
+    }
+    return fd;
 }
+
+long read_some(int fd, void* buffer, std::size_t size) {
+    ssize_t count;
+    do {
+        count = ::read(fd, buffer, size);
+    } while (count < 0 && errno == EINTR);
+    return static_cast<long>(count);
+}
+
+void close_descriptor(int fd) { ::close(fd); }
 
 std::FILE* open_for_reading_no_follow(const std::string& name) {
     const int fd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
@@ -31,6 +220,8 @@ std::FILE* open_for_reading_no_follow(const std::string& name) {
     if (stream == nullptr) ::close(fd);
     return stream;
 }
+
+bool remove_file(const std::string& name) { return unlink(name.c_str()) == 0; }
 
 namespace {
 
@@ -79,5 +270,7 @@ void release_work_file() {
     if (held_work_file >= 0) ::close(held_work_file);
     held_work_file = -1;
 }
+
+#endif
 
 }  // namespace lexaro

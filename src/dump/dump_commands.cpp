@@ -1,15 +1,11 @@
 #include "dump/dump_commands.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <ctime>
 #include <iomanip>
-#include <ostream>
+#include <iostream>
 
+#include "common/handheld_time.h"
 #include "common/layout.h"
+#include "common/platform.h"
 #include "dump/database_reader.h"
 
 namespace lexaro::dump {
@@ -29,17 +25,6 @@ const char program[] = "lexaro-dump: ";
 int unsound(std::string_view name, const violation& v, std::ostream& err) {
     err << program << name << ": " << describe(v) << '\n';
     return status_failed;
-}
-
-// A handheld date: seconds since 1904-01-01, shown in UTC.
-std::string utc_date(uint32_t handheld_seconds) {
-    const std::time_t unix_seconds =
-        static_cast<std::time_t>(int64_t{handheld_seconds} - handheld_epoch_offset);
-    std::tm parts{};
-    char text[64] = "?";
-    if (gmtime_r(&unix_seconds, &parts))
-        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
-    return text;
 }
 
 // The title field up to its first zero byte; all of it when it has none.
@@ -101,27 +86,26 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
 }
 
 std::optional<std::string> read_database_file(const std::string& path, std::string& bytes) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open_for_reading(path);
     if (fd < 0) return "can't open file " + path;
     const std::string too_large = path + " is too large for a database";
-    struct stat status;
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
-        uint64_t(status.st_size) >= max_database_size) {
-        close(fd);
+    std::error_code error;
+    const uintmax_t size = std::filesystem::file_size(file_path(path), error);
+    if (!error && size >= max_database_size) {
+        close_descriptor(fd);
         return too_large;
     }
     bytes.clear();
     char chunk[1 << 16];
     for (;;) {
-        const ssize_t count = read(fd, chunk, sizeof chunk);
-        if (count < 0 && errno == EINTR) continue;
+        const long count = read_some(fd, chunk, sizeof chunk);
         if (count <= 0) {
-            close(fd);
+            close_descriptor(fd);
             if (count < 0) return "can't read file " + path;
             return std::nullopt;
         }
-        if (bytes.size() + count >= max_database_size) {
-            close(fd);
+        if (bytes.size() + static_cast<std::size_t>(count) >= max_database_size) {
+            close_descriptor(fd);
             return too_large;
         }
         bytes.append(chunk, static_cast<std::size_t>(count));
@@ -142,7 +126,7 @@ int check_command(std::string_view file, std::string_view name, std::ostream& ou
     const uint64_t last_record = db.stream.size() - uint64_t{record_size} * (db.record_count - 1);
     out << "title:         " << title_of(db) << '\n'
         << "database name: " << db.name << '\n'
-        << "date:          " << utc_date(db.creation_date) << '\n'
+        << "date:          " << handheld_date(db.creation_date) << '\n'
         << "entries:       " << h.entry_count << '\n'
         << "blocks:        " << h.block_count << ", words_per_block " << h.words_per_block << '\n'
         << "stream:        " << db.stream.size() << " bytes\n"
@@ -222,6 +206,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     }
     switch (o->what) {
         case options::command::text:
+            // The source's bytes go out unchanged: on Windows standard output
+            // is otherwise a text stream that turns each "\n" into CR LF.
+            if (&out == &std::cout) set_binary_mode(stdout);
             return text_command(file, o->path, out, err);
         case options::command::lookup:
             return lookup_command(file, o->path, o->word, out, err);

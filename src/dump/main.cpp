@@ -1,8 +1,9 @@
 #include <iostream>
 
+#include "common/entry_point.h"
 #include "dump/dump_commands.h"
 
-int main(int argc, char** argv) {
+int program_main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     return lexaro::dump::run(argc, argv, std::cout, std::cerr);
 }

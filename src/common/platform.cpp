@@ -1,7 +1,6 @@
 #include "common/platform.h"
 
 #include <cerrno>
-#include <system_error>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -20,13 +19,6 @@
 namespace lexaro {
 
 std::filesystem::path file_path(const std::string& name) { return std::filesystem::u8path(name); }
-
-bool same_file(const std::string& a, const std::string& b) {
-    // Device and inode on POSIX systems; volume serial number and file index
-    // on Windows, whose C runtime gives every inode as 0.
-    std::error_code error;
-    return std::filesystem::equivalent(file_path(a), file_path(b), error) && !error;
-}
 
 #ifdef _WIN32
 
@@ -49,9 +41,17 @@ void set_errno_from_last_error() {
     }
 }
 
+// Every handle lets others read, write, rename and remove the file, as
+// POSIX systems do: a database may be replaced while it is being read.
+HANDLE open_following_links(const std::string& name, DWORD access, DWORD flags = 0) {
+    const HANDLE file = CreateFileW(file_path(name).c_str(), access, share_all, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE) set_errno_from_last_error();
+    return file;
+}
+
 // Opens the file at the name itself, never what a link there points to, and
-// refuses a link or a directory; every handle lets others read, write and
-// remove the file, as POSIX systems do.
+// refuses a link or a directory.
 HANDLE open_handle(const std::string& name, DWORD access, DWORD disposition) {
     const HANDLE file = CreateFileW(file_path(name).c_str(), access, share_all, nullptr, disposition,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -83,15 +83,21 @@ std::FILE* stream_over(HANDLE file, int flags, const char* mode) {
     return stream;
 }
 
+// Whether two open handles lead to one file: the same volume serial number
+// and file index.
+bool same_identity(HANDLE a, HANDLE b) {
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return a != INVALID_HANDLE_VALUE && b != INVALID_HANDLE_VALUE &&
+           GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
+           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
+
 // Whether the name still leads to the open file.
 bool names_file(const std::string& name, HANDLE file) {
     const HANDLE named = open_handle(name, 0, OPEN_EXISTING);
-    if (named == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION a, b;
-    const bool same = GetFileInformationByHandle(file, &a) && GetFileInformationByHandle(named, &b) &&
-                      a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-                      a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
-    CloseHandle(named);
+    const bool same = same_identity(file, named);
+    if (named != INVALID_HANDLE_VALUE) CloseHandle(named);
     return same;
 }
 
@@ -116,9 +122,24 @@ bool is_console(std::FILE* stream) {
 
 void set_binary_mode(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
 
+bool same_file(const std::string& a, const std::string& b) {
+    // The C runtime gives every file the inode 0: the file index identifies
+    // it. The handles read nothing and keep nobody from replacing the files.
+    const HANDLE x = open_following_links(a, 0, FILE_FLAG_BACKUP_SEMANTICS);
+    const HANDLE y = open_following_links(b, 0, FILE_FLAG_BACKUP_SEMANTICS);
+    const bool same = same_identity(x, y);
+    for (HANDLE h : {x, y})
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return same;
+}
+
 int open_for_reading(const std::string& name) {
-    // A directory does not open.
-    return _wopen(file_path(name).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    // A directory does not open without FILE_FLAG_BACKUP_SEMANTICS.
+    const HANDLE file = open_following_links(name, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
+    if (fd < 0) CloseHandle(file);
+    return fd;
 }
 
 long read_some(int fd, void* buffer, std::size_t size) {
@@ -177,6 +198,12 @@ void release_work_file() {
 }
 
 #else
+
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
 
 void ensure_standard_streams() {
     for (int fd = 0; fd <= 2; ++fd) {

@@ -10,7 +10,6 @@
 #include "common/platform.h"
 
 #ifdef _WIN32
-#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #else
@@ -43,30 +42,6 @@ int replaceable_mode(const std::string& target) {
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return 0666;
     errno = attributes & FILE_ATTRIBUTE_DIRECTORY ? EISDIR : EACCES;
     return attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY) ? -1 : 0666;
-}
-
-// Makes a new file, never opened through a link; null, with errno EEXIST
-// when the name is taken.
-std::FILE* create_new(const std::string& name, int) {
-    const HANDLE file = CreateFileW(file_path(name).c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST : EACCES;
-        return nullptr;
-    }
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
-    std::FILE* stream = fd < 0 ? nullptr : _fdopen(fd, "wb");
-    if (stream == nullptr) {
-        if (fd < 0)
-            CloseHandle(file);
-        else
-            _close(fd);
-        _wunlink(file_path(name).c_str());
-        errno = EACCES;
-    }
-    return stream;
 }
 
 bool sync_to_disk(std::FILE* stream) {
@@ -114,23 +89,6 @@ int replaceable_mode(const std::string& target) {
     }
     if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return -1;
     return static_cast<int>(status.st_mode & 07777);
-}
-
-// Makes a new file, never opened through a link, with 0666 so that the
-// umask applies as to any new file, then gives it the mode; null, with
-// errno set (EEXIST when the name is taken).
-std::FILE* create_new(const std::string& name, int mode) {
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    std::FILE* stream = nullptr;
-    if ((mode != 0666 && fchmod(fd, static_cast<mode_t>(mode)) != 0) ||
-        (stream = fdopen(fd, "wb")) == nullptr) {
-        const int error = errno;
-        ::close(fd);
-        unlink(name.c_str());
-        errno = error;
-    }
-    return stream;
 }
 
 bool sync_to_disk(std::FILE* stream) { return fsync(fileno(stream)) == 0; }
@@ -220,7 +178,7 @@ bool output_file::open(const std::string& target) {
         std::string suffix(6, 'x');
         for (char& c : suffix) c = letters[random() % (sizeof letters - 1)];
         hidden_name_ = parts.directory + "." + parts.base + "." + suffix;
-        stream_ = create_new(hidden_name_, mode);
+        stream_ = create_new_file(hidden_name_, mode);
         if (stream_ == nullptr && errno != EEXIST) break;
     }
     if (stream_ == nullptr) {

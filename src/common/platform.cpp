@@ -156,6 +156,24 @@ std::FILE* open_for_reading_no_follow(const std::string& name) {
 
 bool remove_file(const std::string& name) { return _wunlink(file_path(name).c_str()) == 0; }
 
+std::FILE* create_new_file(const std::string& name, int) {
+    // The handle lets the file be removed while it is open: a run ended by
+    // Ctrl-C removes it on the way out.
+    const HANDLE file = CreateFileW(file_path(name).c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        set_errno_from_last_error();
+        return nullptr;
+    }
+    std::FILE* stream = stream_over(file, _O_WRONLY, "wb");
+    if (stream == nullptr) {
+        _wunlink(file_path(name).c_str());
+        errno = EACCES;
+    }
+    return stream;
+}
+
 claim_result claim_work_file(const std::string& name, std::FILE** stream) {
     release_work_file();  // one working file at a time
     for (;;) {
@@ -249,6 +267,21 @@ std::FILE* open_for_reading_no_follow(const std::string& name) {
 }
 
 bool remove_file(const std::string& name) { return unlink(name.c_str()) == 0; }
+
+std::FILE* create_new_file(const std::string& name, int mode) {
+    // Created with 0666 so that the umask applies as to any new file.
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    std::FILE* stream = nullptr;
+    if ((mode != 0666 && fchmod(fd, static_cast<mode_t>(mode)) != 0) ||
+        (stream = fdopen(fd, "wb")) == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        unlink(name.c_str());
+        errno = error;
+    }
+    return stream;
+}
 
 namespace {
 

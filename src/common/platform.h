@@ -53,6 +53,12 @@ std::FILE* open_for_reading_no_follow(const std::string& name);
 // Removes a file; false, with errno set, when it cannot.
 bool remove_file(const std::string& name);
 
+// Creates a file that did not exist, for binary writing, never through a
+// link at its name; gives it the permission bits in mode (on systems that
+// have them). Null, with errno set (EEXIST when the name is taken), when it
+// cannot.
+std::FILE* create_new_file(const std::string& name, int mode);
+
 // A working file that one run at a time may hold: created, or reused when a
 // regular file of that name exists, without following a link at the name;
 // then locked for the rest of the process, and only then emptied. The lock

@@ -31,13 +31,11 @@ demo: build
 bench: deps
 	bench/run
 
-# lexaro.exe and lexaro-dump.exe, cross-compiled with MinGW-w64.
+# lexaro.exe and lexaro-dump.exe, cross-compiled with MinGW-w64; their
+# tests run under wine, and both builds must make the same databases.
 WINDOWS_BUILD ?= build-windows
 WINDOWS_PACKAGES = cmake make g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest
-# The tests run under wine in a wine prefix of their own, quietly (the
-# same settings as tests/CMakeLists.txt gives ctest).
 WINE_PACKAGES = wine wine64
-WINE_ENV = WINEPREFIX=$(abspath $(WINDOWS_BUILD))/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=
 
 windows:
 	@scripts/ensure-packages $(WINDOWS_PACKAGES)
@@ -45,17 +43,10 @@ windows:
 		-DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target lexaro lexaro-dump
 
-windows-test: windows
+windows-test: build windows
 	@scripts/ensure-packages $(WINE_PACKAGES)
 	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
-	@test -f $(WINDOWS_BUILD)/wineprefix/system.reg || \
-		{ $(WINE_ENV) wineboot -i && $(WINE_ENV) wineserver -w; } >/dev/null 2>&1
-	@# One server for every test, and wine's own processes started now, not
-	@# by a test whose output ctest reads, which would wait for them to end.
-	@$(WINE_ENV) wineserver -p 2>/dev/null || true
-	@$(WINE_ENV) wineboot >/dev/null 2>&1
-	$(WINE_ENV) ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j $(JOBS); \
-		status=$$?; $(WINE_ENV) wineserver -k; exit $$status
+	scripts/wine-test $(BUILD) $(WINDOWS_BUILD) $(JOBS)
 
 clean:
 	rm -rf $(BUILD) $(WINDOWS_BUILD) examples/en-fr.pdb examples/en-fr.tmp

@@ -49,11 +49,18 @@ bool sync_to_disk(std::FILE* stream) {
 }
 
 // Replaces the target, a link there included, and waits until the move is
-// on the disk.
+// on the disk. A file that another program holds open for a moment (a virus
+// scanner, another run checking its names; under wine any open at all)
+// cannot be replaced: the move is tried again for a second.
 bool move_over(const std::string& from, const std::string& to) {
-    if (MoveFileExW(file_path(from).c_str(), file_path(to).c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (MoveFileExW(file_path(from).c_str(), file_path(to).c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD error = GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
+        Sleep(50);
+    }
     errno = EACCES;
     return false;
 }

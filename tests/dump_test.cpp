@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <filesystem>
 #include <functional>
+#include <sstream>
 
 #include "common/big_endian.h"
+#include "common/layout.h"
 #include "dump/database_reader.h"
 #include "dump/dump_commands.h"
 #include "test_support.h"
@@ -33,8 +36,9 @@ struct places {
 };
 
 places places_of(const std::string& file) {
+    const memory_input input(file);
     database db;
-    EXPECT_FALSE(open_database(file, db).has_value());
+    EXPECT_FALSE(open_database(input, db).has_value());
     places p{db.stream_start, db.stream_start + db.header.index_offset, {}, {}, {}};
     for (int i = 0; i < 2; ++i) {
         p.block[i] = db.stream_start + db.index[i].block_offset;
@@ -109,34 +113,92 @@ TEST(DumpCheck, ReportsEachBrokenRuleAtItsOffset) {
     for (const corruption& c : cases) {
         std::string db = sound_database();
         const uint64_t offset = c.apply(db, p);
+        const memory_input input(db);
         database parsed;
-        auto found = open_database(db, parsed);
-        if (!found) found = read_entries(parsed, [](auto, auto) {});
+        auto found = open_database(input, parsed);
+        if (!found) {
+            entry_reader reader(parsed);
+            while (reader.next()) continue;
+            found = reader.problem();
+        }
         ASSERT_TRUE(found.has_value()) << c.rule;
         EXPECT_NE(found->rule.find(c.rule), std::string::npos) << found->rule;
         EXPECT_EQ(found->offset, offset) << c.rule;
     }
 }
 
+// A file with one byte that cannot be read, as on a bad sector.
+class failing_input : public random_access_input {
+public:
+    failing_input(std::string_view bytes, uint64_t bad) : bytes_(bytes), bad_(bad) {}
+    uint64_t size() const override { return bytes_.size(); }
+    bool read_at(uint64_t offset, void* buffer, std::size_t length) const override {
+        return (bad_ < offset || bad_ >= offset + length) && bytes_.read_at(offset, buffer, length);
+    }
+
+private:
+    memory_input bytes_;
+    uint64_t bad_;
+};
+
+TEST(DumpCheck, AnUnreadablePartIsReportedAsSuch) {
+    const std::string& db = sound_database();
+    const places p = places_of(db);
+    // The header, the record list, the stream header, the index, the key
+    // table, a block's zlib header, a block's data.
+    for (uint64_t bad : {uint64_t{0}, uint64_t{80}, p.stream + 10, p.index + 5, p.key[1],
+                         p.block[0], p.block[1] + 3}) {
+        const failing_input input(db, bad);
+        database parsed;
+        auto found = open_database(input, parsed);
+        if (!found) {
+            entry_reader reader(parsed);
+            while (reader.next()) continue;
+            found = reader.problem();
+        }
+        ASSERT_TRUE(found.has_value()) << bad;
+        EXPECT_TRUE(found->unreadable) << bad << ": " << found->rule;
+    }
+    std::ostringstream err;
+    const test::scratch_dir dir;
+    buffered_output out(test::open_for_writing(dir / "out"));
+    EXPECT_EQ(check_command(failing_input(db, p.index), "f.pdb", out, err), 1);
+    EXPECT_EQ(err.str(), "lexaro-dump: can't read file f.pdb\n");
+    out.close();
+}
+
 TEST(DumpCheck, BoundsWhatABlockMayInflateTo) {
-    const auto deflated = [](std::size_t size) {
-        std::string block(compressBound(size), '\0');
+    const auto deflated = [](const std::string& data, int level = 9) {
+        std::string block(compressBound(data.size()), '\0');
         uLongf length = block.size();
         compress2(reinterpret_cast<Bytef*>(block.data()), &length,
-                  reinterpret_cast<const Bytef*>(std::string(size, 'a').data()), size, 9);
+                  reinterpret_cast<const Bytef*>(data.data()), data.size(), level);
         return block.substr(0, length);
     };
-    std::string out;
-    EXPECT_FALSE(inflate_bounded(deflated(1000000), 1000000, out));
-    EXPECT_EQ(out, std::string(1000000, 'a'));
-    EXPECT_EQ(inflate_bounded(deflated(1000001), 1000000, out),
+    bounded_inflater inflater(1000000);
+    const auto inflate_bounded = [&](std::string_view compressed) {
+        return inflater.inflate(memory_input(compressed), 0, compressed.size());
+    };
+    EXPECT_FALSE(inflate_bounded(deflated(std::string(1000000, 'a'))));
+    EXPECT_EQ(inflater.output(), std::string(1000000, 'a'));
+    EXPECT_EQ(inflate_bounded(deflated(std::string(1000001, 'a'))),
               "it inflates to more than 1000000 bytes");
-    EXPECT_LE(out.size(), 1000001u);
-    const std::string block = deflated(100);
-    EXPECT_EQ(inflate_bounded(block.substr(0, block.size() - 1), 1000000, out),
-              "its zlib data end early");
-    EXPECT_EQ(inflate_bounded(block + "xy", 1000000, out), "2 bytes follow its zlib data");
-    EXPECT_EQ(inflate_bounded("", 1000000, out), "its zlib data end early");
+    EXPECT_LE(inflater.output().size(), 1000001u);
+    const std::string block = deflated(std::string(100, 'a'));
+    EXPECT_EQ(inflate_bounded(block.substr(0, block.size() - 1)), "its zlib data end early");
+    EXPECT_EQ(inflate_bounded(block + "xy"), "2 bytes follow its zlib data");
+    EXPECT_EQ(inflate_bounded(""), "its zlib data end early");
+
+    // Longer than the bound, the input is read in pieces: a stored block of
+    // 1,000,000 bytes, and a short one followed by more than a piece holds.
+    std::string stored(1000000, '\0');
+    for (std::size_t i = 0; i < stored.size(); ++i) stored[i] = static_cast<char>(i * 7919 >> 5);
+    const std::string long_block = deflated(stored, 0);
+    ASSERT_GT(long_block.size(), 1000000u);
+    EXPECT_FALSE(inflate_bounded(long_block));
+    EXPECT_TRUE(inflater.output() == stored);
+    EXPECT_EQ(inflate_bounded(block + std::string(1500000, 'x')),
+              "1500000 bytes follow its zlib data");
 }
 
 TEST(DumpCommands, SummaryAndLookupOnASmallDictionary) {
@@ -160,6 +222,87 @@ TEST(DumpCommands, SummaryAndLookupOnASmallDictionary) {
     EXPECT_EQ(broken.status, 1);
     EXPECT_EQ(broken.err,
               "lexaro-dump: d.pdb: offset 14: file ends within the database header of 78 bytes\n");
+}
+
+TEST(DumpCommands, AFailedWriteIsAFailure) {
+    if (test::on_windows) GTEST_SKIP() << "no /dev/full and no file-size limit to make a write fail";
+    test::scratch_dir dir;
+    std::vector<std::pair<std::string, std::string>> entries{{"cat", "chat"}, {"dog", "chien"}};
+    for (int i = 0; i < 20; ++i) entries.emplace_back("e" + std::to_string(i), "translation");
+    const std::string source = test::make_source("Animals", entries);
+    test::compile_database(dir, source, 100);
+    const std::string full = "lexaro-dump: can't write standard output: No space left on device\n";
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--text", "dict.pdb"},
+                                                 {"dict.pdb"},
+                                                 {"--lookup", "dog", "dict.pdb"},
+                                                 {"--help"}}) {
+        const auto run = test::run_lexaro_dump(args, dir.path(), "/dev/full");
+        EXPECT_EQ(run.status, 1) << args[0];
+        EXPECT_EQ(run.err, full) << args[0];
+    }
+    // A write that fails partway, at a file size limit (which the message
+    // on standard error stays below): what came before stays.
+    const auto cut = test::run_program(LEXARO_DUMP_BINARY, {"--text", "dict.pdb"}, dir.path(), 100);
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_EQ(cut.err, "lexaro-dump: can't write standard output: File too large\n");
+    EXPECT_EQ(cut.out, source.substr(0, 100));
+}
+
+// Only the header and the record list are read before the file's size
+// rules a file out: big sparse files are refused at once.
+TEST(DumpCommands, RefusesWhatTheFileSizeRulesOut) {
+    test::scratch_dir dir;
+    const std::string db = test::compile_database(dir, "Animals\ncat$chat\n", 100);
+    std::string many_records = db;
+    set16(many_records, 76, 65535);
+    const struct {
+        std::string bytes;
+        uint64_t size;  // the file is extended to this size, sparse; 0 keeps it
+        std::string err;
+    } cases[] = {
+        {"", 2000000000, "f.pdb: offset 60: type is not DIda"},
+        {db, 2000000000,
+         "f.pdb: offset 76: record count is 1, but a stream of 1999999912 bytes "
+         "needs 61036"},
+        {"", max_database_size, "f.pdb is too large for a database"},
+        {many_records, 0,
+         "f.pdb: offset " + std::to_string(db.size()) +
+             ": file ends within the record list of 65535 records"},
+        {db.substr(0, 77), 0, "f.pdb: offset 77: file ends within the database header of 78 bytes"},
+    };
+    for (const auto& c : cases) {
+        test::write_file(dir / "f.pdb", c.bytes);
+        if (c.size > 0) std::filesystem::resize_file(dir / "f.pdb", c.size);
+        const auto run = test::run_lexaro_dump({"--lookup", "cat", "f.pdb"}, dir.path());
+        EXPECT_EQ(run.status, 1) << c.err;
+        EXPECT_EQ(run.err, "lexaro-dump: " + c.err + "\n");
+    }
+    EXPECT_EQ(test::run_lexaro_dump({"."}, dir.path()).err, "lexaro-dump: can't read file .\n");
+}
+
+// Keys longer than the pieces the key table and the keys are read in.
+TEST(DumpCommands, LongKeysAreReadInPieces) {
+    const std::string a(70000, 'a');
+    std::vector<std::pair<std::string, std::string>> entries{{a, "1"}, {a + "b", "2"}};
+    for (int i = 0; i < 150; ++i) entries.emplace_back("w" + std::to_string(1000 + i), "t");
+    entries.emplace_back("z" + a, "3");
+    test::scratch_dir dir;
+    const std::string source = test::make_source("Long", entries);
+    test::compile_database(dir, source, 100);
+    EXPECT_EQ(test::run_lexaro_dump({"dict.pdb"}, dir.path()).status, 0);
+    EXPECT_TRUE(test::run_lexaro_dump({"--text", "dict.pdb"}, dir.path()).out == source);
+    const struct {
+        std::string word, out;
+        int status;
+    } lookups[] = {
+        {a, "1\n", 0},        {a + "b", "2\n", 0},    {"z" + a, "3\n", 0},       {a + "c", "", 1},
+        {a.substr(1), "", 1}, {"z" + a + "a", "", 1}, {"z" + a.substr(1), "", 1}};
+    for (const auto& l : lookups) {
+        if (!test::passes_as_argument(l.word)) continue;  // longer than a Windows command line
+        const auto run = test::run_lexaro_dump({"--lookup", l.word, "dict.pdb"}, dir.path());
+        EXPECT_EQ(run.out, l.out) << l.word.size();
+        EXPECT_EQ(run.status, l.status) << l.word.size();
+    }
 }
 
 TEST(DumpCommands, CommandLine) {

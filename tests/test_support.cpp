@@ -15,10 +15,13 @@
 #include "common/platform.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #include <psapi.h>
 #else
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -144,8 +147,10 @@ run_result run_lexaro(const std::vector<std::string>& args, const std::string& f
     return run_program(LEXARO_BINARY, args, folder, file_size_limit);
 }
 
-run_result run_lexaro_dump(const std::vector<std::string>& args, const std::string& folder) {
+run_result run_lexaro_dump(const std::vector<std::string>& args, const std::string& folder,
+                           const std::string& standard_output) {
     run_options options;
+    options.standard_output = standard_output;
     options.binary_output = std::find(args.begin(), args.end(), "--text") != args.end();
     return run_program_with(LEXARO_DUMP_BINARY, args, folder, options);
 }
@@ -158,8 +163,12 @@ std::string compile_database(const scratch_dir& dir, std::string_view source, in
 }
 
 run_result run_program(const char* binary, const std::vector<std::string>& args,
-                       const std::string& folder, long file_size_limit) {
-    return run_program_with(binary, args, folder, run_options{file_size_limit});
+                       const std::string& folder, long file_size_limit,
+                       const std::string& standard_output) {
+    run_options options;
+    options.file_size_limit = file_size_limit;
+    options.standard_output = standard_output;
+    return run_program_with(binary, args, folder, options);
 }
 
 namespace {
@@ -267,6 +276,10 @@ std::pair<int, long> run_child(const char* binary, const std::vector<std::string
             signal(SIGXFSZ, options.limit_kills ? SIG_DFL : SIG_IGN);
             setrlimit(RLIMIT_FSIZE, &limit);
         }
+        if (options.unprivileged && geteuid() == 0) {
+            const gid_t nobody = 65534;
+            if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(127);
+        }
         execv(binary, argv.data());
         _exit(127);
     }
@@ -287,12 +300,22 @@ std::string console_text(const std::string& bytes, const char*) { return bytes; 
 run_result run_program_with(const char* binary, const std::vector<std::string>& args,
                             const std::string& folder, const run_options& options) {
     scratch_dir capture;
-    const std::string out_path = capture / "stdout", err_path = capture / "stderr";
+    const std::string& redirected = options.standard_output;
+    const std::string out_path = redirected.empty() ? capture / "stdout" : redirected;
+    const std::string err_path = capture / "stderr";
     const auto [status, peak_memory_kib] =
         run_child(binary, args, folder, options, out_path, err_path);
-    std::string out = read_file(out_path);
+    std::string out = redirected.empty() ? read_file(out_path) : "";
     if (!options.binary_output) out = console_text(out, "standard output");
     return {out, console_text(read_file(err_path), "standard error"), status, peak_memory_kib};
+}
+
+int open_for_writing(const std::string& path) {
+#ifdef _WIN32
+    return _wopen(file_path(path).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0600);
+#else
+    return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+#endif
 }
 
 bool make_symlink(const std::string& target, const std::string& link) {
@@ -308,9 +331,10 @@ bool make_symlink(const std::string& target, const std::string& link) {
 
 bool passes_as_argument(std::string_view bytes) {
 #ifdef _WIN32
-    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
-                               static_cast<int>(bytes.size()), nullptr, 0) > 0 ||
-           bytes.empty();
+    const int characters = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                               static_cast<int>(bytes.size()), nullptr, 0);
+    // Room is left for the program's name and the other arguments.
+    return bytes.empty() || (characters > 0 && characters < 30000);
 #else
     return bytes.find('\0') == std::string_view::npos;
 #endif

@@ -38,6 +38,9 @@ void write_file(const std::string& path, std::string_view bytes);
 std::string read_file(const std::string& path);
 bool exists(const std::string& path);
 
+// Creates or empties a file for writing in binary mode; gives its descriptor.
+int open_for_writing(const std::string& path);
+
 // Makes a symbolic link; false where the system cannot (Windows without the
 // right to, or wine, which only pretends to).
 bool make_symlink(const std::string& target, const std::string& link);
@@ -46,7 +49,8 @@ bool make_symlink(const std::string& target, const std::string& link);
 bool is_superuser();
 
 // Whether the bytes can reach a program as a command-line argument: on
-// Windows the command line is UTF-16, so only UTF-8 converts.
+// Windows the command line is UTF-16, so only UTF-8 converts, and it holds
+// at most 32767 characters.
 bool passes_as_argument(std::string_view bytes);
 
 struct run_result {
@@ -65,6 +69,8 @@ struct run_options {
     // on Windows ends its lines with CR LF: the run's result holds the text
     // written, each CR LF back to "\n", and a lone "\n" fails the test.
     bool binary_output = false;
+    bool unprivileged = false;    // a run started by root runs as the user nobody
+    std::string standard_output;  // when set, the file standard output goes to, uncaptured
 };
 
 // Windows has no file-size limits for run_options, no /proc, and no
@@ -83,10 +89,13 @@ run_result run_lexaro(const std::vector<std::string>& args, const std::string& f
                       long file_size_limit = 0);
 
 // The same for any program, and for the lexaro-dump binary (whose output
-// with --text is binary).
+// with --text is binary). A non-empty standard_output names the file that
+// standard output goes to instead of being captured (such as /dev/full).
 run_result run_program(const char* binary, const std::vector<std::string>& args,
-                       const std::string& folder, long file_size_limit = 0);
-run_result run_lexaro_dump(const std::vector<std::string>& args, const std::string& folder);
+                       const std::string& folder, long file_size_limit = 0,
+                       const std::string& standard_output = "");
+run_result run_lexaro_dump(const std::vector<std::string>& args, const std::string& folder,
+                           const std::string& standard_output = "");
 run_result run_program_with(const char* binary, const std::vector<std::string>& args,
                             const std::string& folder, const run_options& options);
 

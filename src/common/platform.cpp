@@ -120,7 +120,7 @@ bool is_console(std::FILE* stream) {
     return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
 }
 
-void set_binary_mode(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
+void set_binary_mode(int fd) { _setmode(fd, _O_BINARY); }
 
 bool same_file(const std::string& a, const std::string& b) {
     // The C runtime gives every file the inode 0: the file index identifies
@@ -234,7 +234,7 @@ void ensure_standard_streams() {
 
 bool is_console(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
-void set_binary_mode(std::FILE*) {}
+void set_binary_mode(int) {}
 
 int open_for_reading(const std::string& name) {
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);

@@ -26,10 +26,10 @@ void ensure_standard_streams();
 // Whether the stream is a console (a terminal) rather than a file or a pipe.
 bool is_console(std::FILE* stream);
 
-// Makes the stream write its bytes unchanged: on Windows standard output is
-// a text stream that writes "\n" as CR LF; elsewhere nothing changes. Call
-// before the first write.
-void set_binary_mode(std::FILE* stream);
+// Makes the descriptor write its bytes unchanged: on Windows standard output
+// is a text stream that writes "\n" as CR LF; elsewhere nothing changes.
+// Call before the first write.
+void set_binary_mode(int fd);
 
 // Whether the two names lead to one and the same existing file (through a
 // link, another spelling, or a hard link).

@@ -1,7 +1,9 @@
 #include "dump/dump_commands.h"
 
+#include <cstring>
 #include <iomanip>
-#include <iostream>
+#include <ostream>
+#include <sstream>
 
 #include "common/handheld_time.h"
 #include "common/layout.h"
@@ -23,7 +25,10 @@ namespace {
 const char program[] = "lexaro-dump: ";
 
 int unsound(std::string_view name, const violation& v, std::ostream& err) {
-    err << program << name << ": " << describe(v) << '\n';
+    if (v.unreadable)
+        err << program << "can't read file " << name << '\n';
+    else
+        err << program << name << ": " << describe(v) << '\n';
     return status_failed;
 }
 
@@ -85,101 +90,99 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
     return o;
 }
 
-std::optional<std::string> read_database_file(const std::string& path, std::string& bytes) {
-    const int fd = open_for_reading(path);
-    if (fd < 0) return "can't open file " + path;
-    const std::string too_large = path + " is too large for a database";
-    std::error_code error;
-    const uintmax_t size = std::filesystem::file_size(file_path(path), error);
-    if (!error && size >= max_database_size) {
-        close_descriptor(fd);
-        return too_large;
-    }
-    bytes.clear();
-    char chunk[1 << 16];
-    for (;;) {
-        const long count = read_some(fd, chunk, sizeof chunk);
-        if (count <= 0) {
-            close_descriptor(fd);
-            if (count < 0) return "can't read file " + path;
-            return std::nullopt;
-        }
-        if (bytes.size() + static_cast<std::size_t>(count) >= max_database_size) {
-            close_descriptor(fd);
-            return too_large;
-        }
-        bytes.append(chunk, static_cast<std::size_t>(count));
-    }
+std::optional<std::string> open_database_file(const std::string& path, random_access_file& file) {
+    if (!file.open(path)) return "can't open file " + path;
+    if (!file.regular()) return "can't read file " + path;
+    if (file.size() >= max_database_size) return path + " is too large for a database";
+    return std::nullopt;
 }
 
-int check_command(std::string_view file, std::string_view name, std::ostream& out,
+int check_command(const random_access_input& file, std::string_view name, buffered_output& out,
                   std::ostream& err) {
     database db;
     if (auto v = open_database(file, db)) return unsound(name, *v, err);
     order_report order;
-    entry_totals totals;
-    if (auto v = read_entries(
-            db, [&](std::string_view word, std::string_view) { order.add(word); }, &totals))
-        return unsound(name, *v, err);
+    entry_reader reader(db);
+    while (reader.next()) {
+        const block_entries& block = reader.entries();
+        for (uint32_t j = 0; j < block.count; ++j) order.add(block.word(j));
+    }
+    if (const outcome& v = reader.problem()) return unsound(name, *v, err);
+    const entry_totals& totals = reader.totals();
 
     const stream_header& h = db.header;
-    const uint64_t last_record = db.stream.size() - uint64_t{record_size} * (db.record_count - 1);
-    out << "title:         " << title_of(db) << '\n'
-        << "database name: " << db.name << '\n'
-        << "date:          " << handheld_date(db.creation_date) << '\n'
-        << "entries:       " << h.entry_count << '\n'
-        << "blocks:        " << h.block_count << ", words_per_block " << h.words_per_block << '\n'
-        << "stream:        " << db.stream.size() << " bytes\n"
-        << "records:       " << db.record_count << " of " << record_size << " bytes, the last "
-        << last_record << " bytes; file " << file.size() << " bytes\n"
-        << "compression:   " << totals.uncompressed_size << " bytes in blocks of "
-        << totals.compressed_size << " bytes";
+    const uint64_t last_record = db.stream_size - uint64_t{record_size} * (db.record_count - 1);
+    std::ostringstream summary;
+    summary << "title:         " << title_of(db) << '\n'
+            << "database name: " << db.name << '\n'
+            << "date:          " << handheld_date(db.creation_date) << '\n'
+            << "entries:       " << h.entry_count << '\n'
+            << "blocks:        " << h.block_count << ", words_per_block " << h.words_per_block
+            << '\n'
+            << "stream:        " << db.stream_size << " bytes\n"
+            << "records:       " << db.record_count << " of " << record_size << " bytes, the last "
+            << last_record << " bytes; file " << db.file_size << " bytes\n"
+            << "compression:   " << totals.uncompressed_size << " bytes in blocks of "
+            << totals.compressed_size << " bytes";
     if (totals.compressed_size > 0)
-        out << ", ratio " << std::fixed << std::setprecision(2)
-            << double(totals.uncompressed_size) / double(totals.compressed_size);
-    out << "\nwords:         largest size " << h.max_word_size << ", average size "
-        << h.avg_word_size << '\n'
-        << "translations:  largest size " << h.max_translation_size << ", average size "
-        << h.avg_translation_size << '\n';
+        summary << ", ratio " << std::fixed << std::setprecision(2)
+                << double(totals.uncompressed_size) / double(totals.compressed_size);
+    summary << "\nwords:         largest size " << h.max_word_size << ", average size "
+            << h.avg_word_size << '\n'
+            << "translations:  largest size " << h.max_translation_size << ", average size "
+            << h.avg_translation_size << '\n';
     if (order.unsorted == 0)
-        out << "order:         ascending byte order\n";
+        summary << "order:         ascending byte order\n";
     else
-        out << "order:         " << order.unsorted
-            << " entries below the word before them, the first entry " << order.first_unsorted
-            << "; the reader cannot find every word\n";
+        summary << "order:         " << order.unsorted
+                << " entries below the word before them, the first entry " << order.first_unsorted
+                << "; the reader cannot find every word\n";
     if (order.repeated == 0)
-        out << "duplicates:    none\n";
+        summary << "duplicates:    none\n";
     else
-        out << "duplicates:    " << order.repeated
-            << " words repeated in consecutive entries, the first " << order.first_repeated << '\n';
-    out << name << ": sound\n";
+        summary << "duplicates:    " << order.repeated
+                << " words repeated in consecutive entries, the first " << order.first_repeated
+                << '\n';
+    summary << name << ": sound\n";
+    out.write(summary.str());
     return status_ok;
 }
 
-int text_command(std::string_view file, std::string_view name, std::ostream& out,
+int text_command(const random_access_input& file, std::string_view name, buffered_output& out,
                  std::ostream& err) {
     database db;
     if (auto v = open_database(file, db)) return unsound(name, *v, err);
-    out << title_of(db) << '\n';
-    const auto write_entry = [&](std::string_view word, std::string_view translation) {
-        out << word << '$' << translation << '\n';
-    };
-    if (auto v = read_entries(db, write_entry)) return unsound(name, *v, err);
-    return status_ok;
+    out.write(title_of(db));
+    out.put('\n');
+    entry_reader reader(db);
+    while (!out.failed() && reader.next()) {
+        const block_entries& block = reader.entries();
+        for (uint32_t j = 0; j < block.count; ++j) {
+            out.write(block.word(j));
+            out.put('$');
+            out.write(block.translation(j));
+            out.put('\n');
+        }
+    }
+    if (const outcome& v = reader.problem()) return unsound(name, *v, err);
+    return out.failed() ? status_failed : status_ok;
 }
 
-int lookup_command(std::string_view file, std::string_view name, std::string_view word,
-                   std::ostream& out, std::ostream& err) {
+int lookup_command(const random_access_input& file, std::string_view name, std::string_view word,
+                   buffered_output& out, std::ostream& err) {
     database db;
     if (auto v = open_database(file, db)) return unsound(name, *v, err);
+    std::optional<uint32_t> i;
+    if (auto v = find_block(db, word, i)) return unsound(name, *v, err);
     bool found = false;
-    if (const auto i = find_block(db, word)) {
+    if (i) {
         block_reader reader;
         block_entries block;
         if (auto v = reader.read(db, *i, block)) return unsound(name, *v, err);
-        for (std::size_t j = 0; j < block.words.size(); ++j)
-            if (block.words[j] == word) {
-                out << block.translations[j] << '\n';
+        for (uint32_t j = 0; j < block.count; ++j)
+            if (block.word(j) == word) {
+                out.write(block.translation(j));
+                out.put('\n');
                 found = true;
             }
     }
@@ -188,7 +191,9 @@ int lookup_command(std::string_view file, std::string_view name, std::string_vie
     return status_failed;
 }
 
-int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+namespace {
+
+int run_command(int argc, const char* const* argv, buffered_output& out, std::ostream& err) {
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     const auto o = parse_arguments(args);
     if (!o) {
@@ -196,11 +201,11 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         return status_usage;
     }
     if (o->what == options::command::help) {
-        out << usage_text;
+        out.write(usage_text);
         return status_ok;
     }
-    std::string file;
-    if (auto problem = read_database_file(o->path, file)) {
+    random_access_file file;
+    if (auto problem = open_database_file(o->path, file)) {
         err << program << *problem << '\n';
         return status_failed;
     }
@@ -208,13 +213,22 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         case options::command::text:
             // The source's bytes go out unchanged: on Windows standard output
             // is otherwise a text stream that turns each "\n" into CR LF.
-            if (&out == &std::cout) set_binary_mode(stdout);
+            set_binary_mode(out.descriptor());
             return text_command(file, o->path, out, err);
         case options::command::lookup:
             return lookup_command(file, o->path, o->word, out, err);
         default:
             return check_command(file, o->path, out, err);
     }
+}
+
+}  // namespace
+
+int run(int argc, const char* const* argv, buffered_output& out, std::ostream& err) {
+    const int status = run_command(argc, argv, out, err);
+    if (out.close()) return status;
+    err << program << "can't write standard output: " << std::strerror(out.error()) << '\n';
+    return status_failed;
 }
 
 }  // namespace lexaro::dump

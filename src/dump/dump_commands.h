@@ -9,6 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "common/buffered_output.h"
+#include "common/random_access_file.h"
+
 namespace lexaro::dump {
 
 constexpr int status_ok = 0;      // sound, or the word was found
@@ -26,18 +29,21 @@ struct options {
 // The arguments after the program name; nothing for a usage error.
 std::optional<options> parse_arguments(const std::vector<std::string_view>& args);
 
-// Reads a whole file that is small enough to be a database; gives the
-// message when it cannot.
-std::optional<std::string> read_database_file(const std::string& path, std::string& bytes);
+// Opens a file that can be a database: a regular file, smaller than the
+// largest database. Gives the message when it cannot.
+std::optional<std::string> open_database_file(const std::string& path, random_access_file& file);
 
-int check_command(std::string_view file, std::string_view name, std::ostream& out,
+// Each command writes its results to out and stops early once a write has
+// failed; the caller reports that failure.
+int check_command(const random_access_input& file, std::string_view name, buffered_output& out,
                   std::ostream& err);
-int text_command(std::string_view file, std::string_view name, std::ostream& out,
+int text_command(const random_access_input& file, std::string_view name, buffered_output& out,
                  std::ostream& err);
-int lookup_command(std::string_view file, std::string_view name, std::string_view word,
-                   std::ostream& out, std::ostream& err);
+int lookup_command(const random_access_input& file, std::string_view name, std::string_view word,
+                   buffered_output& out, std::ostream& err);
 
-// The whole program: parses the arguments, reads the file, runs the command.
-int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+// The whole program: parses the arguments, opens the file, runs the
+// command, and closes out; a failed write or close of out is a failure.
+int run(int argc, const char* const* argv, buffered_output& out, std::ostream& err);
 
 }  // namespace lexaro::dump

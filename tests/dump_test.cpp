@@ -225,7 +225,7 @@ TEST(DumpCommands, SummaryAndLookupOnASmallDictionary) {
 }
 
 TEST(DumpCommands, AFailedWriteIsAFailure) {
-    if (test::on_windows) GTEST_SKIP() << "no /dev/full and no file-size limit to make a write fail";
+    if (test::on_windows) GTEST_SKIP() << "no /dev/full, no file-size limit to make a write fail";
     test::scratch_dir dir;
     std::vector<std::pair<std::string, std::string>> entries{{"cat", "chat"}, {"dog", "chien"}};
     for (int i = 0; i < 20; ++i) entries.emplace_back("e" + std::to_string(i), "translation");

@@ -21,8 +21,11 @@ TEST(OutputFile, TheTargetChangesOnlyWhenCommitted) {
         const char* name;
         bool existed;
         bool commit;
-    } cases[] = {{"d.pdb", false, true}, {"d.pdb", true, true}, {"日本.pdb", true, true},
-                 {"d.pdb", false, false}, {"d.pdb", true, false}};
+    } cases[] = {{"d.pdb", false, true},
+                 {"d.pdb", true, true},
+                 {"日本.pdb", true, true},
+                 {"d.pdb", false, false},
+                 {"d.pdb", true, false}};
     for (const auto& c : cases) {
         const std::string target = dir / c.name;
         if (c.existed) test::write_file(target, "old");

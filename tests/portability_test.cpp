@@ -24,9 +24,7 @@ std::string with_line_end(const std::string& text, const std::string& line_end) 
 }
 
 // The database apart from its three dates, which tell when it was made.
-std::string without_dates(std::string database) {
-    return database.replace(36, 12, 12, '\0');
-}
+std::string without_dates(std::string database) { return database.replace(36, 12, 12, '\0'); }
 
 TEST(Portability, EverySourceReadsAlikeAndComesBackByteForByte) {
     test::scratch_dir dir;
@@ -35,7 +33,7 @@ TEST(Portability, EverySourceReadsAlikeAndComesBackByteForByte) {
     struct {
         const char* what;
         std::string source;
-        std::string back;   // what lexaro-dump --text gives
+        std::string back;    // what lexaro-dump --text gives
         bool same_database;  // as the sample's, dates aside
     } cases[] = {
         {"the sample", sample, sample, true},

@@ -51,8 +51,10 @@ TEST_F(Reliability, ThePreviousDatabaseStaysUntilTheNewOneIsWhole) {
         int status;
     } cases[] = {
         // The counter waits in the console buffer, which the kill loses.
-        {"killed in pass 2", size_limited(stream_size + 40, true), "", test::killed_by_file_size_limit},
-        {"full disk in pass 2", size_limited(stream_size + 40, false), "1\r2\r3\r\nerror: can't write file d.pdb\n", 1},
+        {"killed in pass 2", size_limited(stream_size + 40, true), "",
+         test::killed_by_file_size_limit},
+        {"full disk in pass 2", size_limited(stream_size + 40, false),
+         "1\r2\r3\r\nerror: can't write file d.pdb\n", 1},
     };
     for (const auto& c : cases) {
         write("d.pdb", old_database);
@@ -92,7 +94,8 @@ TEST_F(Reliability, AReadOnlyDatabaseIsNotReplaced) {
     if (test::is_superuser()) GTEST_SKIP() << "root may write any file";
     write("d.txt", source);
     write("d.pdb", old_database);
-    const fs::perms writable = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    const fs::perms writable =
+        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
     fs::permissions(dir / "d.pdb", writable, fs::perm_options::remove);
     auto r = run({"d.txt"});
     EXPECT_EQ(r.out, "1\r2\r3\r\nerror: can't create file d.pdb\n");
@@ -144,7 +147,8 @@ TEST_F(Reliability, TheTemporaryFileIsNeverOpenedThroughALink) {
         if (!test::make_symlink("victim", dir / "d.tmp")) GTEST_SKIP() << "no symbolic links here";
         const auto r = run({"d.txt"});
         EXPECT_EQ(r.out, "\nerror: can't create file d.tmp\n") << victim;
-        EXPECT_EQ(dir.files(), victim ? (files{"d.tmp", "d.txt", "victim"}) : (files{"d.tmp", "d.txt"}));
+        EXPECT_EQ(dir.files(),
+                  victim ? (files{"d.tmp", "d.txt", "victim"}) : (files{"d.tmp", "d.txt"}));
         if (victim) {
             EXPECT_EQ(read("victim"), old_database);
         }

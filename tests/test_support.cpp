@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// psapi.h needs windows.h first.
 #include <psapi.h>
 #else
 #include <fcntl.h>
@@ -40,16 +41,12 @@ std::string utf8(const fs::path& path) { return path.generic_u8string(); }
 #ifdef _WIN32
 
 unsigned long process_id() { return GetCurrentProcessId(); }
-void set_environment(const char* name, const std::string& value) {
-    _putenv_s(name, value.c_str());
-}
+void set_environment(const char* name, const std::string& value) { _putenv_s(name, value.c_str()); }
 
 #else
 
 unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
-void set_environment(const char* name, const std::string& value) {
-    setenv(name, value.c_str(), 1);
-}
+void set_environment(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
 
 #endif
 
@@ -67,7 +64,8 @@ struct scratch_root {
             path = inherited;
             return;
         }
-        const fs::path root = fs::temp_directory_path() / ("lexaro-test-" + std::to_string(process_id()));
+        const fs::path root =
+            fs::temp_directory_path() / ("lexaro-test-" + std::to_string(process_id()));
         fs::remove_all(root);  // left by an earlier process of the same number
         fs::create_directories(root);
         path = utf8(root);
@@ -117,9 +115,7 @@ std::vector<std::string> scratch_dir::files() const {
     return names;
 }
 
-void scratch_dir::remove(std::string_view name) const {
-    fs::remove_all(file_path(*this / name));
-}
+void scratch_dir::remove(std::string_view name) const { fs::remove_all(file_path(*this / name)); }
 
 void scratch_dir::clear() const {
     for (const std::string& name : files()) remove(name);
@@ -278,7 +274,8 @@ std::pair<int, long> run_child(const char* binary, const std::vector<std::string
         }
         if (options.unprivileged && geteuid() == 0) {
             const gid_t nobody = 65534;
-            if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(127);
+            if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)
+                _exit(127);
         }
         execv(binary, argv.data());
         _exit(127);
@@ -286,7 +283,8 @@ std::pair<int, long> run_child(const char* binary, const std::vector<std::string
     int wait_status = 0;
     rusage usage{};
     wait4(child, &wait_status, 0, &usage);
-    const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+    const int status =
+        WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     return {status, usage.ru_maxrss};
 }
 
@@ -366,20 +364,23 @@ std::string uncompressed_block(const std::vector<std::pair<std::string, std::str
 std::string inflate(std::string_view compressed) {
     std::string out(2000000, '\0');
     uLongf length = out.size();
-    const int result = uncompress(reinterpret_cast<Bytef*>(out.data()), &length,
-                                  reinterpret_cast<const Bytef*>(compressed.data()), compressed.size());
+    const int result =
+        uncompress(reinterpret_cast<Bytef*>(out.data()), &length,
+                   reinterpret_cast<const Bytef*>(compressed.data()), compressed.size());
     if (result != Z_OK) throw std::runtime_error("block does not inflate");
     out.resize(length);
     return out;
 }
 
 parsed_stream parse_stream(std::string_view stream) {
-    auto bytes = [&](std::size_t offset) { return reinterpret_cast<const uint8_t*>(stream.data()) + offset; };
+    auto bytes = [&](std::size_t offset) {
+        return reinterpret_cast<const uint8_t*>(stream.data()) + offset;
+    };
     parsed_stream parsed;
     parsed.header = decode_stream_header(bytes(0));
     for (uint32_t i = 0; i < parsed.header.block_count; ++i) {
-        const block_index_entry e =
-            decode_block_index_entry(bytes(parsed.header.index_offset + block_index_entry_size * i));
+        const block_index_entry e = decode_block_index_entry(
+            bytes(parsed.header.index_offset + block_index_entry_size * i));
         parsed.index.push_back(e);
         parsed.blocks.push_back(inflate(stream.substr(e.block_offset, e.block_length)));
         const std::string first(stream.data() + e.key_offset);

@@ -62,8 +62,8 @@ struct run_result {
 
 // How a program is started, beyond its arguments and folder.
 struct run_options {
-    long file_size_limit = 0;     // when positive, caps every file the run writes (RLIMIT_FSIZE)
-    bool limit_kills = false;     // passing the cap kills the run (SIGXFSZ) instead of failing a write
+    long file_size_limit = 0;  // when positive, caps every file the run writes (RLIMIT_FSIZE)
+    bool limit_kills = false;  // passing the cap kills the run (SIGXFSZ) instead of failing a write
     bool streams_closed = false;  // the run starts with standard input and output closed
     // Standard output carries bytes rather than console text. Console text
     // on Windows ends its lines with CR LF: the run's result holds the text

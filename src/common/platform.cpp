@@ -53,8 +53,9 @@ HANDLE open_following_links(const std::string& name, DWORD access, DWORD flags =
 // Opens the file at the name itself, never what a link there points to, and
 // refuses a link or a directory.
 HANDLE open_handle(const std::string& name, DWORD access, DWORD disposition) {
-    const HANDLE file = CreateFileW(file_path(name).c_str(), access, share_all, nullptr, disposition,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const HANDLE file =
+        CreateFileW(file_path(name).c_str(), access, share_all, nullptr, disposition,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         set_errno_from_last_error();
         return file;

@@ -30,8 +30,8 @@ bool random_access_file::open(const std::string& path) {
     // Binary, as every handle is; a folder opens too, to be told apart. The
     // file may be replaced or removed while it is read, as on POSIX systems.
     const HANDLE file = CreateFileW(file_path(path).c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     fd_ = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
     if (fd_ < 0) {
@@ -40,9 +40,9 @@ bool random_access_file::open(const std::string& path) {
     }
     BY_HANDLE_FILE_INFORMATION information;
     LARGE_INTEGER size;
-    regular_ = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &information) &&
-               !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-               GetFileSizeEx(file, &size);
+    regular_ =
+        GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &information) &&
+        !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && GetFileSizeEx(file, &size);
     size_ = regular_ ? static_cast<uint64_t>(size.QuadPart) : 0;
     return true;
 }

@@ -154,7 +154,9 @@ run_result run_lexaro_dump(const std::vector<std::string>& args, const std::stri
 std::string compile_database(const scratch_dir& dir, std::string_view source, int words_per_block) {
     write_file(dir / "dict.txt", source);
     const run_result run = run_lexaro({"dict.txt", std::to_string(words_per_block)}, dir.path());
-    if (run.status != 0) throw std::runtime_error("lexaro failed: " + run.out);
+    if (run.status != 0)
+        throw std::runtime_error("lexaro failed with status " + std::to_string(run.status) + ": " +
+                                 run.out + run.err);
     return read_file(dir / "dict.pdb");
 }
 

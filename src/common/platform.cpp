@@ -194,15 +194,13 @@ claim_result claim_work_file(const std::string& name, std::FILE** stream) {
             CloseHandle(file);
             continue;
         }
-        // The stream writes through a second handle to the same open file,
-        // which it closes; the lock stays with the first.
+        // Emptied, then written through a second handle to the same open
+        // file, which the stream closes; the lock stays with the first.
         const HANDLE process = GetCurrentProcess();
         HANDLE writer;
-        if (!DuplicateHandle(process, file, process, &writer, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-            CloseHandle(file);
-            return claim_result::cannot_create;
-        }
-        if (!SetEndOfFile(writer) || (*stream = stream_over(writer, _O_RDWR, "wb")) == nullptr) {
+        if (!SetEndOfFile(file) ||
+            !DuplicateHandle(process, file, process, &writer, 0, FALSE, DUPLICATE_SAME_ACCESS) ||
+            (*stream = stream_over(writer, _O_RDWR, "wb")) == nullptr) {
             CloseHandle(file);
             return claim_result::cannot_create;
         }

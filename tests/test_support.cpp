@@ -220,8 +220,12 @@ std::pair<int, long> run_child(const char* binary, const std::vector<std::string
     const bool started =
         CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                        file_path(folder).c_str(), &startup, &process);
+    const DWORD error = GetLastError();
     for (HANDLE h : {input, out, err}) CloseHandle(h);
-    if (!started) return {127, 0};
+    if (!started) {
+        ADD_FAILURE() << "cannot start " << binary << ": error " << error;
+        return {127, 0};
+    }
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD status = 127;
     GetExitCodeProcess(process.hProcess, &status);

@@ -1,5 +1,6 @@
 # The two commands for a new user are `make demo` and `make test`; both
-# install what the build needs on a Debian machine when run as root.
+# install what the build needs on a Debian machine when run as root or
+# through sudo, and then build as the clone's owner.
 
 MAKEFLAGS += --no-print-directory
 BUILD ?= build
@@ -7,8 +8,25 @@ BUILD_TYPE ?= RelWithDebInfo
 CMAKE_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES = cmake make g++ zlib1g-dev libgtest-dev groff-base man-db
+# The programs alone, as make demo, make install and make package build them.
+PROGRAM_PACKAGES = cmake make g++ zlib1g-dev
+# make package also needs dpkg-shlibdeps (and file) to declare the dependencies.
+DEB_PACKAGES = dpkg-dev file
+# make install and make package build in Release mode in a folder of their own.
+PREFIX ?= /usr/local
+RELEASE_BUILD ?= build-release
+# Root in someone else's clone (sudo make demo) builds as the clone's owner.
+AS_OWNER = scripts/as-clone-owner
 
-.PHONY: all deps build test demo bench clean windows windows-test
+# $(call cmake_build,FOLDER,BUILD_TYPE,TESTS): configure (quietly unless it
+# fails), then build with CMake's progress lines.
+define cmake_build
+@echo "configuring $(1)/ with cmake: $(2) build, tests $(3)"
+@$(AS_OWNER) cmake -S . -B $(1) -DCMAKE_BUILD_TYPE=$(2) -DLEXARO_TESTS=$(3) $(CMAKE_ARGS) >/dev/null
+@$(AS_OWNER) cmake --build $(1) -j $(JOBS)
+endef
+
+.PHONY: all deps build programs test demo install package bench clean windows windows-test
 
 all: build
 
@@ -16,16 +34,38 @@ deps:
 	@scripts/ensure-packages $(PACKAGES)
 
 build: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS) >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS)
+	$(call cmake_build,$(BUILD),$(BUILD_TYPE),ON)
+
+# As root this installs what make test needs as well, in the same wait.
+programs:
+	@scripts/ensure-packages $(PROGRAM_PACKAGES) -- $(PACKAGES)
+	$(call cmake_build,$(BUILD),$(BUILD_TYPE),OFF)
 
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@$(AS_OWNER) ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-demo: build
-	$(BUILD)/lexaro examples/en-fr.txt 100
+demo: programs
+	@echo "$(BUILD)/lexaro examples/en-fr.txt 100"
+	@$(AS_OWNER) $(BUILD)/lexaro examples/en-fr.txt 100
 	@echo
-	$(BUILD)/lexaro-dump --check examples/en-fr.pdb
+	@echo "$(BUILD)/lexaro-dump --check examples/en-fr.pdb"
+	@$(AS_OWNER) $(BUILD)/lexaro-dump --check examples/en-fr.pdb
+
+# Stripped programs and manual pages under PREFIX; says so when that needs root.
+install:
+	@scripts/install-programs --check $(PREFIX)
+	@scripts/ensure-packages $(PROGRAM_PACKAGES)
+	$(call cmake_build,$(RELEASE_BUILD),Release,OFF)
+	@scripts/install-programs $(RELEASE_BUILD) $(PREFIX)
+
+# lexaro_<version>_<arch>.deb in this folder, of whatever the install rules install.
+package:
+	@scripts/ensure-packages $(PROGRAM_PACKAGES) $(DEB_PACKAGES)
+	$(call cmake_build,$(RELEASE_BUILD),Release,OFF)
+	@echo "packing what $(RELEASE_BUILD)/ installs into a Debian package with cpack"
+	@$(AS_OWNER) cpack --config $(RELEASE_BUILD)/CPackConfig.cmake -B $(RELEASE_BUILD) >/dev/null
+	@rm -f lexaro_*.deb && $(AS_OWNER) mv $(RELEASE_BUILD)/lexaro_*.deb .
+	@echo "wrote" lexaro_*.deb
 
 # Release build against a real dictionary; writes bench/results.md. Not part of test.
 bench: deps
@@ -39,14 +79,15 @@ WINE_PACKAGES = wine wine64
 
 windows:
 	@scripts/ensure-packages $(WINDOWS_PACKAGES)
-	@cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	@echo "configuring $(WINDOWS_BUILD)/ with cmake for Windows (MinGW-w64): $(BUILD_TYPE) build"
+	@$(AS_OWNER) cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 		-DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS) >/dev/null
-	@cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target lexaro lexaro-dump
+	@$(AS_OWNER) cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target lexaro lexaro-dump
 
 windows-test: build windows
 	@scripts/ensure-packages $(WINE_PACKAGES)
-	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
-	scripts/wine-test $(BUILD) $(WINDOWS_BUILD) $(JOBS)
+	@$(AS_OWNER) cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+	@$(AS_OWNER) scripts/wine-test $(BUILD) $(WINDOWS_BUILD) $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(WINDOWS_BUILD) examples/en-fr.pdb examples/en-fr.tmp
+	rm -rf $(BUILD) $(RELEASE_BUILD) $(WINDOWS_BUILD) lexaro_*.deb examples/en-fr.pdb examples/en-fr.tmp

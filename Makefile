@@ -27,7 +27,7 @@ define cmake_build
 @$(AS_OWNER) cmake --build $(1) -j $(JOBS)
 endef
 
-.PHONY: all deps build programs test demo install package bench clean
+.PHONY: all deps build programs test demo install package bench clean windows windows-test
 
 all: build
 
@@ -72,5 +72,23 @@ package:
 bench: deps
 	bench/run
 
+# lexaro.exe and lexaro-dump.exe, cross-compiled with MinGW-w64; their
+# tests run under wine, and both builds must make the same databases.
+WINDOWS_BUILD ?= build-windows
+WINDOWS_PACKAGES = cmake make g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest
+WINE_PACKAGES = wine wine64
+
+windows:
+	@scripts/ensure-packages $(WINDOWS_PACKAGES)
+	@echo "configuring $(WINDOWS_BUILD)/ with cmake for Windows (MinGW-w64): $(BUILD_TYPE) build"
+	@$(AS_OWNER) cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+		-DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS) >/dev/null
+	@$(AS_OWNER) cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target lexaro lexaro-dump
+
+windows-test: build windows
+	@scripts/ensure-packages $(WINE_PACKAGES)
+	@$(AS_OWNER) cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+	@$(AS_OWNER) scripts/wine-test $(BUILD) $(WINDOWS_BUILD) $(JOBS)
+
 clean:
-	rm -rf $(BUILD) $(RELEASE_BUILD) lexaro_*.deb examples/en-fr.pdb examples/en-fr.tmp
+	rm -rf $(BUILD) $(RELEASE_BUILD) $(WINDOWS_BUILD) lexaro_*.deb examples/en-fr.pdb examples/en-fr.tmp

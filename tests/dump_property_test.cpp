@@ -73,12 +73,14 @@ TEST(DumpProperty, GeneratedSourcesReadBackByteForByte) {
                               edge = std::min<std::size_t>(words_per_block, last);
             for (std::size_t i : {std::size_t{0}, edge - (edge > 0), edge, last,
                                   generate.next() % entries.size()}) {
+                if (!test::passes_as_argument(entries[i].first)) continue;
                 const auto found =
                     test::run_lexaro_dump({"--lookup", entries[i].first, "dict.pdb"}, dir.path());
                 EXPECT_EQ(found.out, entries[i].second + "\n") << what << ", entry " << i;
                 EXPECT_EQ(found.status, 0) << what << ", entry " << i;
             }
             const std::string missing = entries.back().first + "~";
+            if (!test::passes_as_argument(missing)) continue;
             const auto not_found =
                 test::run_lexaro_dump({"--lookup", missing, "dict.pdb"}, dir.path());
             EXPECT_EQ(not_found.status, 1) << what;

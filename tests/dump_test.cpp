@@ -1,6 +1,5 @@
 // lexaro-dump on hand-made corrupt databases: each breaks one rule of a
 // sound database that lexaro compiled, and must be reported at its offset.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -161,7 +160,8 @@ TEST(DumpCheck, AnUnreadablePartIsReportedAsSuch) {
         EXPECT_TRUE(found->unreadable) << bad << ": " << found->rule;
     }
     std::ostringstream err;
-    buffered_output out(open("/dev/null", O_WRONLY | O_CLOEXEC));
+    const test::scratch_dir dir;
+    buffered_output out(test::open_for_writing(dir / "out"));
     EXPECT_EQ(check_command(failing_input(db, p.index), "f.pdb", out, err), 1);
     EXPECT_EQ(err.str(), "lexaro-dump: can't read file f.pdb\n");
     out.close();
@@ -225,6 +225,7 @@ TEST(DumpCommands, SummaryAndLookupOnASmallDictionary) {
 }
 
 TEST(DumpCommands, AFailedWriteIsAFailure) {
+    if (test::on_windows) GTEST_SKIP() << "no /dev/full, no file-size limit to make a write fail";
     test::scratch_dir dir;
     std::vector<std::pair<std::string, std::string>> entries{{"cat", "chat"}, {"dog", "chien"}};
     for (int i = 0; i < 20; ++i) entries.emplace_back("e" + std::to_string(i), "translation");
@@ -297,6 +298,7 @@ TEST(DumpCommands, LongKeysAreReadInPieces) {
         {a, "1\n", 0},        {a + "b", "2\n", 0},    {"z" + a, "3\n", 0},       {a + "c", "", 1},
         {a.substr(1), "", 1}, {"z" + a + "a", "", 1}, {"z" + a.substr(1), "", 1}};
     for (const auto& l : lookups) {
+        if (!test::passes_as_argument(l.word)) continue;  // longer than a Windows command line
         const auto run = test::run_lexaro_dump({"--lookup", l.word, "dict.pdb"}, dir.path());
         EXPECT_EQ(run.out, l.out) << l.word.size();
         EXPECT_EQ(run.status, l.status) << l.word.size();

@@ -18,6 +18,23 @@ TEST(HandheldTime, CountsFrom1904AndWrapsAt32Bits) {
     EXPECT_EQ(handheld_time(2212122497), 1u);
 }
 
+TEST(HandheldTime, ShowsEveryDateFrom1904To2040) {
+    const struct {
+        uint32_t seconds;
+        const char* date;
+    } cases[] = {
+        {0, "1904-01-01 00:00:00 UTC"},
+        {59 * 86400 - 1, "1904-02-28 23:59:59 UTC"},
+        {59 * 86400, "1904-02-29 00:00:00 UTC"},  // a leap year
+        {60 * 86400, "1904-03-01 00:00:00 UTC"},
+        {2082844799, "1969-12-31 23:59:59 UTC"},
+        {2082844800, "1970-01-01 00:00:00 UTC"},
+        {2082844800u + 951782400, "2000-02-29 00:00:00 UTC"},  // a leap year of 400
+        {4294967295u, "2040-02-06 06:28:15 UTC"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(handheld_date(c.seconds), c.date) << c.seconds;
+}
+
 TEST(DatabaseHeader, NameFieldKeepsAtMost31BytesAndAZero) {
     for (std::size_t length : {0, 5, 31, 32, 40}) {
         uint8_t out[database_header_size];

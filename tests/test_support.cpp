@@ -1,50 +1,133 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+
+#include "common/big_endian.h"
+#include "common/platform.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+// psapi.h needs windows.h first.
+#include <psapi.h>
+#else
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
-#include <algorithm>
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
-
-#include "common/big_endian.h"
+#endif
 
 namespace fs = std::filesystem;
 
 namespace lexaro::test {
 
+namespace {
+
+std::string utf8(const fs::path& path) { return path.generic_u8string(); }
+
+#ifdef _WIN32
+
+unsigned long process_id() { return GetCurrentProcessId(); }
+void set_environment(const char* name, const std::string& value) { _putenv_s(name, value.c_str()); }
+
+#else
+
+unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
+void set_environment(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
+
+#endif
+
+// The folder of this test process's scratch folders, removed when the
+// process ends. A death test's child process inherits it through the
+// environment and leaves it alone.
+const char scratch_variable[] = "LEXARO_TEST_SCRATCH";
+
+struct scratch_root {
+    std::string path;
+    unsigned long owner = 0;  // the process that removes it; 0 for an inherited one
+
+    scratch_root() {
+        if (const char* inherited = std::getenv(scratch_variable)) {
+            path = inherited;
+            return;
+        }
+        const fs::path root =
+            fs::temp_directory_path() / ("lexaro-test-" + std::to_string(process_id()));
+        fs::remove_all(root);  // left by an earlier process of the same number
+        fs::create_directories(root);
+        path = utf8(root);
+        owner = process_id();
+        set_environment(scratch_variable, path);
+    }
+    ~scratch_root() {
+        // A child forked for a death test runs this too on its way out.
+        std::error_code ignored;
+        if (owner == process_id()) fs::remove_all(file_path(path), ignored);
+    }
+};
+
+// "Suite.Test.N" for the test's Nth folder.
+std::string next_scratch_name() {
+    static std::mutex guard;
+    static std::string last_test;
+    static int count = 0;
+    const std::lock_guard<std::mutex> lock(guard);
+    const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+    const std::string test =
+        info ? std::string(info->test_suite_name()) + "." + info->name() : "no-test";
+    if (test != last_test) count = 0;
+    last_test = test;
+    return test + "." + std::to_string(count++);
+}
+
+}  // namespace
+
 scratch_dir::scratch_dir() {
-    std::string pattern = (fs::temp_directory_path() / "lexaro-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    static const scratch_root root;
+    path_ = root.path + "/" + next_scratch_name();
+    // A death test's child finds the folder its parent made and works in it.
+    fs::create_directories(file_path(path_));
 }
 
 scratch_dir::~scratch_dir() {
     std::error_code ignored;
-    fs::remove_all(path_, ignored);
+    fs::remove_all(file_path(path_), ignored);
 }
 
 std::vector<std::string> scratch_dir::files() const {
     std::vector<std::string> names;
-    for (const auto& item : fs::directory_iterator(path_)) names.push_back(item.path().filename());
+    for (const auto& item : fs::directory_iterator(file_path(path_)))
+        names.push_back(item.path().filename().u8string());
     std::sort(names.begin(), names.end());
     return names;
 }
 
+void scratch_dir::remove(std::string_view name) const { fs::remove_all(file_path(*this / name)); }
+
+void scratch_dir::clear() const {
+    for (const std::string& name : files()) remove(name);
+}
+
 void write_file(const std::string& path, std::string_view bytes) {
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(file_path(path), std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(file_path(path), std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
@@ -52,7 +135,7 @@ std::string read_file(const std::string& path) {
 
 bool exists(const std::string& path) {
     std::error_code ignored;
-    return fs::exists(fs::symlink_status(path, ignored));
+    return fs::exists(fs::symlink_status(file_path(path), ignored));
 }
 
 run_result run_lexaro(const std::vector<std::string>& args, const std::string& folder,
@@ -62,17 +145,24 @@ run_result run_lexaro(const std::vector<std::string>& args, const std::string& f
 
 run_result run_lexaro_dump(const std::vector<std::string>& args, const std::string& folder,
                            const std::string& standard_output) {
-    return run_program(LEXARO_DUMP_BINARY, args, folder, 0, standard_output);
+    run_options options;
+    options.standard_output = standard_output;
+    options.binary_output = std::find(args.begin(), args.end(), "--text") != args.end();
+    return run_program_with(LEXARO_DUMP_BINARY, args, folder, options);
 }
 
+#ifdef LEXARO_IMPORT_BINARY  // lexaro-import is not built for Windows
 run_result run_lexaro_import(const std::vector<std::string>& args, const std::string& folder) {
     return run_program(LEXARO_IMPORT_BINARY, args, folder);
 }
+#endif
 
 std::string compile_database(const scratch_dir& dir, std::string_view source, int words_per_block) {
     write_file(dir / "dict.txt", source);
     const run_result run = run_lexaro({"dict.txt", std::to_string(words_per_block)}, dir.path());
-    if (run.status != 0) throw std::runtime_error("lexaro failed: " + run.out);
+    if (run.status != 0)
+        throw std::runtime_error("lexaro failed with status " + std::to_string(run.status) + ": " +
+                                 run.out + run.err);
     return read_file(dir / "dict.pdb");
 }
 
@@ -85,12 +175,96 @@ run_result run_program(const char* binary, const std::vector<std::string>& args,
     return run_program_with(binary, args, folder, options);
 }
 
-run_result run_program_with(const char* binary, const std::vector<std::string>& args,
-                            const std::string& folder, const run_options& options) {
-    scratch_dir capture;
-    const std::string& redirected = options.standard_output;
-    const std::string out_path = redirected.empty() ? capture / "stdout" : redirected;
-    const std::string err_path = capture / "stderr";
+namespace {
+
+#ifdef _WIN32
+
+// Quotes an argument so that the child's C runtime takes it back whole.
+std::wstring quoted(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos)
+        return argument;
+    std::wstring out = L"\"";
+    std::size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes before a quote are doubled, and the quote escaped.
+        out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        out.push_back(c);
+        backslashes = 0;
+    }
+    out.append(2 * backslashes, L'\\');
+    return out + L"\"";
+}
+
+HANDLE inheritable_file(const fs::path& name, DWORD access, DWORD disposition) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileW(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                       disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Starts the program with standard output and error going to the two
+// files; gives its exit status and peak memory.
+std::pair<int, long> run_child(const char* binary, const std::vector<std::string>& args,
+                               const std::string& folder, const run_options& options,
+                               const std::string& out_path, const std::string& err_path) {
+    const fs::path program = fs::absolute(file_path(binary));
+    std::wstring command_line = quoted(program.native());
+    for (const std::string& arg : args) command_line += L" " + quoted(file_path(arg).native());
+    const HANDLE input = inheritable_file(L"NUL", GENERIC_READ, OPEN_EXISTING);
+    const HANDLE out = inheritable_file(file_path(out_path), GENERIC_WRITE, CREATE_ALWAYS);
+    const HANDLE err = inheritable_file(file_path(err_path), GENERIC_WRITE, CREATE_ALWAYS);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = options.streams_closed ? nullptr : input;
+    startup.hStdOutput = options.streams_closed ? nullptr : out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    // Wine now and then fails to start a process (ERROR_INTERNAL_ERROR) when
+    // many start and end at once; starting it is not what a test checks.
+    bool started = false;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        if (attempt > 0) Sleep(100);
+        started = CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
+                                 nullptr, file_path(folder).c_str(), &startup, &process);
+        error = GetLastError();
+    }
+    for (HANDLE h : {input, out, err}) CloseHandle(h);
+    if (!started) {
+        ADD_FAILURE() << "cannot start " << binary << ": error " << error;
+        return {127, 0};
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 127;
+    GetExitCodeProcess(process.hProcess, &status);
+    PROCESS_MEMORY_COUNTERS memory{};
+    GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return {static_cast<int>(status), static_cast<long>(memory.PeakWorkingSetSize / 1024)};
+}
+
+// Console text as the program wrote it: each CR LF back to "\n".
+std::string console_text(const std::string& bytes, const char* what) {
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+        if (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r'))
+            ADD_FAILURE() << what << " holds a line feed without a carriage return at byte " << i;
+        text += bytes[i];
+    }
+    return text;
+}
+
+#else
+
+std::pair<int, long> run_child(const char* binary, const std::vector<std::string>& args,
+                               const std::string& folder, const run_options& options,
+                               const std::string& out_path, const std::string& err_path) {
     // Everything the child needs is made before the fork: a test may start
     // runs from several threads, and the child must not allocate.
     std::vector<char*> argv{const_cast<char*>(binary)};
@@ -118,7 +292,8 @@ run_result run_program_with(const char* binary, const std::vector<std::string>& 
         }
         if (options.unprivileged && geteuid() == 0) {
             const gid_t nobody = 65534;
-            if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(127);
+            if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)
+                _exit(127);
         }
         execv(binary, argv.data());
         _exit(127);
@@ -126,9 +301,67 @@ run_result run_program_with(const char* binary, const std::vector<std::string>& 
     int wait_status = 0;
     rusage usage{};
     wait4(child, &wait_status, 0, &usage);
-    const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    return {redirected.empty() ? read_file(out_path) : "", read_file(err_path), status,
-            usage.ru_maxrss};
+    const int status =
+        WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+    return {status, usage.ru_maxrss};
+}
+
+// Text and bytes are the same here.
+std::string console_text(const std::string& bytes, const char*) { return bytes; }
+
+#endif
+
+}  // namespace
+
+run_result run_program_with(const char* binary, const std::vector<std::string>& args,
+                            const std::string& folder, const run_options& options) {
+    scratch_dir capture;
+    const std::string& redirected = options.standard_output;
+    const std::string out_path = redirected.empty() ? capture / "stdout" : redirected;
+    const std::string err_path = capture / "stderr";
+    const auto [status, peak_memory_kib] =
+        run_child(binary, args, folder, options, out_path, err_path);
+    std::string out = redirected.empty() ? read_file(out_path) : "";
+    if (!options.binary_output) out = console_text(out, "standard output");
+    return {out, console_text(read_file(err_path), "standard error"), status, peak_memory_kib};
+}
+
+int open_for_writing(const std::string& path) {
+#ifdef _WIN32
+    return _wopen(file_path(path).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0600);
+#else
+    return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+#endif
+}
+
+bool make_symlink(const std::string& target, const std::string& link) {
+#ifdef _WIN32
+    // Wine answers that it made the link and makes nothing.
+    CreateSymbolicLinkW(file_path(link).c_str(), file_path(target).c_str(),
+                        SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    return GetFileAttributesW(file_path(link).c_str()) != INVALID_FILE_ATTRIBUTES;
+#else
+    return symlink(target.c_str(), link.c_str()) == 0;
+#endif
+}
+
+bool passes_as_argument(std::string_view bytes) {
+#ifdef _WIN32
+    const int characters = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                               static_cast<int>(bytes.size()), nullptr, 0);
+    // Room is left for the program's name and the other arguments.
+    return bytes.empty() || (characters > 0 && characters < 30000);
+#else
+    return bytes.find('\0') == std::string_view::npos;
+#endif
+}
+
+bool is_superuser() {
+#ifdef _WIN32
+    return false;  // an administrator cannot write a read-only file either
+#else
+    return geteuid() == 0;
+#endif
 }
 
 std::string make_source(std::string_view title,
@@ -149,20 +382,23 @@ std::string uncompressed_block(const std::vector<std::pair<std::string, std::str
 std::string inflate(std::string_view compressed) {
     std::string out(2000000, '\0');
     uLongf length = out.size();
-    const int result = uncompress(reinterpret_cast<Bytef*>(out.data()), &length,
-                                  reinterpret_cast<const Bytef*>(compressed.data()), compressed.size());
+    const int result =
+        uncompress(reinterpret_cast<Bytef*>(out.data()), &length,
+                   reinterpret_cast<const Bytef*>(compressed.data()), compressed.size());
     if (result != Z_OK) throw std::runtime_error("block does not inflate");
     out.resize(length);
     return out;
 }
 
 parsed_stream parse_stream(std::string_view stream) {
-    auto bytes = [&](std::size_t offset) { return reinterpret_cast<const uint8_t*>(stream.data()) + offset; };
+    auto bytes = [&](std::size_t offset) {
+        return reinterpret_cast<const uint8_t*>(stream.data()) + offset;
+    };
     parsed_stream parsed;
     parsed.header = decode_stream_header(bytes(0));
     for (uint32_t i = 0; i < parsed.header.block_count; ++i) {
-        const block_index_entry e =
-            decode_block_index_entry(bytes(parsed.header.index_offset + block_index_entry_size * i));
+        const block_index_entry e = decode_block_index_entry(
+            bytes(parsed.header.index_offset + block_index_entry_size * i));
         parsed.index.push_back(e);
         parsed.blocks.push_back(inflate(stream.substr(e.block_offset, e.block_length)));
         const std::string first(stream.data() + e.key_offset);

@@ -1,7 +1,9 @@
 // Shared helpers for the tests: scratch folders, whole-file I/O, running the
-// built lexaro binary, and reading a dictionary stream back.
+// built lexaro binary, and reading a dictionary stream back. File names are
+// UTF-8 on every system.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -12,6 +14,9 @@
 namespace lexaro::test {
 
 // A fresh folder under the system's temporary directory, removed afterwards.
+// Its name comes from the test and the folders the test made before it, so
+// that a death test's child process, which GoogleTest on Windows starts
+// anew and which runs the test again up to the death, finds the same folder.
 class scratch_dir {
 public:
     scratch_dir();
@@ -22,6 +27,8 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
     std::vector<std::string> files() const;  // sorted names of what the folder holds
+    void remove(std::string_view name) const;
+    void clear() const;  // removes everything the folder holds
 
 private:
     std::string path_;
@@ -30,6 +37,21 @@ private:
 void write_file(const std::string& path, std::string_view bytes);
 std::string read_file(const std::string& path);
 bool exists(const std::string& path);
+
+// Creates or empties a file for writing in binary mode; gives its descriptor.
+int open_for_writing(const std::string& path);
+
+// Makes a symbolic link; false where the system cannot (Windows without the
+// right to, or wine, which only pretends to).
+bool make_symlink(const std::string& target, const std::string& link);
+
+// Whether this process may write any file, read-only ones too (root).
+bool is_superuser();
+
+// Whether the bytes can reach a program as a command-line argument: on
+// Windows the command line is UTF-16, so only UTF-8 converts, and it holds
+// at most 32767 characters.
+bool passes_as_argument(std::string_view bytes);
 
 struct run_result {
     std::string out;           // everything written to standard output
@@ -40,21 +62,35 @@ struct run_result {
 
 // How a program is started, beyond its arguments and folder.
 struct run_options {
-    long file_size_limit = 0;     // when positive, caps every file the run writes (RLIMIT_FSIZE)
-    bool limit_kills = false;     // passing the cap kills the run (SIGXFSZ) instead of failing a write
+    long file_size_limit = 0;  // when positive, caps every file the run writes (RLIMIT_FSIZE)
+    bool limit_kills = false;  // passing the cap kills the run (SIGXFSZ) instead of failing a write
     bool streams_closed = false;  // the run starts with standard input and output closed
+    // Standard output carries bytes rather than console text. Console text
+    // on Windows ends its lines with CR LF: the run's result holds the text
+    // written, each CR LF back to "\n", and a lone "\n" fails the test.
+    bool binary_output = false;
     bool unprivileged = false;    // a run started by root runs as the user nobody
     std::string standard_output;  // when set, the file standard output goes to, uncaptured
 };
+
+// Windows has no file-size limits for run_options, no /proc, and no
+// permission bits beyond read-only.
+#ifdef _WIN32
+constexpr bool on_windows = true;
+constexpr int killed_by_file_size_limit = 0;  // never
+#else
+constexpr bool on_windows = false;
+constexpr int killed_by_file_size_limit = 128 + SIGXFSZ;  // a run's status
+#endif
 
 // Runs the lexaro binary in `folder` with the given arguments. A positive
 // file_size_limit caps the size of every file the run writes (RLIMIT_FSIZE).
 run_result run_lexaro(const std::vector<std::string>& args, const std::string& folder,
                       long file_size_limit = 0);
 
-// The same for any program, and for the lexaro-dump binary. A non-empty
-// standard_output names the file that standard output goes to instead of
-// being captured (such as /dev/full).
+// The same for any program, and for the lexaro-dump binary (whose output
+// with --text is binary). A non-empty standard_output names the file that
+// standard output goes to instead of being captured (such as /dev/full).
 run_result run_program(const char* binary, const std::vector<std::string>& args,
                        const std::string& folder, long file_size_limit = 0,
                        const std::string& standard_output = "");

@@ -35,6 +35,7 @@ public:
     // Flushes and closes the descriptor; false when that or any write failed.
     bool close();
     bool failed() const { return error_ != 0; }
+    int descriptor() const { return fd_; }
     int error() const { return error_; }  // errno of the first failure, or 0
 
 private:

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 namespace lexaro {
 
@@ -11,5 +12,10 @@ uint32_t handheld_time(std::time_t unix_seconds);
 
 // The current moment in handheld time, from one reading of the clock.
 uint32_t handheld_time_now();
+
+// A handheld time as "YYYY-MM-DD hh:mm:ss UTC", 1904 to 2040, computed
+// without the C library's calendar, which on some systems knows no date
+// before 1970.
+std::string handheld_date(uint32_t handheld_seconds);
 
 }  // namespace lexaro

@@ -1,29 +1,83 @@
 #include "common/output_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstring>
+#include <iterator>
 #include <random>
+
+#include "common/platform.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace lexaro {
 
 namespace {
 
-struct name_parts {
-    std::string directory;  // with its final '/', or empty for the working directory
-    std::string base;
-};
+using native_char = std::filesystem::path::value_type;
 
-name_parts split_name(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return {"", path};
-    return {path.substr(0, slash + 1), path.substr(slash + 1)};
+#ifdef _WIN32
+
+// Where a name's directory part ends: "d:\dict\en-fr.pdb", "d:en-fr.pdb".
+constexpr const char* directory_ends = "/\\:";
+
+// Windows keeps no permission bits to carry over: a file may be written
+// unless it is read-only.
+int replaceable_mode(const std::string& target) {
+    const DWORD attributes = GetFileAttributesW(file_path(target).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0666;
+        errno = EACCES;
+        return -1;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return 0666;
+    errno = attributes & FILE_ATTRIBUTE_DIRECTORY ? EISDIR : EACCES;
+    return attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY) ? -1 : 0666;
 }
+
+bool sync_to_disk(std::FILE* stream) {
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) != 0;
+}
+
+// Replaces the target, a link there included, and waits until the move is
+// on the disk. A file that another program holds open for a moment (a virus
+// scanner, another run checking its names; under wine any open at all)
+// cannot be replaced: the move is tried again for a second.
+bool move_over(const std::string& from, const std::string& to) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (MoveFileExW(file_path(from).c_str(), file_path(to).c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD error = GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
+        Sleep(50);
+    }
+    errno = EACCES;
+    return false;
+}
+
+void remove_native(const native_char* name) { _wunlink(name); }
+
+// Ctrl-C, Ctrl-Break and a termination request.
+void catch_signals(void (*handler)(int)) {
+    for (int signal_number : {SIGINT, SIGBREAK, SIGTERM}) {
+        // A signal the caller chose to ignore stays ignored.
+        if (std::signal(signal_number, handler) == SIG_IGN) std::signal(signal_number, SIG_IGN);
+    }
+}
+
+#else
+
+constexpr const char* directory_ends = "/";
 
 // What the target's name may hold: nothing, a link (replaced, not followed)
 // or a regular file that may be written. Anything else cannot be replaced.
@@ -44,6 +98,8 @@ int replaceable_mode(const std::string& target) {
     return static_cast<int>(status.st_mode & 07777);
 }
 
+bool sync_to_disk(std::FILE* stream) { return fsync(fileno(stream)) == 0; }
+
 // Makes sure a rename is on the disk before the run reports success.
 void sync_directory(const std::string& directory) {
     const int fd = ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_CLOEXEC);
@@ -52,33 +108,62 @@ void sync_directory(const std::string& directory) {
     ::close(fd);
 }
 
-// The hidden file being written, for the signal handler: a run ended by
-// Ctrl-C, a hangup, a termination or a file-size limit removes it on the
-// way out. Only the last file opened is tracked; a process writes one at a
-// time.
-char pending_name[4096];
+// Replaces the target, a link there included, and waits until the rename
+// is on the disk.
+bool move_over(const std::string& from, const std::string& to) {
+    if (std::rename(from.c_str(), to.c_str()) != 0) return false;
+    const std::size_t slash = to.find_last_of('/');
+    sync_directory(slash == std::string::npos ? "" : to.substr(0, slash + 1));
+    return true;
+}
+
+void remove_native(const native_char* name) { unlink(name); }
+
+// Ctrl-C, a hangup, a termination and a file-size limit.
+void catch_signals(void (*handler)(int)) {
+    for (int signal_number : {SIGINT, SIGHUP, SIGTERM, SIGXFSZ}) {
+        // A signal the caller chose to ignore stays ignored.
+        struct sigaction current;
+        if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+            std::signal(signal_number, handler);
+    }
+}
+
+#endif
+
+struct name_parts {
+    std::string directory;  // with its final separator, or empty for the working directory
+    std::string base;
+};
+
+name_parts split_name(const std::string& path) {
+    const std::size_t end = path.find_last_of(directory_ends);
+    if (end == std::string::npos) return {"", path};
+    return {path.substr(0, end + 1), path.substr(end + 1)};
+}
+
+// The hidden file being written, for the signal handler: a run ended by a
+// signal removes it on the way out. Only the last file opened is tracked; a
+// process writes one at a time.
+native_char pending_name[4096];
 volatile std::sig_atomic_t pending = 0;
 
 extern "C" void remove_pending_and_die(int signal_number) {
-    if (pending) unlink(pending_name);
+    if (pending) remove_native(pending_name);
     std::signal(signal_number, SIG_DFL);
     std::raise(signal_number);
 }
 
 void track_pending(const std::string& name) {
     static const bool handlers_installed = [] {
-        for (int signal_number : {SIGINT, SIGHUP, SIGTERM, SIGXFSZ}) {
-            // A signal the caller chose to ignore stays ignored.
-            struct sigaction current;
-            if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
-                std::signal(signal_number, remove_pending_and_die);
-        }
+        catch_signals(remove_pending_and_die);
         return true;
     }();
     (void)handlers_installed;
     pending = 0;
-    if (name.size() >= sizeof pending_name) return;
-    std::memcpy(pending_name, name.c_str(), name.size() + 1);
+    const std::filesystem::path::string_type native = file_path(name).native();
+    if (native.size() >= std::size(pending_name)) return;
+    std::copy(native.c_str(), native.c_str() + native.size() + 1, pending_name);
     pending = 1;
 }
 
@@ -94,30 +179,17 @@ bool output_file::open(const std::string& target) {
     if (mode < 0) return false;
     const name_parts parts = split_name(target);
     std::minstd_rand random(static_cast<unsigned>(
-        std::chrono::steady_clock::now().time_since_epoch().count() ^ getpid()));
+        std::chrono::steady_clock::now().time_since_epoch().count() ^ std::random_device()()));
     static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    for (int attempt = 0; attempt < 100 && stream_ == nullptr; ++attempt) {
         std::string suffix(6, 'x');
         for (char& c : suffix) c = letters[random() % (sizeof letters - 1)];
         hidden_name_ = parts.directory + "." + parts.base + "." + suffix;
-        // The file is made new, never opened through a link, and created
-        // with 0666 so that the umask applies as to any new file.
-        fd = ::open(hidden_name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    0666);
-        if (fd < 0 && errno != EEXIST) break;
+        stream_ = create_new_file(hidden_name_, mode);
+        if (stream_ == nullptr && errno != EEXIST) break;
     }
-    if (fd < 0) {
+    if (stream_ == nullptr) {
         hidden_name_.clear();
-        return false;
-    }
-    if ((mode != 0666 && fchmod(fd, static_cast<mode_t>(mode)) != 0) ||
-        (stream_ = fdopen(fd, "wb")) == nullptr) {
-        const int error = errno;
-        ::close(fd);
-        unlink(hidden_name_.c_str());
-        hidden_name_.clear();
-        errno = error;
         return false;
     }
     target_ = target;
@@ -130,21 +202,20 @@ bool output_file::write(const void* data, std::size_t size) {
 }
 
 bool output_file::commit() {
-    bool written = std::fflush(stream_) == 0 && fsync(fileno(stream_)) == 0;
+    bool written = std::fflush(stream_) == 0 && sync_to_disk(stream_);
     int error = errno;
     if (std::fclose(stream_) != 0 && written) {
         written = false;
         error = errno;
     }
     stream_ = nullptr;
-    if (written && std::rename(hidden_name_.c_str(), target_.c_str()) == 0) {
+    if (written && move_over(hidden_name_, target_)) {
         untrack_pending();
-        sync_directory(split_name(target_).directory);
         hidden_name_.clear();
         return true;
     }
     if (written) error = errno;
-    unlink(hidden_name_.c_str());
+    remove_file(hidden_name_);
     untrack_pending();
     hidden_name_.clear();
     errno = error;
@@ -154,7 +225,7 @@ bool output_file::commit() {
 void output_file::discard() {
     if (stream_ != nullptr) std::fclose(stream_);
     stream_ = nullptr;
-    if (!hidden_name_.empty()) unlink(hidden_name_.c_str());
+    if (!hidden_name_.empty()) remove_file(hidden_name_);
     untrack_pending();
     hidden_name_.clear();
 }

@@ -3,8 +3,9 @@
 // flushes, syncs to the disk and renames over the target. Until then a file
 // at the target's name is untouched, and a run that fails or is killed never
 // leaves half a file there; a hidden file never committed is removed, also
-// when the run is ended by SIGINT, SIGHUP, SIGTERM or SIGXFSZ (only SIGKILL
-// and a power loss leave it behind).
+// when the run is ended by SIGINT, SIGHUP, SIGTERM or SIGXFSZ (on Windows by
+// Ctrl-C, Ctrl-Break or SIGTERM); only SIGKILL, a process killed outright
+// and a power loss leave it behind.
 //
 // A link at the target's name is replaced by the new file; the file it points
 // to is left alone.

@@ -1,13 +1,226 @@
 #include "common/platform.h"
 
+#include <cerrno>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <climits>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
+#endif
 
 namespace lexaro {
+
+std::filesystem::path file_path(const std::string& name) { return std::filesystem::u8path(name); }
+
+#ifdef _WIN32
+
+namespace {
+
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+void set_errno_from_last_error() {
+    switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            errno = ENOENT;
+            break;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            errno = EEXIST;
+            break;
+        default:
+            errno = EACCES;
+    }
+}
+
+// Every handle lets others read, write, rename and remove the file, as
+// POSIX systems do: a database may be replaced while it is being read.
+HANDLE open_following_links(const std::string& name, DWORD access, DWORD flags = 0) {
+    const HANDLE file = CreateFileW(file_path(name).c_str(), access, share_all, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE) set_errno_from_last_error();
+    return file;
+}
+
+// Opens the file at the name itself, never what a link there points to, and
+// refuses a link or a directory.
+HANDLE open_handle(const std::string& name, DWORD access, DWORD disposition) {
+    const HANDLE file =
+        CreateFileW(file_path(name).c_str(), access, share_all, nullptr, disposition,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        set_errno_from_last_error();
+        return file;
+    }
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    const bool known = GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag);
+    const bool link = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                      IsReparseTagNameSurrogate(tag.ReparseTag);
+    if (!known || link || (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        CloseHandle(file);
+        errno = known ? ELOOP : EACCES;
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+// A binary C stream that takes the handle over.
+std::FILE* stream_over(HANDLE file, int flags, const char* mode) {
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), flags | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    std::FILE* stream = _fdopen(fd, mode);
+    if (stream == nullptr) _close(fd);
+    return stream;
+}
+
+// Whether two open handles lead to one file: the same volume serial number
+// and file index.
+bool same_identity(HANDLE a, HANDLE b) {
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return a != INVALID_HANDLE_VALUE && b != INVALID_HANDLE_VALUE &&
+           GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
+           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
+
+// Whether the name still leads to the open file.
+bool names_file(const std::string& name, HANDLE file) {
+    const HANDLE named = open_handle(name, 0, OPEN_EXISTING);
+    const bool same = same_identity(file, named);
+    if (named != INVALID_HANDLE_VALUE) CloseHandle(named);
+    return same;
+}
+
+// The handle whose lock marks the working file as this run's. Windows locks
+// are mandatory for the bytes they cover, so the lock covers one byte far
+// beyond any data the file holds.
+HANDLE held_work_file = INVALID_HANDLE_VALUE;
+constexpr DWORD lock_offset_high = 0x40000000;  // offset 2^62
+
+}  // namespace
+
+void ensure_standard_streams() {
+    // Nothing to do: the C runtime keeps descriptors 0 to 2 for the standard
+    // streams even when the process starts without them, so no file opened
+    // later takes their place.
+}
+
+bool is_console(std::FILE* stream) {
+    DWORD mode;
+    return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
+}
+
+void set_binary_mode(int fd) { _setmode(fd, _O_BINARY); }
+
+bool same_file(const std::string& a, const std::string& b) {
+    // The C runtime gives every file the inode 0: the file index identifies
+    // it. The handles read nothing and keep nobody from replacing the files.
+    const HANDLE x = open_following_links(a, 0, FILE_FLAG_BACKUP_SEMANTICS);
+    const HANDLE y = open_following_links(b, 0, FILE_FLAG_BACKUP_SEMANTICS);
+    const bool same = same_identity(x, y);
+    for (HANDLE h : {x, y})
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return same;
+}
+
+int open_for_reading(const std::string& name) {
+    // A directory does not open without FILE_FLAG_BACKUP_SEMANTICS.
+    const HANDLE file = open_following_links(name, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
+    if (fd < 0) CloseHandle(file);
+    return fd;
+}
+
+long read_some(int fd, void* buffer, std::size_t size) {
+    return _read(fd, buffer, static_cast<unsigned>(std::min<std::size_t>(size, INT_MAX)));
+}
+
+void close_descriptor(int fd) { _close(fd); }
+
+std::FILE* open_for_reading_no_follow(const std::string& name) {
+    const HANDLE file = open_handle(name, GENERIC_READ, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    return stream_over(file, _O_RDONLY, "rb");
+}
+
+bool remove_file(const std::string& name) { return _wunlink(file_path(name).c_str()) == 0; }
+
+std::FILE* create_new_file(const std::string& name, int) {
+    // The handle lets the file be removed while it is open: a run ended by
+    // Ctrl-C removes it on the way out.
+    const HANDLE file = CreateFileW(file_path(name).c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        set_errno_from_last_error();
+        return nullptr;
+    }
+    std::FILE* stream = stream_over(file, _O_WRONLY, "wb");
+    if (stream == nullptr) {
+        _wunlink(file_path(name).c_str());
+        errno = EACCES;
+    }
+    return stream;
+}
+
+claim_result claim_work_file(const std::string& name, std::FILE** stream) {
+    release_work_file();  // one working file at a time
+    for (;;) {
+        const HANDLE file = open_handle(name, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+        if (file == INVALID_HANDLE_VALUE) return claim_result::cannot_create;
+        OVERLAPPED place{};
+        place.OffsetHigh = lock_offset_high;
+        if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                        &place)) {
+            const bool busy = GetLastError() == ERROR_LOCK_VIOLATION;
+            CloseHandle(file);
+            return busy ? claim_result::in_use : claim_result::cannot_create;
+        }
+        // The run that held the lock may have removed the file between our
+        // open and our lock: then the name is opened again.
+        if (!names_file(name, file)) {
+            CloseHandle(file);
+            continue;
+        }
+        // Emptied, then written through a second handle to the same open
+        // file, which the stream closes; the lock stays with the first.
+        const HANDLE process = GetCurrentProcess();
+        HANDLE writer;
+        if (!SetEndOfFile(file) ||
+            !DuplicateHandle(process, file, process, &writer, 0, FALSE, DUPLICATE_SAME_ACCESS) ||
+            (*stream = stream_over(writer, _O_RDWR, "wb")) == nullptr) {
+            CloseHandle(file);
+            return claim_result::cannot_create;
+        }
+        held_work_file = file;
+        return claim_result::claimed;
+    }
+}
+
+void release_work_file() {
+    if (held_work_file != INVALID_HANDLE_VALUE) CloseHandle(held_work_file);
+    held_work_file = INVALID_HANDLE_VALUE;
+}
+
+#else
+
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
 
 void ensure_standard_streams() {
     for (int fd = 0; fd <= 2; ++fd) {
@@ -18,11 +231,31 @@ void ensure_standard_streams() {
     }
 }
 
-bool same_file(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+bool is_console(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+void set_binary_mode(int) {}
+
+int open_for_reading(const std::string& name) {
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat status;
+    // A directory opens for reading here, yet only its reads fail.
+    if (fd >= 0 && (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode))) {
+        ::close(fd);
+        errno = EISDIR;
+        return -1;
+    }
+    return fd;
 }
+
+long read_some(int fd, void* buffer, std::size_t size) {
+    ssize_t count;
+    do {
+        count = ::read(fd, buffer, size);
+    } while (count < 0 && errno == EINTR);
+    return static_cast<long>(count);
+}
+
+void close_descriptor(int fd) { ::close(fd); }
 
 bool standard_output_is(const std::string& name) {
     struct stat so, sn;
@@ -37,6 +270,23 @@ std::FILE* open_for_reading_no_follow(const std::string& name) {
     if (fd < 0) return nullptr;
     std::FILE* stream = fdopen(fd, "rb");
     if (stream == nullptr) ::close(fd);
+    return stream;
+}
+
+bool remove_file(const std::string& name) { return unlink(name.c_str()) == 0; }
+
+std::FILE* create_new_file(const std::string& name, int mode) {
+    // Created with 0666 so that the umask applies as to any new file.
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    std::FILE* stream = nullptr;
+    if ((mode != 0666 && fchmod(fd, static_cast<mode_t>(mode)) != 0) ||
+        (stream = fdopen(fd, "wb")) == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        unlink(name.c_str());
+        errno = error;
+    }
     return stream;
 }
 
@@ -87,5 +337,7 @@ void release_work_file() {
     if (held_work_file >= 0) ::close(held_work_file);
     held_work_file = -1;
 }
+
+#endif
 
 }  // namespace lexaro

@@ -1,20 +1,50 @@
 // The few calls that differ between the systems lexaro runs on, behind small
 // functions so that the rest of the code reads the same everywhere.
+//
+// File names are UTF-8 everywhere. On Windows they are converted to UTF-16
+// and opened through the wide-character calls, so that any name works
+// whatever the code page; elsewhere they are the bytes given. Every file is
+// read and written in binary mode: the only line-end rules are the program's
+// own.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace lexaro {
 
-// Opens /dev/null on any of standard input, output and error that is closed,
-// so that no file the run opens later takes their place and receives what is
-// meant for the console.
+// The name as the system's file calls take it.
+std::filesystem::path file_path(const std::string& name);
+
+// Opens /dev/null (NUL on Windows) on any of standard input, output and
+// error that is closed, so that no file the run opens later takes their
+// place and receives what is meant for the console.
 void ensure_standard_streams();
+
+// Whether the stream is a console (a terminal) rather than a file or a pipe.
+bool is_console(std::FILE* stream);
+
+// Makes the descriptor write its bytes unchanged: on Windows standard output
+// is a text stream that writes "\n" as CR LF; elsewhere nothing changes.
+// Call before the first write.
+void set_binary_mode(int fd);
 
 // Whether the two names lead to one and the same existing file (through a
 // link, another spelling, or a hard link).
 bool same_file(const std::string& a, const std::string& b);
+
+// Opens a file for reading in binary mode; -1, with errno set, when it
+// cannot, or when it is a directory.
+int open_for_reading(const std::string& name);
+
+// Reads up to size bytes from a descriptor of open_for_reading, retrying a
+// read that a signal interrupted: the count read, 0 at the end of the file,
+// or -1 with errno set.
+long read_some(int fd, void* buffer, std::size_t size);
+
+void close_descriptor(int fd);
 
 // Whether standard output is the existing file of that name (a redirection
 // onto it).
@@ -27,9 +57,20 @@ bool standard_error_is_terminal();
 // null, with errno set, when it cannot.
 std::FILE* open_for_reading_no_follow(const std::string& name);
 
+// Removes a file; false, with errno set, when it cannot.
+bool remove_file(const std::string& name);
+
+// Creates a file that did not exist, for binary writing, never through a
+// link at its name; gives it the permission bits in mode (on systems that
+// have them). Null, with errno set (EEXIST when the name is taken), when it
+// cannot.
+std::FILE* create_new_file(const std::string& name, int mode);
+
 // A working file that one run at a time may hold: created, or reused when a
 // regular file of that name exists, without following a link at the name;
-// then locked for the rest of the process, and only then emptied.
+// then locked for the rest of the process, and only then emptied. The lock
+// keeps other runs out and leaves reading and writing the file free; the
+// file may be removed while it is held.
 enum class claim_result { claimed, cannot_create, in_use };
 claim_result claim_work_file(const std::string& name, std::FILE** stream);
 

@@ -1,17 +1,71 @@
 #include "common/random_access_file.h"
 
+#include <cstring>
+
+#include "common/platform.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <algorithm>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#endif
 
 namespace lexaro {
 
 random_access_file::~random_access_file() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) close_descriptor(fd_);
 }
+
+#ifdef _WIN32
+
+bool random_access_file::open(const std::string& path) {
+    // Binary, as every handle is; a folder opens too, to be told apart. The
+    // file may be replaced or removed while it is read, as on POSIX systems.
+    const HANDLE file = CreateFileW(file_path(path).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    fd_ = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
+    if (fd_ < 0) {
+        CloseHandle(file);
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    LARGE_INTEGER size;
+    regular_ =
+        GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &information) &&
+        !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && GetFileSizeEx(file, &size);
+    size_ = regular_ ? static_cast<uint64_t>(size.QuadPart) : 0;
+    return true;
+}
+
+bool random_access_file::read_at(uint64_t offset, void* buffer, std::size_t length) const {
+    const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(fd_));
+    auto* out = static_cast<char*>(buffer);
+    while (length > 0) {
+        // The offset goes with each read: the handle's own position is not used.
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const auto wanted = static_cast<DWORD>(std::min<std::size_t>(length, 1 << 30));
+        DWORD count = 0;
+        if (!ReadFile(file, out, wanted, &count, &at) || count == 0) return false;
+        out += count;
+        offset += count;
+        length -= count;
+    }
+    return true;
+}
+
+#else
 
 bool random_access_file::open(const std::string& path) {
     // POSIX has no text mode: every file is read as bytes.
@@ -35,6 +89,8 @@ bool random_access_file::read_at(uint64_t offset, void* buffer, std::size_t leng
     }
     return true;
 }
+
+#endif
 
 bool memory_input::read_at(uint64_t offset, void* buffer, std::size_t length) const {
     if (offset > bytes_.size() || length > bytes_.size() - offset) return false;

@@ -1,13 +1,9 @@
 #include "compiler/source_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
+#include "common/platform.h"
 #include "driver/console.h"
 
 namespace lexaro {
@@ -26,26 +22,21 @@ source_reader::~source_reader() { close(); }
 
 void source_reader::open(const std::string& name) {
     name_ = name;
-    fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat status;
-    // A directory opens for reading here, yet only its reads fail: refuse it
-    // now rather than take it for an empty dictionary.
-    if (fd_ < 0 || fstat(fd_, &status) != 0 || S_ISDIR(status.st_mode))
-        fatal_error("can't open file " + name);
+    // Binary mode: the line ends and the 0x1A byte are this reader's to
+    // handle. A directory is refused rather than taken for an empty source.
+    fd_ = open_for_reading(name);
+    if (fd_ < 0) fatal_error("can't open file " + name);
     buffer_.resize(read_chunk_size);
 }
 
 void source_reader::close() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) close_descriptor(fd_);
     fd_ = -1;
 }
 
 bool source_reader::fill() {
     if (input_ended_) return false;
-    ssize_t count;
-    do {
-        count = ::read(fd_, buffer_.data(), buffer_.size());
-    } while (count < 0 && errno == EINTR);
+    const long count = read_some(fd_, buffer_.data(), buffer_.size());
     if (count < 0) fatal_error("can't read file " + name_);
     const auto read = static_cast<std::size_t>(count);
     const void* stop = std::memchr(buffer_.data(), end_of_text, read);

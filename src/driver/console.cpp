@@ -1,10 +1,10 @@
 #include "driver/console.h"
 
-#include <unistd.h>
-
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+
+#include "common/platform.h"
 
 namespace lexaro {
 
@@ -15,7 +15,7 @@ char redirected_buffer[1 << 16];
 }  // namespace
 
 void setup_console() {
-    if (isatty(STDOUT_FILENO))
+    if (is_console(stdout))
         std::setvbuf(stdout, nullptr, _IONBF, 0);
     else
         std::setvbuf(stdout, redirected_buffer, _IOFBF, sizeof redirected_buffer);

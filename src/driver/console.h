@@ -1,4 +1,6 @@
 // Everything lexaro says goes to standard output; nothing to standard error.
+// Standard output is a text stream: on Windows each "\n" reaches it as
+// CR LF, while the counter's "\r" stays a lone carriage return.
 #pragma once
 
 #include <cstdint>
@@ -6,7 +8,7 @@
 
 namespace lexaro {
 
-// Leaves standard output unbuffered on a terminal, so that each value of the
+// Leaves standard output unbuffered on a terminal or console, so that each value of the
 // progress counter shows at once, and fully buffered otherwise. Call before
 // the first write.
 void setup_console();

@@ -1,3 +1,4 @@
+#include "common/entry_point.h"
 #include "driver/driver.h"
 
-int main(int argc, char** argv) { return lexaro::run(argc, argv); }
+int program_main(int argc, char** argv) { return lexaro::run(argc, argv); }

@@ -1,12 +1,13 @@
 #include "dump/dump_commands.h"
 
 #include <cstring>
-#include <ctime>
 #include <iomanip>
 #include <ostream>
 #include <sstream>
 
+#include "common/handheld_time.h"
 #include "common/layout.h"
+#include "common/platform.h"
 #include "dump/database_reader.h"
 
 namespace lexaro::dump {
@@ -29,17 +30,6 @@ int unsound(std::string_view name, const violation& v, std::ostream& err) {
     else
         err << program << name << ": " << describe(v) << '\n';
     return status_failed;
-}
-
-// A handheld date: seconds since 1904-01-01, shown in UTC.
-std::string utc_date(uint32_t handheld_seconds) {
-    const std::time_t unix_seconds =
-        static_cast<std::time_t>(int64_t{handheld_seconds} - handheld_epoch_offset);
-    std::tm parts{};
-    char text[64] = "?";
-    if (gmtime_r(&unix_seconds, &parts))
-        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
-    return text;
 }
 
 // The title field up to its first zero byte; all of it when it has none.
@@ -125,7 +115,7 @@ int check_command(const random_access_input& file, std::string_view name, buffer
     std::ostringstream summary;
     summary << "title:         " << title_of(db) << '\n'
             << "database name: " << db.name << '\n'
-            << "date:          " << utc_date(db.creation_date) << '\n'
+            << "date:          " << handheld_date(db.creation_date) << '\n'
             << "entries:       " << h.entry_count << '\n'
             << "blocks:        " << h.block_count << ", words_per_block " << h.words_per_block
             << '\n'
@@ -221,6 +211,9 @@ int run_command(int argc, const char* const* argv, buffered_output& out, std::os
     }
     switch (o->what) {
         case options::command::text:
+            // The source's bytes go out unchanged: on Windows standard output
+            // is otherwise a text stream that turns each "\n" into CR LF.
+            set_binary_mode(out.descriptor());
             return text_command(file, o->path, out, err);
         case options::command::lookup:
             return lookup_command(file, o->path, o->word, out, err);

@@ -1,7 +1,5 @@
 #include "packager/packager.h"
 
-#include <sys/types.h>
-
 #include <cstdio>
 #include <memory>
 
@@ -37,7 +35,7 @@ void package_database() {
     if (!stream) fatal_error("can't open file " + temp_name);
     const std::string read_failed = "can't read file " + temp_name;
     if (std::fseek(stream.get(), 0, SEEK_END) != 0) fatal_error(read_failed);
-    const off_t stream_size = ftello(stream.get());
+    const auto stream_size = ftello(stream.get());
     if (stream_size < 0 || std::fseek(stream.get(), 0, SEEK_SET) != 0) fatal_error(read_failed);
     if (static_cast<uint64_t>(stream_size) >= max_stream_size)
         fatal_error("dictionary too large for one database");
@@ -81,7 +79,7 @@ void package_database() {
     // Only a database on the disk whole replaces the one before it and the
     // temporary file.
     if (!database.commit()) fatal_error(write_failed);
-    std::remove(temp_name.c_str());
+    remove_file(temp_name);
 }
 
 }  // namespace lexaro

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <filesystem>
 
 #include "test_support.h"
@@ -62,23 +61,6 @@ TEST(OutputFile, ACommitThatCannotReplaceTheTargetLeavesItAsItWas) {
     EXPECT_FALSE(file.commit());
     EXPECT_EQ(dir.files(), files{"d.pdb"});
     EXPECT_EQ(test::read_file(dir / "d.pdb/inside"), "kept");
-}
-
-TEST(OutputFile, RefusesATargetThatCannotBeWritten) {
-    test::scratch_dir dir;
-    fs::create_directory(dir / "folder");
-    struct {
-        std::string target;
-        int error;
-    } cases[] = {{dir / "folder", EISDIR}, {dir / "missing/d.pdb", ENOENT}};
-    for (const auto& c : cases) {
-        output_file file;
-        errno = 0;
-        EXPECT_FALSE(file.open(c.target)) << c.target;
-        EXPECT_EQ(errno, c.error) << c.target;
-        EXPECT_EQ(file.stream(), nullptr);
-        EXPECT_EQ(dir.files(), files{"folder"}) << c.target;
-    }
 }
 
 }  // namespace

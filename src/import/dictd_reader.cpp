@@ -19,6 +19,17 @@ constexpr std::string_view short_name_keys[] = {"00-database-short", "00database
 // What dictfmt writes as the short name when it was given none.
 constexpr std::string_view unnamed = "unknown";
 
+// Calls visit with each line of text, without its line feed.
+template <typename Visit>
+void for_each_line(std::string_view text, Visit visit) {
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        visit(text.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
 // --- Keys as dictfmt indexes them -------------------------------------------
 
 struct code_point {
@@ -239,22 +250,17 @@ public:
     void parse(std::string_view text, std::vector<index_entry>& words,
                std::optional<index_entry>& short_name) {
         words.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
-        std::size_t start = 0;
-        while (start < text.size()) {
-            std::size_t end = text.find('\n', start);
-            if (end == std::string_view::npos) end = text.size();
-            std::string_view line = text.substr(start, end - start);
-            start = end + 1;
+        for_each_line(text, [&](std::string_view line) {
             ++line_number_;
             if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-            if (line.empty()) continue;
+            if (line.empty()) return;
             const index_entry entry = parse_line(line);
             if (!describes_dictionary(entry.word)) {
                 words.push_back(entry);
             } else if (is_short_name(entry.word)) {
                 short_name = entry;
             }
-        }
+        });
     }
 
 private:
@@ -291,20 +297,15 @@ private:
 // The short name's article as one line: its lines trimmed and joined by spaces.
 std::string title_from(std::string_view text) {
     std::string title;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(start, end - start);
-        start = end + 1;
+    for_each_line(text, [&](std::string_view line) {
         while (!line.empty() && is_space(static_cast<unsigned char>(line.front())))
             line.remove_prefix(1);
         while (!line.empty() && is_space(static_cast<unsigned char>(line.back())))
             line.remove_suffix(1);
-        if (line.empty()) continue;
+        if (line.empty()) return;
         if (!title.empty()) title += ' ';
         title += line;
-    }
+    });
     return title == unnamed ? std::string() : title;
 }
 

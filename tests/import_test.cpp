@@ -212,7 +212,7 @@ TEST(ImportSummary, ReportsEveryCountAndTheLargestWordsPerBlock) {
               "  dropped:         1 with no word, 0 too large for a block\n"
               "  clean-up:        2 line breaks, 2 tags, 1 entities, 1 trimmed, 0 zero or 0x1A "
               "bytes, 1 '$' in words\n"
-              "  invalid UTF-8:   1 entries, the first \"c\\xFF\"\n"
+              "  invalid UTF-8:   1 entries, the first \"c\\xFF\"; name the input's character set with --input-charset\n"
               "  words_per_block: 10000 is the largest with which every block fits in 1000000 "
               "bytes\n");
 }

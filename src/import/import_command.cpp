@@ -29,6 +29,13 @@ const char usage_text[] =
     "  --keep-duplicates   one line per entry; repeated words are not merged\n"
     "  --newline SEP       what a line break in a translation becomes (default \"; \")\n"
     "  --charset NAME      convert the output from UTF-8 to this character set (iconv)\n"
+    "  --input-charset NAME  the input's character set (default UTF-8, or as its\n"
+    "                      byte-order mark says)\n"
+    "  --fold-case         words in lower case; the dictionary's own spelling starts\n"
+    "                      the translation where it differs\n"
+    "  --translations CODE Wiktextract: the translations into language CODE make the\n"
+    "                      dictionary, each with the English word and gloss\n"
+    "  --words-per-block N for an OUTPUT.pdb: the entries in each block (100 to 10000)\n"
     "  --help              print this help\n"
     "Every option also takes the form --name=VALUE.\n"
     "exit status: 0 written, 1 input or output error, 2 usage error\n";
@@ -49,7 +56,26 @@ public:
         shown_.reading(read_);
     }
 
+    void damaged(std::string_view kind, const std::string& file, uint64_t line) override {
+        for (damage& d : damage_) {
+            if (d.kind == kind) {
+                ++d.count;
+                return;
+            }
+        }
+        damage_.push_back({std::string(kind), 1, file, line});
+    }
+
     uint64_t read() const { return read_; }
+
+    // Each kind of damage the readers got over: how often, and where first.
+    struct damage {
+        std::string kind;
+        uint64_t count;
+        std::string file;
+        uint64_t line;
+    };
+    const std::vector<damage>& damages() const { return damage_; }
 
 private:
     cleaner& clean_;
@@ -57,6 +83,7 @@ private:
     progress& shown_;
     uint64_t read_ = 0;
     std::string word_, translation_;
+    std::vector<damage> damage_;
 };
 
 // The input's name without directory and extension(s), the title of last resort.
@@ -82,9 +109,10 @@ std::optional<std::string> output_over_input(const options& o, format f) {
     return std::nullopt;
 }
 
-void print_summary(std::ostream& err, const options& o, format f, uint64_t read, uint64_t written,
-                   const clean_up_counts& c, const merge_counts& m, const block_advice& advice,
-                   const charset_converter* converter) {
+void print_summary(std::ostream& err, const options& o, format f, const table_sink& sink,
+                   uint64_t written, const clean_up_counts& c, const merge_counts& m,
+                   const block_advice& advice, const charset_converter* converter) {
+    const uint64_t read = sink.read();
     err << program << "wrote " << (o.output == "-" ? "standard output" : o.output) << " from "
         << o.input << " (" << format_name(f) << ")\n";
     err << "  entries read:    " << read << '\n';
@@ -102,9 +130,15 @@ void print_summary(std::ostream& err, const options& o, format f, uint64_t read,
     err << "  clean-up:        " << c.line_breaks << " line breaks, " << c.tags << " tags, "
         << c.entities << " entities, " << c.trimmed << " trimmed, " << c.control_bytes
         << " zero or 0x1A bytes, " << c.dollar_signs << " '$' in words\n";
-    if (c.invalid_utf8 > 0)
+    for (const table_sink::damage& d : sink.damages())
+        err << "  damaged markup:  " << d.count << " " << d.kind << ", the first in " << d.file
+            << " line " << d.line << '\n';
+    if (c.invalid_utf8 > 0) {
         err << "  invalid UTF-8:   " << c.invalid_utf8 << " entries, the first \""
-            << c.first_invalid_utf8 << "\"\n";
+            << c.first_invalid_utf8 << "\"";
+        if (o.input_charset.empty()) err << "; name the input's character set with --input-charset";
+        err << '\n';
+    }
     if (converter != nullptr)
         err << "  charset:         " << o.charset << ", " << converter->unconvertible()
             << " characters not in it written as '?'\n";
@@ -210,9 +244,19 @@ int import(const options& o, std::ostream& err, bool terminal) {
         err << program << "warning: the title takes " << fit.original_size
             << " bytes and lexaro keeps " << title_size << "; cut to " << fit.size << '\n';
     print_warnings(err, o, clean.counts(), merged, advice, writer.entry_sizes().size());
-    print_summary(err, o, f, sink.read(), writer.entry_sizes().size(), clean.counts(), merged,
-                  advice, converter.get());
+    print_summary(err, o, f, sink, writer.entry_sizes().size(), clean.counts(), merged, advice,
+                  converter.get());
     return status_ok;
+}
+
+// A block size given on the command line: decimal digits alone, in lexaro's range.
+std::optional<int> words_per_block_from(const std::string& text) {
+    if (text.empty() || text.size() > 5 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const int n = std::stoi(text);
+    if (n < min_words_per_block || n > max_words_per_block) return std::nullopt;
+    return n;
 }
 
 // The value of an option given as "--name=VALUE" or "--name VALUE".
@@ -265,6 +309,10 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
             o.keep_duplicates = true;
             continue;
         }
+        if (a == "--fold-case") {
+            o.fold_case = true;
+            continue;
+        }
         std::string value;
         bool matched = false;
         if (!option_value(args, i, "--format", value, problem, matched)) return std::nullopt;
@@ -280,18 +328,34 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
             std::string_view name;
             std::string* target;
         };
+        if (!option_value(args, i, "--words-per-block", value, problem, matched))
+            return std::nullopt;
+        if (matched) {
+            const auto n = words_per_block_from(value);
+            if (!n) {
+                problem = "--words-per-block " + value + " is not a number from " +
+                          std::to_string(min_words_per_block) + " to " +
+                          std::to_string(max_words_per_block);
+                return std::nullopt;
+            }
+            o.words_per_block = n;
+            continue;
+        }
         std::string title;
         const text_option text_options[] = {{"--title", &title},
                                             {"--join", &o.join},
                                             {"--newline", &o.newline},
-                                            {"--charset", &o.charset}};
+                                            {"--charset", &o.charset},
+                                            {"--input-charset", &o.input_charset},
+                                            {"--translations", &o.translations}};
         bool known = false;
         for (const text_option& t : text_options) {
             if (!option_value(args, i, t.name, value, problem, matched)) return std::nullopt;
             if (!matched) continue;
             known = true;
-            if (value.empty() && t.target == &o.charset) {
-                problem = "option --charset needs a value";
+            if (value.empty() && (t.target == &o.charset || t.target == &o.input_charset ||
+                                  t.target == &o.translations)) {
+                problem = "option " + std::string(t.name) + " needs a value";
                 return std::nullopt;
             }
             *t.target = value;

@@ -3,6 +3,7 @@
 // sorting or merging.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -28,6 +29,14 @@ class entry_sink {
 public:
     virtual ~entry_sink() = default;
     virtual void add(const raw_entry& entry) = 0;
+
+    // Damage within one article that the reader got over without losing or
+    // shifting an entry (an unclosed or unknown tag): `kind` names it in a
+    // few fixed words ("unclosed tag"), `file` and `line` (from 1) say where.
+    // The summary counts each kind and names its first place.
+    virtual void damaged(std::string_view kind, const std::string& file, uint64_t line) {
+        (void)kind, (void)file, (void)line;
+    }
 };
 
 // An input that cannot be opened, read or understood. The message names the

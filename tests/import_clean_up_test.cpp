@@ -8,11 +8,14 @@
 #include "import/entry_table.h"
 #include "import/formats.h"
 #include "import/import_command.h"
+#include "test_support.h"
 
 namespace lexaro::import {
 namespace {
 
 using namespace std::string_literals;
+using test::scratch_dir;
+using test::write_file;
 
 struct clean_case {
     const char* what;
@@ -268,30 +271,55 @@ TEST(ImportBlockAdvice, ASettingMayFitWhereSmallerAndLargerOnesDoNot) {
     EXPECT_EQ(none.bytes, 1000100u);
 }
 
+// The name of a format found, or "none".
+std::string_view name_of(std::optional<format> f) { return f ? format_name(*f) : "none"; }
+
 TEST(ImportFormats, RecognisesTextFormatsByTheirLines) {
     struct sample_case {
         const char* what;
         std::string sample;
-        std::optional<format> expected;
+        std::string_view expected;
     };
     // clang-format off
     const sample_case cases[] = {
-        {"tab lines", "a\tb\nc\td\n", format::tab},
-        {"tab headers", "##name\tX\n##author Y\na\tb\n", format::tab},
-        {"trans with comments", "# Version :: 1\nA {n} :: a\nB :: b | c\n", format::trans},
-        {"lexaro source", "Title\na$b\nc$d\n", format::lexaro},
-        {"source with tabs in translations", "Title\na$b\tc\nd$e\tf\n", format::lexaro},
-        {"byte order mark and CR LF", "\xEF\xBB\xBFTitle\r\na$b\r\n", format::lexaro},
-        {"plain prose", "Once upon a time\nthere was\n", std::nullopt},
-        {"title alone", "Title\n", std::nullopt},
-        {"half tab, half trans", "a\tb\nc :: d\n", std::nullopt},
+        {"tab lines", "a\tb\nc\td\n", "tab"},
+        {"tab headers", "##name\tX\n##author Y\na\tb\n", "tab"},
+        {"trans with comments", "# Version :: 1\nA {n} :: a\nB :: b | c\n", "trans"},
+        {"lexaro source", "Title\na$b\nc$d\n", "lexaro"},
+        {"source with tabs in translations", "Title\na$b\tc\nd$e\tf\n", "lexaro"},
+        {"byte order mark and CR LF", "\xEF\xBB\xBFTitle\r\na$b\r\n", "lexaro"},
+        {"plain prose", "Once upon a time\nthere was\n", "none"},
+        {"title alone", "Title\n", "none"},
+        {"half tab, half trans", "a\tb\nc :: d\n", "none"},
     };
     // clang-format on
-    for (const sample_case& c : cases)
-        EXPECT_EQ(recognise_text(c.sample, true), c.expected) << c.what;
+    for (const sample_case& c : cases) {
+        EXPECT_EQ(name_of(recognise_text(c.sample, true)), c.expected) << c.what;
+        EXPECT_EQ(name_of(format_by_content(c.sample, true)), c.expected) << c.what;
+    }
     // A line cut by the end of a sample that is not the whole file is left out.
-    EXPECT_EQ(recognise_text("Title\na$b\nc", false), format::lexaro);
-    EXPECT_EQ(recognise_text("Title\na$b\nno dollar here", true), std::nullopt);
+    EXPECT_EQ(name_of(recognise_text("Title\na$b\nc", false)), "lexaro");
+    EXPECT_EQ(name_of(recognise_text("Title\na$b\nno dollar here", true)), "none");
+}
+
+TEST(ImportFormats, KnowsFormatsByTheirFileNames) {
+    scratch_dir dir;
+    write_file(dir / "star.ifo", "");
+    const std::pair<std::string, std::string_view> cases[] = {
+        {"x.index", "dictd"},           {"x.dict.dz", "dictd"},
+        {"x.dict", "dictd"},            {dir / "star.dict.dz", "stardict"},
+        {"x.idx.gz", "stardict"},       {"x.syn", "stardict"},
+        {"x.dsl", "dsl"},               {"x.dsl.dz", "dsl"},
+        {"x.xdxf.gz", "xdxf"},          {"x.jsonl.gz", "wiktextract"},
+        {"x.csv", "csv"},               {"x.tsv", "tab"},
+        {"x.txt", "none"},              {"x.index.gz", "none"},
+        {".dsl", "none"},               {"x.dz", "none"},
+    };
+    for (const auto& [path, expected] : cases)
+        EXPECT_EQ(name_of(format_by_name(path)), expected) << path;
+    EXPECT_EQ(files_read(*format_from_name("stardict"), dir / "star.dict.dz"),
+              (std::vector<std::string>{dir / "star.dict.dz", dir / "star.ifo"}));
+    EXPECT_EQ(files_read(*format_from_name("dsl"), "x.dsl"), (std::vector<std::string>{"x.dsl"}));
 }
 
 TEST(ImportCommandLine, TakesOptionsInBothFormsAnywhere) {
@@ -303,7 +331,7 @@ TEST(ImportCommandLine, TakesOptionsInBothFormsAnywhere) {
     ASSERT_TRUE(o) << problem;
     EXPECT_EQ(o->input, "in.index");
     EXPECT_EQ(o->output, "out.txt");
-    EXPECT_EQ(o->input_format, format::dictd);
+    EXPECT_EQ(o->input_format, format_from_name("dictd"));
     EXPECT_EQ(o->title, "T");
     EXPECT_EQ(o->join, "/");
     EXPECT_EQ(o->newline, "<>");
@@ -334,8 +362,9 @@ TEST(ImportCommandLine, RefusesWhatItCannotUse) {
         {{"in"}, "give an input and an output file"},
         {{"a", "b", "c"}, "too many file names: c"},
         {{"a", "b", "--format"}, "option --format needs a value"},
-        {{"a", "b", "--format=csv"},
-         "unknown format csv; the formats are tab, dictd, stardict, trans or lexaro"},
+        {{"a", "b", "--format=rtf"},
+         "unknown format rtf; the formats are stardict, dictd, dsl, xdxf, wiktextract, edict, "
+         "cedict, dictcc, tab, trans, lexaro or csv"},
         {{"a", "b", "--charset="}, "option --charset needs a value"},
         {{"a", "b", "--keep-duplicates=yes"}, "unknown option --keep-duplicates=yes"},
         {{"a", "b", "--titles=x"}, "unknown option --titles=x"},

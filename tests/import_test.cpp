@@ -267,13 +267,13 @@ TEST(ImportErrors, NameTheFileAndLeaveNothingBehind) {
         {"output is a link to the input", {"in.txt", "link.txt"}, 1,
          "lexaro-import: link.txt is the input file in.txt; give another output\n"},
         {"format cannot be told", {"prose.txt", "out.txt"}, 1,
-         "lexaro-import: can't tell the format of prose.txt; name it with --format (tab, "
-         "dictd, stardict, trans or lexaro)\n"},
+         "lexaro-import: can't tell the format of prose.txt; name it with --format (stardict, "
+         "dictd, dsl, xdxf, wiktextract, edict, cedict, dictcc, tab, trans, lexaro or csv)\n"},
         {"empty input", {"empty.txt", "out.txt"}, 1, "lexaro-import: empty.txt is empty\n"},
         {"a source line without $", {"--format=lexaro", "prose.txt", "out.txt"}, 1,
          "lexaro-import: prose.txt: line 2 has no '$' between word and translation\n"},
         {"input is a folder", {"--format=tab", "folder", "out.txt"}, 1,
-         "lexaro-import: can't read file folder: Is a directory\n"},
+         "lexaro-import: can't open file folder: Is a directory\n"},
         {"usage", {"in.txt"}, 2, "lexaro-import: give an input and an output file\n" + usage},
     };
     // clang-format on

@@ -1,91 +1,118 @@
 #include "import/formats.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
+#include "common/compressed_input.h"
 #include "import/dictd_reader.h"
+#include "import/readers.h"
 #include "import/stardict_reader.h"
-#include "import/text_readers.h"
 
 namespace lexaro::import {
 
 namespace {
 
-struct named_format {
-    std::string_view name;
-    format value;
-};
-constexpr named_format names[] = {{"tab", format::tab},
-                                  {"dictd", format::dictd},
-                                  {"stardict", format::stardict},
-                                  {"trans", format::trans},
-                                  {"lexaro", format::lexaro}};
-
 bool ends_with(std::string_view text, std::string_view end) {
     return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
 
-// The files of a dictd dictionary, and of a StarDict one, by what follows
-// their common base name.
-constexpr std::string_view dictd_suffixes[] = {".index", ".dict.dz", ".dict"};
-constexpr std::string_view stardict_suffixes[] = {".ifo",  ".idx.gz", ".idx", ".dict.dz",
-                                                  ".dict", ".syn.dz", ".syn"};
-
-// The base name of path when it ends in one of the suffixes, else nothing.
-template <std::size_t n>
-std::optional<std::string> stem(const std::string& path, const std::string_view (&suffixes)[n]) {
-    for (std::string_view suffix : suffixes)
-        if (ends_with(path, suffix)) return path.substr(0, path.size() - suffix.size());
-    return std::nullopt;
-}
-
-bool exists(const std::string& path) {
-    struct stat status;
-    return stat(path.c_str(), &status) == 0;
-}
-
-constexpr std::size_t sample_size = 64 * 1024;
 constexpr std::size_t sample_lines = 200;
 
-std::string read_sample(const std::string& path, bool& whole_file) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw import_error("can't open file " + path + ": " + std::strerror(errno));
-    std::string sample(sample_size, '\0');
-    std::size_t filled = 0;
-    while (filled < sample.size()) {
-        const ssize_t count = read(fd, &sample[filled], sample.size() - filled);
-        if (count < 0 && errno == EINTR) continue;
-        if (count < 0) {
-            const int error = errno;
-            close(fd);
-            throw import_error("can't read file " + path + ": " + std::strerror(error));
-        }
-        if (count == 0) break;
-        filled += static_cast<std::size_t>(count);
+// StarDict names its articles file as dictd does; its .ifo tells them apart.
+bool stardict_claims(const std::string& path) {
+    for (std::string_view suffix : {".dict.dz", ".dict"})
+        if (ends_with(path, suffix))
+            return file_exists(path.substr(0, path.size() - suffix.size()) + ".ifo");
+    return true;
+}
+
+std::string read_dictd_files(reader_input& input, entry_sink& sink) {
+    return read_dictd(input.path, sink);
+}
+std::string read_stardict_files(reader_input& input, entry_sink& sink) {
+    return read_stardict(input.path, sink);
+}
+
+bool looks_like_tab(std::string_view sample, bool whole_file);
+bool looks_like_trans(std::string_view sample, bool whole_file);
+bool looks_like_source(std::string_view sample, bool whole_file);
+
+// The formats, in the order their tests are tried: the formats with marks of
+// their own first, the plain text formats (which recognise_text tells apart)
+// after them, and CSV, whose lines could be anything's, last.
+const format_row table[] = {
+    {"stardict", {".ifo", ".idx.gz", ".idx", ".dict.dz", ".dict", ".syn.dz", ".syn"},
+     stardict_claims, nullptr, read_stardict_files, false, ""},
+    {"dictd", {".index", ".dict.dz", ".dict"}, nullptr, nullptr, read_dictd_files, false, ""},
+    {"dsl", {".dsl"}, nullptr, looks_like_dsl, read_dsl, true, ""},
+    {"xdxf", {".xdxf"}, nullptr, looks_like_xdxf, read_xdxf, true, ""},
+    {"wiktextract", {".jsonl", ".json"}, nullptr, looks_like_wiktextract, read_wiktextract, true,
+     ""},
+    {"edict", {}, nullptr, looks_like_edict, read_edict, true, "EUC-JP"},
+    {"cedict", {}, nullptr, looks_like_cedict, read_cedict, true, ""},
+    {"dictcc", {}, nullptr, looks_like_dictcc, read_dictcc, true, ""},
+    {"tab", {".tab", ".tsv"}, nullptr, looks_like_tab, read_tab, true, ""},
+    {"trans", {}, nullptr, looks_like_trans, read_trans, true, ""},
+    {"lexaro", {}, nullptr, looks_like_source, read_source, true, ""},
+    {"csv", {".csv"}, nullptr, looks_like_csv, read_csv, true, ""},
+};
+
+format row(std::string_view name) { return *format_from_name(name); }
+
+bool looks_like_tab(std::string_view sample, bool whole_file) {
+    return recognise_text(sample, whole_file) == row("tab");
+}
+bool looks_like_trans(std::string_view sample, bool whole_file) {
+    return recognise_text(sample, whole_file) == row("trans");
+}
+bool looks_like_source(std::string_view sample, bool whole_file) {
+    return recognise_text(sample, whole_file) == row("lexaro");
+}
+
+// Whether path ends in one of the row's extensions (for a text format, also
+// with ".gz" or ".dz" after it); gives that extension's length.
+std::optional<std::size_t> extension_of(const format_row& f, std::string_view path) {
+    std::string_view stem = path;
+    for (int compressed = 0; compressed < 2; ++compressed) {
+        for (std::string_view extension : f.extensions)
+            if (stem.size() > extension.size() && ends_with(stem, extension))
+                return path.size() - stem.size() + extension.size();
+        if (!f.reads_text || !(ends_with(stem, ".gz") || ends_with(stem, ".dz"))) break;
+        stem.remove_suffix(3);
     }
-    close(fd);
-    whole_file = filled < sample.size();
-    sample.resize(filled);
-    return sample;
+    return std::nullopt;
 }
 
 }  // namespace
 
-const char format_names[] = "tab, dictd, stardict, trans or lexaro";
-
-std::string_view format_name(format f) {
-    for (const named_format& n : names)
-        if (n.value == f) return n.name;
-    return "?";
-}
+std::string_view format_name(format f) { return f->name; }
 
 std::optional<format> format_from_name(std::string_view name) {
-    for (const named_format& n : names)
-        if (n.name == name) return n.value;
+    for (const format_row& f : table)
+        if (f.name == name) return &f;
+    return std::nullopt;
+}
+
+const std::string& format_names() {
+    static const std::string names = [] {
+        std::string list;
+        const std::size_t count = std::size(table);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i > 0) list += i + 1 == count ? " or " : ", ";
+            list += table[i].name;
+        }
+        return list;
+    }();
+    return names;
+}
+
+std::optional<format> format_by_name(const std::string& path) {
+    for (const format_row& f : table)
+        if (extension_of(f, path) && (f.claims == nullptr || f.claims(path))) return &f;
+    return std::nullopt;
+}
+
+std::optional<format> format_by_content(std::string_view sample, bool whole_file) {
+    if (sample.substr(0, 3) == "\xEF\xBB\xBF") sample.remove_prefix(3);
+    for (const format_row& f : table)
+        if (f.looks_like != nullptr && f.looks_like(sample, whole_file)) return &f;
     return std::nullopt;
 }
 
@@ -126,60 +153,26 @@ std::optional<format> recognise_text(std::string_view sample, bool whole_file) {
     const bool is_tab = tab_entries > 0 && fits(tab, lines.size());
     const bool is_source = source > 0 && fits(source, lines.size() - 1);
     if (is_trans + is_tab + is_source == 1)
-        return is_trans ? format::trans : is_tab ? format::tab : format::lexaro;
+        return row(is_trans ? "trans" : is_tab ? "tab" : "lexaro");
     // A source whose translations hold tabs: its title line has none.
     if (is_tab && is_source && !is_trans && lines[0].find('\t') == std::string_view::npos &&
         tab == lines.size() - 1)
-        return format::lexaro;
-    if (is_tab && is_source && !is_trans) return format::tab;
+        return row("lexaro");
+    if (is_tab && is_source && !is_trans) return row("tab");
     return std::nullopt;
-}
-
-format detect_format(const std::string& path) {
-    if (ends_with(path, ".index")) return format::dictd;
-    if (ends_with(path, ".dict") || ends_with(path, ".dict.dz")) {
-        // StarDict names its articles file the same way; its .ifo tells them apart.
-        const std::string base = *stem(path, stardict_suffixes);
-        return exists(base + ".ifo") ? format::stardict : format::dictd;
-    }
-    if (stem(path, stardict_suffixes)) return format::stardict;
-    bool whole_file = false;
-    const std::string sample = read_sample(path, whole_file);
-    if (sample.empty()) throw import_error(path + " is empty");
-    if (const auto f = recognise_text(sample, whole_file)) return *f;
-    throw import_error(std::string("can't tell the format of ") + path +
-                       "; name it with --format (" + format_names + ")");
 }
 
 std::vector<std::string> files_read(format f, const std::string& path) {
     std::vector<std::string> files{path};
-    const auto add_siblings = [&](const auto& suffixes) {
-        const auto base = stem(path, suffixes);
-        if (!base) return;
-        for (std::string_view suffix : suffixes) {
-            const std::string sibling = *base + std::string(suffix);
-            if (sibling != path && exists(sibling)) files.push_back(sibling);
-        }
-    };
-    if (f == format::dictd) add_siblings(dictd_suffixes);
-    if (f == format::stardict) add_siblings(stardict_suffixes);
-    return files;
-}
-
-std::string read_dictionary(format f, const std::string& path, entry_sink& sink) {
-    switch (f) {
-        case format::tab:
-            return read_tab(path, sink);
-        case format::trans:
-            return read_trans(path, sink);
-        case format::lexaro:
-            return read_source(path, sink);
-        case format::dictd:
-            return read_dictd(path, sink);
-        case format::stardict:
-            return read_stardict(path, sink);
+    if (f->reads_text) return files;
+    const auto extension = extension_of(*f, path);
+    if (!extension) return files;
+    const std::string base = path.substr(0, path.size() - *extension);
+    for (std::string_view suffix : f->extensions) {
+        const std::string sibling = base + std::string(suffix);
+        if (sibling != path && file_exists(sibling)) files.push_back(sibling);
     }
-    return {};
+    return files;
 }
 
 }  // namespace lexaro::import

@@ -1,5 +1,6 @@
-// The formats lexaro-import reads: their names, how a file shows which one
-// it is, which files each reads, and the reader to call.
+// The formats lexaro-import reads, one row each in one table: the name, the
+// file names that show it, the test that tells it from its first lines, and
+// the reader to call.
 #pragma once
 
 #include <optional>
@@ -8,31 +9,68 @@
 #include <vector>
 
 #include "import/raw_entry.h"
+#include "import/text_input.h"
 
 namespace lexaro::import {
 
-enum class format { tab, dictd, stardict, trans, lexaro };
+// What readers may be told beyond their input.
+struct reader_options {
+    std::string translations;  // Wiktextract: the language whose translations make the words
+};
 
-// "tab", "dictd", "stardict", "trans", "lexaro".
+// What a reader is given.
+struct reader_input {
+    const std::string& path;  // as named on the command line ("-": standard input)
+    text_input* text;         // its text made UTF-8, for the formats that read text; else null
+    const reader_options& options;
+};
+
+struct format_row {
+    std::string_view name;
+    // A file whose name ends so is in this format; for a format that reads
+    // text, also when ".gz" or ".dz" follows. Binary formats of several files
+    // list them all: the others lie beside the one named.
+    std::vector<std::string_view> extensions;
+    // When not null, a file that the extensions match is this format only if
+    // this agrees (StarDict's X.dict has an X.ifo beside it, dictd's has not).
+    bool (*claims)(const std::string& path);
+    // Whether these first lines of the text (made UTF-8) are in this format;
+    // null for formats known by their names alone. whole_file: the sample
+    // holds the whole file, so its last line is not cut short.
+    bool (*looks_like)(std::string_view sample, bool whole_file);
+    // Hands every entry to the sink in the order of the files; gives the
+    // dictionary's own title, or "" when it names none. import_error for
+    // input that would lose or shift entries.
+    std::string (*read)(reader_input& input, entry_sink& sink);
+    // True: the reader takes the text of the input; false: it opens its
+    // files itself by path (dictd, StarDict), and any --input-charset is
+    // applied to the entries it gives.
+    bool reads_text;
+    // The set to read the text in when it is not valid UTF-8 and the user
+    // named none ("" for UTF-8 alone).
+    std::string_view own_charset;
+};
+
+// One format.
+using format = const format_row*;
+
 std::string_view format_name(format f);
 std::optional<format> format_from_name(std::string_view name);
-extern const char format_names[];  // "tab, dictd, stardict, trans or lexaro"
+// "tab, dictd, stardict, ..." and "or" before the last.
+const std::string& format_names();
 
-// The format of the file at path: dictd and StarDict by the names of their
-// files, the text formats by their first lines (tab-separated lines or
-// "##" headers; " :: " lines; a title line, then "word$translation" lines).
-// import_error naming the file and --format when it cannot tell.
-format detect_format(const std::string& path);
+// The format that the file's name shows, when one does.
+std::optional<format> format_by_name(const std::string& path);
 
-// Which of the text formats these first lines of a file are in; nothing
-// when they fit none, or more than one equally well.
+// The format that these first lines of a text show, when exactly one does.
+std::optional<format> format_by_content(std::string_view sample, bool whole_file);
+
+// Which of the three plain text formats (tab, trans, lexaro) these first
+// lines are in; nothing when they fit none, or more than one equally well.
 std::optional<format> recognise_text(std::string_view sample, bool whole_file);
 
 // Every existing file that reading path in format f may open: for dictd and
 // StarDict the files beside it with the same base name.
 std::vector<std::string> files_read(format f, const std::string& path);
-
-// Reads the dictionary with the reader of format f; gives its title or "".
-std::string read_dictionary(format f, const std::string& path, entry_sink& sink);
 
 }  // namespace lexaro::import

@@ -8,11 +8,13 @@
 #include "common/layout.h"
 #include "common/platform.h"
 #include "import/block_advice.h"
+#include "common/charset.h"
 #include "import/charset.h"
 #include "import/clean_up.h"
 #include "import/entry_table.h"
 #include "import/progress.h"
 #include "import/source_writer.h"
+#include "import/text_input.h"
 
 namespace lexaro::import {
 
@@ -22,7 +24,8 @@ const char usage_text[] =
     "usage: lexaro-import [options] INPUT OUTPUT.txt\n"
     "Makes a source for lexaro from a dictionary: sorted by word in byte order, each word once.\n"
     "OUTPUT - writes to standard output.\n"
-    "  --format NAME       the input's format: tab, dictd, stardict, trans or lexaro\n"
+    "  --format NAME       the input's format: stardict, dictd, dsl, xdxf, wiktextract,\n"
+    "                      edict, cedict, dictcc, tab, trans, lexaro or csv\n"
     "                      (recognised from the file's name and content when not given)\n"
     "  --title TEXT        the title line (default: the dictionary's own name)\n"
     "  --join SEP          between the translations of one word (default \" | \")\n"
@@ -52,9 +55,14 @@ public:
 
     void add(const raw_entry& entry) override {
         ++read_;
-        if (clean_.clean(entry, word_, translation_)) table_.add(word_, translation_);
+        const raw_entry& raw = decoder_ == nullptr ? entry : decode(entry);
+        if (clean_.clean(raw, word_, translation_)) table_.add(word_, translation_);
         shown_.reading(read_);
     }
+
+    // Makes the entries UTF-8 from the decoder's set before the clean-up,
+    // for readers that open their files themselves.
+    void decode_entries(charset_decoder* decoder) { decoder_ = decoder; }
 
     void damaged(std::string_view kind, const std::string& file, uint64_t line) override {
         for (damage& d : damage_) {
@@ -81,16 +89,56 @@ private:
     cleaner& clean_;
     entry_table& table_;
     progress& shown_;
+    const raw_entry& decode(const raw_entry& entry) {
+        decoded_word_.clear();
+        decoded_definition_.clear();
+        decoder_->decode(entry.word, decoded_word_, false);
+        decoder_->decode(entry.definition, decoded_definition_, false);
+        decoded_ = {decoded_word_, decoded_definition_, entry.kind};
+        return decoded_;
+    }
+
     uint64_t read_ = 0;
     std::string word_, translation_;
     std::vector<damage> damage_;
+    charset_decoder* decoder_ = nullptr;
+    std::string decoded_word_, decoded_definition_;
+    raw_entry decoded_;
 };
+
+std::string decoded(charset_decoder& decoder, std::string_view text) {
+    std::string out;
+    decoder.decode(text, out, false);
+    return out;
+}
+
+// Opens the input and settles its format: the one given, else the one its
+// name shows, else the one its first lines show. Text formats get the input's
+// text, made UTF-8.
+format open_input(const options& o, std::unique_ptr<text_input>& text) {
+    std::optional<format> f = o.input_format;
+    if (!f) f = format_by_name(o.input);
+    if (f && !(*f)->reads_text) return *f;
+    text = std::make_unique<text_input>(o.input, o.input_charset);
+    if (!f) {
+        bool whole_file = false;
+        const std::string_view sample = text->sample(whole_file);
+        if (sample.empty()) throw import_error(o.input + " is empty");
+        f = format_by_content(sample, whole_file);
+        if (!f)
+            throw import_error("can't tell the format of " + o.input +
+                               "; name it with --format (" + format_names() + ")");
+    }
+    if (!(*f)->own_charset.empty() && !text->sample_is_utf8())
+        text->fall_back_to(std::string((*f)->own_charset));
+    return *f;
+}
 
 // The input's name without directory and extension(s), the title of last resort.
 std::string name_of(const std::string& path) {
     std::string name = path.substr(path.find_last_of('/') + 1);
-    for (const char* suffix :
-         {".dz", ".gz", ".index", ".dict", ".ifo", ".idx", ".syn", ".txt", ".tab", ".tsv"}) {
+    for (const char* suffix : {".dz", ".gz", ".index", ".dict", ".ifo", ".idx", ".syn", ".txt",
+                               ".tab", ".tsv", ".dsl", ".xdxf", ".csv", ".jsonl", ".json"}) {
         const std::string_view s = suffix;
         if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
             name.resize(name.size() - s.size());
@@ -110,7 +158,7 @@ std::optional<std::string> output_over_input(const options& o, format f) {
 }
 
 void print_summary(std::ostream& err, const options& o, format f, const table_sink& sink,
-                   uint64_t written, const clean_up_counts& c, const merge_counts& m,
+                   const text_input* text, uint64_t written, const clean_up_counts& c, const merge_counts& m,
                    const block_advice& advice, const charset_converter* converter) {
     const uint64_t read = sink.read();
     err << program << "wrote " << (o.output == "-" ? "standard output" : o.output) << " from "
@@ -130,6 +178,12 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
     err << "  clean-up:        " << c.line_breaks << " line breaks, " << c.tags << " tags, "
         << c.entities << " entities, " << c.trimmed << " trimmed, " << c.control_bytes
         << " zero or 0x1A bytes, " << c.dollar_signs << " '$' in words\n";
+    if (text != nullptr && (text->charset() != "UTF-8" || text->invalid() > 0)) {
+        err << "  input:           read as " << text->charset();
+        if (text->invalid() > 0)
+            err << ", " << text->invalid() << " bytes that are no character of it read as U+FFFD";
+        err << '\n';
+    }
     for (const table_sink::damage& d : sink.damages())
         err << "  damaged markup:  " << d.count << " " << d.kind << ", the first in " << d.file
             << " line " << d.line << '\n';
@@ -210,7 +264,8 @@ int import(const options& o, std::ostream& err, bool terminal) {
         converter = charset_converter::open(o.charset, problem);
         if (!converter) return usage_error(err, problem);
     }
-    const format f = o.input_format ? *o.input_format : detect_format(o.input);
+    std::unique_ptr<text_input> text;
+    const format f = open_input(o, text);
     if (auto refused = output_over_input(o, f)) {
         err << program << *refused << '\n';
         return status_failed;
@@ -226,7 +281,17 @@ int import(const options& o, std::ostream& err, bool terminal) {
     cleaner clean(o.newline);
     auto table = std::make_unique<entry_table>();
     table_sink sink(clean, *table, shown);
-    std::string title = read_dictionary(f, o.input, sink);
+    std::unique_ptr<charset_decoder> entry_decoder;
+    if (!f->reads_text && !o.input_charset.empty()) {
+        entry_decoder = charset_decoder::open(o.input_charset, problem);
+        if (!entry_decoder) throw import_error(problem);
+        sink.decode_entries(entry_decoder.get());
+    }
+    reader_options reading;
+    reading.translations = o.translations;
+    reader_input input{o.input, text.get(), reading};
+    std::string title = f->read(input, sink);
+    if (entry_decoder) title = decoded(*entry_decoder, title);
     if (o.title) title = *o.title;
     title = clean_title(title);
     if (title.empty() && !o.title) title = name_of(o.input);
@@ -244,7 +309,7 @@ int import(const options& o, std::ostream& err, bool terminal) {
         err << program << "warning: the title takes " << fit.original_size
             << " bytes and lexaro keeps " << title_size << "; cut to " << fit.size << '\n';
     print_warnings(err, o, clean.counts(), merged, advice, writer.entry_sizes().size());
-    print_summary(err, o, f, sink, writer.entry_sizes().size(), clean.counts(), merged, advice,
+    print_summary(err, o, f, sink, text.get(), writer.entry_sizes().size(), clean.counts(), merged, advice,
                   converter.get());
     return status_ok;
 }
@@ -319,7 +384,7 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
         if (matched) {
             o.input_format = format_from_name(value);
             if (!o.input_format) {
-                problem = "unknown format " + value + "; the formats are " + format_names;
+                problem = "unknown format " + value + "; the formats are " + format_names();
                 return std::nullopt;
             }
             continue;

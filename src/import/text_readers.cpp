@@ -1,4 +1,4 @@
-#include "import/text_readers.h"
+#include "import/readers.h"
 
 #include <string_view>
 #include <vector>
@@ -114,8 +114,8 @@ void headword(std::string_view alternative, std::string& word) {
 
 }  // namespace
 
-std::string read_tab(const std::string& path, entry_sink& sink) {
-    line_reader input(path);
+std::string read_tab(reader_input& in, entry_sink& sink) {
+    line_reader input(*in.text);
     std::string title, word_scratch, definition_scratch;
     bool in_header = true;
     std::string_view line;
@@ -143,8 +143,8 @@ std::string read_tab(const std::string& path, entry_sink& sink) {
     return title;
 }
 
-std::string read_trans(const std::string& path, entry_sink& sink) {
-    line_reader input(path);
+std::string read_trans(reader_input& in, entry_sink& sink) {
+    line_reader input(*in.text);
     std::string version, word;
     std::vector<std::string_view> german_parts, english_parts, alternatives;
     constexpr std::string_view version_comment = "# Version :: ";
@@ -172,13 +172,13 @@ std::string read_trans(const std::string& path, entry_sink& sink) {
             }
         }
     }
-    std::string title = base_name(path);
+    std::string title = base_name(in.path);
     if (!version.empty()) title += " " + version;
     return title;
 }
 
-std::string read_source(const std::string& path, entry_sink& sink) {
-    line_reader input(path);
+std::string read_source(reader_input& in, entry_sink& sink) {
+    line_reader input(*in.text);
     std::string title;
     std::string_view line;
     bool first = true;
@@ -192,7 +192,7 @@ std::string read_source(const std::string& path, entry_sink& sink) {
         } else if (!line.empty()) {
             const std::size_t dollar = line.find('$');
             if (dollar == std::string_view::npos)
-                throw import_error(path + ": line " + std::to_string(input.line_number()) +
+                throw import_error(in.path + ": line " + std::to_string(input.line_number()) +
                                    " has no '$' between word and translation");
             sink.add({line.substr(0, dollar), line.substr(dollar + 1), markup::plain});
         }

@@ -1,0 +1,51 @@
+// Every format's reader and the test of its first lines, as the format table
+// names them. Each format's pair lives in a file of its own.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "import/formats.h"
+
+namespace lexaro::import {
+
+// Tab-separated text as PyGlossary's Tabfile writes it: "word<TAB>definition"
+// per line, "\n", "\t" and "\\" escaped in both; "##name<TAB>Title" (or
+// "##name Title") and other "##key value" header lines before the first
+// entry. A definition that holds HTML tags or character references is
+// marked HTML. Blank lines and lines without a tab are skipped.
+std::string read_tab(reader_input& input, entry_sink& sink);
+
+// Debian's trans-de-en: "German :: English" per line, "#" lines comments.
+// Both sides are cut at " | " into parts that belong together, and each
+// German part at "; " into alternatives (never inside brackets). Every
+// alternative is a word, with its annotations ({n}, [mus.], (...), <...>)
+// left out and its spaces made single; its translation is the English part
+// in the same place, or the whole English side when the two sides have a
+// different number of parts. The title is the file's name and the version
+// from its "# Version :: " comment.
+std::string read_trans(reader_input& input, entry_sink& sink);
+
+// lexaro's own source: the first line is the title, every further line
+// "word$translation", cut at its first '$'. Line ends LF or CR LF; a byte
+// 0x1A ends the input; blank lines are skipped. import_error for a line
+// without '$', naming the file and the line.
+std::string read_source(reader_input& input, entry_sink& sink);
+
+// The formats that read text of their own kind, each in its own file.
+std::string read_dsl(reader_input& input, entry_sink& sink);
+bool looks_like_dsl(std::string_view sample, bool whole_file);
+std::string read_xdxf(reader_input& input, entry_sink& sink);
+bool looks_like_xdxf(std::string_view sample, bool whole_file);
+std::string read_csv(reader_input& input, entry_sink& sink);
+bool looks_like_csv(std::string_view sample, bool whole_file);
+std::string read_dictcc(reader_input& input, entry_sink& sink);
+bool looks_like_dictcc(std::string_view sample, bool whole_file);
+std::string read_edict(reader_input& input, entry_sink& sink);
+bool looks_like_edict(std::string_view sample, bool whole_file);
+std::string read_cedict(reader_input& input, entry_sink& sink);
+bool looks_like_cedict(std::string_view sample, bool whole_file);
+std::string read_wiktextract(reader_input& input, entry_sink& sink);
+bool looks_like_wiktextract(std::string_view sample, bool whole_file);
+
+}  // namespace lexaro::import

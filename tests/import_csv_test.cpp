@@ -1,0 +1,4 @@
+// lexaro-import on csv dictionaries.
+#include <gtest/gtest.h>
+
+#include "test_support.h"

@@ -1,0 +1,4 @@
+// lexaro-import on edict dictionaries.
+#include <gtest/gtest.h>
+
+#include "test_support.h"

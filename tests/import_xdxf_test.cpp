@@ -1,0 +1,4 @@
+// lexaro-import on xdxf dictionaries.
+#include <gtest/gtest.h>
+
+#include "test_support.h"

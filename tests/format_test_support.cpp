@@ -1,10 +1,14 @@
 #include "format_test_support.h"
 
+#include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <stdexcept>
+
+#include "test_support.h"
 
 namespace lexaro::test {
 
@@ -54,6 +58,23 @@ std::string dictionary_like_text(std::size_t size) {
     }
     text.resize(size);
     return text;
+}
+
+void check_cases(const std::vector<format_case>& cases) {
+    for (const format_case& c : cases) {
+        scratch_dir dir;
+        write_file(dir / c.input_name, c.input);
+        std::vector<std::string> args = c.options;
+        args.push_back(c.input_name);
+        args.push_back("out.txt");
+        const run_result run = run_lexaro_import(args, dir.path());
+        EXPECT_EQ(run.status, 0) << c.what << ": " << run.err;
+        EXPECT_EQ(read_file(dir / "out.txt"), c.expected) << c.what;
+        std::vector<std::string> expected_files{c.input_name, "out.txt"};
+        std::sort(expected_files.begin(), expected_files.end());
+        EXPECT_EQ(dir.files(), expected_files) << c.what;
+        EXPECT_EQ(run.out, "") << c.what;
+    }
 }
 
 }  // namespace lexaro::test

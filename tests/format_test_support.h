@@ -22,6 +22,19 @@ struct collected_entry {
 };
 std::ostream& operator<<(std::ostream& out, const collected_entry& entry);
 
+// One run of lexaro-import on one input file.
+struct format_case {
+    const char* what;
+    std::string input_name;
+    std::string input;
+    std::vector<std::string> options;
+    std::string expected;  // the source written
+};
+
+// Runs each case in a folder of its own: exit status 0, the exact bytes, and
+// nothing left in the folder but the input and the output.
+void check_cases(const std::vector<format_case>& cases);
+
 // Keeps a copy of every entry handed to it.
 class collecting_sink : public import::entry_sink {
 public:

@@ -8,39 +8,13 @@
 #include <algorithm>
 #include <csignal>
 
+#include "format_test_support.h"
 #include "test_support.h"
 
 namespace lexaro::test {
 namespace {
 
 using namespace std::string_literals;
-
-struct format_case {
-    const char* what;
-    std::string input_name;
-    std::string input;
-    std::vector<std::string> options;
-    std::string expected;  // the source written
-};
-
-// Runs each case in a folder of its own: exit status 0, the exact bytes, and
-// nothing left in the folder but the input and the output.
-void check_cases(const std::vector<format_case>& cases) {
-    for (const format_case& c : cases) {
-        scratch_dir dir;
-        write_file(dir / c.input_name, c.input);
-        std::vector<std::string> args = c.options;
-        args.push_back(c.input_name);
-        args.push_back("out.txt");
-        const run_result run = run_lexaro_import(args, dir.path());
-        EXPECT_EQ(run.status, 0) << c.what << ": " << run.err;
-        EXPECT_EQ(read_file(dir / "out.txt"), c.expected) << c.what;
-        std::vector<std::string> expected_files{c.input_name, "out.txt"};
-        std::sort(expected_files.begin(), expected_files.end());
-        EXPECT_EQ(dir.files(), expected_files) << c.what;
-        EXPECT_EQ(run.out, "") << c.what;
-    }
-}
 
 TEST(ImportTab, WritesSortedMergedSources) {
     check_cases({

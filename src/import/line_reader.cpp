@@ -8,7 +8,10 @@ namespace lexaro::import {
 
 namespace {
 
-constexpr std::size_t initial_buffer_size = 1 << 20;
+// Small files are read in one small piece; a file that fills it is read a
+// megabyte at a time from then on.
+constexpr std::size_t initial_buffer_size = 1 << 16;
+constexpr std::size_t large_buffer_size = 1 << 20;
 
 }  // namespace
 
@@ -27,7 +30,9 @@ bool line_reader::fill() {
         start_ = 0;
     }
     if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
-    const std::size_t count = input_.read(buffer_.data() + end_, buffer_.size() - end_);
+    const std::size_t space = buffer_.size() - end_;
+    const std::size_t count = input_.read(buffer_.data() + end_, space);
+    if (count == space && buffer_.size() < large_buffer_size) buffer_.resize(large_buffer_size);
     if (count == 0) {
         at_end_ = true;
         return false;

@@ -38,7 +38,7 @@ text_input::text_input(const std::string& path, const std::string& charset) : pa
         own_fd_ = true;
     }
     // The first piece: enough to see compression, a byte-order mark and the format.
-    while (raw_.size() < sample_size && !raw_at_end_) fill_raw();
+    while (raw_.size() < sample_size && !raw_at_end_) fill_raw(sample_size - raw_.size());
     if (looks_like_gzip(raw_)) {
         if (path == "-") throw import_error("compressed input must be a file, not standard input");
         close_descriptor(fd_);
@@ -51,7 +51,7 @@ text_input::text_input(const std::string& path, const std::string& charset) : pa
         }
         raw_.clear();
         raw_at_end_ = false;
-        while (raw_.size() < sample_size && !raw_at_end_) fill_raw();
+        while (raw_.size() < sample_size && !raw_at_end_) fill_raw(sample_size - raw_.size());
     }
     const std::string_view start = raw_;
     if (start.substr(0, utf8_mark.size()) == utf8_mark) {
@@ -96,14 +96,13 @@ std::size_t text_input::read_raw(char* out, std::size_t size) {
     return static_cast<std::size_t>(count);
 }
 
-void text_input::fill_raw() {
+void text_input::fill_raw(std::size_t want) {
     if (raw_at_end_) return;
     if (raw_start_ > 0 && raw_start_ == raw_.size()) {
         raw_.clear();
         raw_start_ = 0;
     }
     const std::size_t used = raw_.size();
-    const std::size_t want = std::max<std::size_t>(piece_size, sample_size);
     raw_.resize(used + want);
     const std::size_t count = read_raw(&raw_[used], want);
     raw_.resize(used + count);
@@ -159,7 +158,7 @@ std::size_t text_input::read(char* out, std::size_t size) {
             // Keep a character cut short by the last piece in front of the next.
             raw_.erase(0, raw_start_);
             raw_start_ = 0;
-            fill_raw();
+            fill_raw(piece_size);
         }
         if (raw_start_ == raw_.size() && raw_at_end_) return 0;
         raw_start_ += decoder_->decode(std::string_view(raw_).substr(raw_start_), decoded_,

@@ -51,7 +51,7 @@ public:
 
 private:
     std::size_t read_raw(char* out, std::size_t size);
-    void fill_raw();  // reads more raw bytes after the unread ones
+    void fill_raw(std::size_t want);  // reads up to want more raw bytes after the unread ones
     void use_charset(const std::string& charset);
 
     std::string path_;

@@ -7,6 +7,7 @@
 #endif
 
 #include <algorithm>
+#include <iterator>
 #include <cerrno>
 
 namespace lexaro {
@@ -32,6 +33,16 @@ std::unique_ptr<charset_decoder> charset_decoder::open(const std::string& name,
 charset_decoder::~charset_decoder() = default;
 
 std::size_t charset_decoder::decode(std::string_view, std::string&, bool) { return 0; }
+
+std::unique_ptr<charset_encoder> charset_encoder::open(const std::string& name,
+                                                       std::string& problem) {
+    problem = "unknown character set " + name;
+    return nullptr;
+}
+
+charset_encoder::~charset_encoder() = default;
+
+bool charset_encoder::exact(std::string_view, std::string&) { return false; }
 
 #else
 
@@ -86,6 +97,162 @@ std::size_t charset_decoder::decode(std::string_view in, std::string& out, bool 
     return in.size() - from_left;
 }
 
+std::unique_ptr<charset_encoder> charset_encoder::open(const std::string& name,
+                                                       std::string& problem) {
+    const iconv_t handle = iconv_open(name.c_str(), "UTF-8");
+    if (handle == reinterpret_cast<iconv_t>(-1)) {
+        problem = "unknown character set " + name;
+        return nullptr;
+    }
+    std::unique_ptr<charset_encoder> encoder(new charset_encoder(name, handle));
+    if (!encoder->carries_a_source()) {
+        problem = "character set " + name + " does not keep ASCII as it is";
+        return nullptr;
+    }
+    return encoder;
+}
+
+charset_encoder::~charset_encoder() { iconv_close(as_iconv(handle_)); }
+
+bool charset_encoder::exact(std::string_view utf8, std::string& out) {
+    char* from = const_cast<char*>(utf8.data());
+    std::size_t from_left = utf8.size();
+    const std::size_t start = out.size();
+    std::size_t used = start;
+    out.resize(start + 2 * utf8.size() + 16);
+    for (;;) {
+        char* to = &out[used];
+        std::size_t to_left = out.size() - used;
+        const std::size_t result = iconv(as_iconv(handle_), &from, &from_left, &to, &to_left);
+        used = out.size() - to_left;
+        // A count of irreversible conversions means characters written as
+        // something else; a character the set lacks or a byte that is not
+        // UTF-8 stops the call. Neither is exact.
+        if (result != static_cast<std::size_t>(-1) && result > 0) errno = EILSEQ;
+        else if (result != static_cast<std::size_t>(-1)) break;
+        if (errno != E2BIG) {
+            iconv(as_iconv(handle_), nullptr, nullptr, nullptr, nullptr);
+            out.resize(start);
+            return false;
+        }
+        out.resize(out.size() + 2 * from_left + 16);
+    }
+    // Ends any shift state (the sets taken have none to write).
+    char* to = &out[used];
+    std::size_t to_left = out.size() - used;
+    const std::size_t shift = iconv(as_iconv(handle_), nullptr, nullptr, &to, &to_left);
+    used = out.size() - to_left;
+    out.resize(used);
+    if (shift == static_cast<std::size_t>(-1) || !holds_no_source_bytes(utf8, out, start)) {
+        out.resize(start);
+        return false;
+    }
+    return true;
+}
+
 #endif
+
+namespace {
+
+// Bytes that a source line gives a meaning, and a set must write only for
+// the ASCII characters they are.
+bool is_source_byte(char c) { return c == '$' || c == '\n' || c == '\r' || c == '\x1A'; }
+
+struct transliteration_row {
+    char32_t code;
+    const char* text;
+};
+
+constexpr transliteration_row transliterations[] = {
+#include "common/transliteration_table.inc"
+};
+
+}  // namespace
+
+bool charset_encoder::carries_a_source() {
+    std::string upper = name_;
+    for (char& c : upper) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    if (upper.find("2022") != std::string::npos) return false;  // shifts between sets
+    std::string ascii;
+    for (int c = 1; c < 0x80; ++c) ascii.push_back(static_cast<char>(c));
+    std::string out;
+    return exact(ascii, out) && out == ascii;
+}
+
+bool charset_encoder::holds_no_source_bytes(std::string_view utf8, const std::string& out,
+                                            std::size_t start) {
+    std::size_t in_text = 0, in_out = 0;
+    for (const char c : utf8) in_text += is_source_byte(c);
+    for (std::size_t i = start; i < out.size(); ++i) in_out += is_source_byte(out[i]);
+    return in_text == in_out;
+}
+
+void charset_encoder::encode(std::string_view utf8, std::string& out) {
+    bool ascii = true;
+    for (const char c : utf8) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) {
+        out.append(utf8);
+        return;
+    }
+    if (!exact(utf8, out)) encode_slowly(utf8, out);
+}
+
+// Character by character: each as it is, else its transliteration, else '?'.
+void charset_encoder::encode_slowly(std::string_view utf8, std::string& out) {
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        const std::size_t start = i;
+        while (i < utf8.size() && static_cast<unsigned char>(utf8[i]) < 0x80) ++i;
+        out.append(utf8.substr(start, i - start));
+        if (i == utf8.size()) break;
+        std::size_t length = 0;
+        const char32_t c = next_character(utf8.substr(i), length);
+        if (length == 0) {
+            out.push_back('?');
+            ++replaced_;
+            ++i;
+            continue;
+        }
+        const std::string_view character = utf8.substr(i, length);
+        i += length;
+        if (exact(character, out)) continue;
+        const std::string_view instead = transliteration(c);
+        if (!instead.empty() && exact(instead, out)) {
+            ++transliterated_;
+            continue;
+        }
+        out.push_back('?');
+        ++replaced_;
+    }
+}
+
+std::string_view transliteration(char32_t c) {
+    const auto* end = std::end(transliterations);
+    const auto* row = std::lower_bound(
+        std::begin(transliterations), end, c,
+        [](const transliteration_row& r, char32_t code) { return r.code < code; });
+    return row != end && row->code == c ? std::string_view(row->text) : std::string_view();
+}
+
+char32_t next_character(std::string_view text, std::size_t& length) {
+    length = 0;
+    if (text.empty()) return 0;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    std::size_t size = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2
+                     : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (size == 0 || size > text.size()) return 0;
+    char32_t c = size == 1 ? lead : size == 2 ? lead & 0x1F : size == 3 ? lead & 0x0F : lead & 0x07;
+    for (std::size_t i = 1; i < size; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) return 0;
+        c = (c << 6) | (byte(i) & 0x3F);
+    }
+    // Overlong forms, surrogates and code points beyond Unicode are not UTF-8.
+    if ((size == 3 && c < 0x800) || (size == 4 && (c < 0x10000 || c > 0x10FFFF)) ||
+        (c >= 0xD800 && c <= 0xDFFF))
+        return 0;
+    length = size;
+    return c;
+}
 
 }  // namespace lexaro

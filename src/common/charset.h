@@ -41,4 +41,52 @@ private:
     uint64_t invalid_ = 0;
 };
 
+// UTF-8 text written in a named character set, the one the handheld shows.
+// Only sets that can carry a source are taken: each ASCII character written
+// as itself, and no other character written with the bytes that a source
+// line gives a meaning ('$', line feed, carriage return, 0x1A).
+class charset_encoder {
+public:
+    // Nothing, with the reason in problem, when the system does not know the
+    // name or the set cannot carry a source (UTF-16, UTF-32, ISO-2022).
+    static std::unique_ptr<charset_encoder> open(const std::string& name, std::string& problem);
+    ~charset_encoder();
+    charset_encoder(const charset_encoder&) = delete;
+    charset_encoder& operator=(const charset_encoder&) = delete;
+
+    // Appends the text in the set to out. A character the set lacks becomes
+    // its transliteration where the set has one ("e" for "é", '"' for "„"),
+    // else '?'; so does each byte that is not UTF-8. Both are counted.
+    void encode(std::string_view utf8, std::string& out);
+
+    uint64_t transliterated() const { return transliterated_; }
+    uint64_t replaced() const { return replaced_; }
+    const std::string& name() const { return name_; }
+
+private:
+    charset_encoder(std::string name, void* handle) : name_(std::move(name)), handle_(handle) {}
+    // Appends the text converted when every character of it is in the set
+    // and none is written with a byte that ASCII holds; else false, with out
+    // as it was. The one call into the system.
+    bool exact(std::string_view utf8, std::string& out);
+    void encode_slowly(std::string_view utf8, std::string& out);
+    bool carries_a_source();
+    static bool holds_no_source_bytes(std::string_view utf8, const std::string& out,
+                                      std::size_t start);
+
+    std::string name_;
+    void* handle_;
+    uint64_t transliterated_ = 0;
+    uint64_t replaced_ = 0;
+};
+
+// What a character becomes where a set lacks it: the letter without its
+// marks, a ligature spelt out, typographic punctuation in ASCII; empty when
+// there is nothing to offer.
+std::string_view transliteration(char32_t c);
+
+// The code point of the UTF-8 sequence at the start of text and its length;
+// length 0 when the bytes there are not UTF-8.
+char32_t next_character(std::string_view text, std::size_t& length);
+
 }  // namespace lexaro

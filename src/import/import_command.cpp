@@ -9,9 +9,9 @@
 #include "common/platform.h"
 #include "import/block_advice.h"
 #include "common/charset.h"
-#include "import/charset.h"
 #include "import/clean_up.h"
 #include "import/entry_table.h"
+#include "import/handheld_text.h"
 #include "import/progress.h"
 #include "import/source_writer.h"
 #include "import/text_input.h"
@@ -31,7 +31,10 @@ const char usage_text[] =
     "  --join SEP          between the translations of one word (default \" | \")\n"
     "  --keep-duplicates   one line per entry; repeated words are not merged\n"
     "  --newline SEP       what a line break in a translation becomes (default \"; \")\n"
-    "  --charset NAME      convert the output from UTF-8 to this character set (iconv)\n"
+    "  --charset NAME      the handheld's character set (CP1252, CP1250, CP1251,\n"
+    "                      Shift_JIS, Big5, GB2312, ...): words and translations are\n"
+    "                      converted before sorting; characters it lacks are\n"
+    "                      transliterated or written as '?'\n"
     "  --input-charset NAME  the input's character set (default UTF-8, or as its\n"
     "                      byte-order mark says)\n"
     "  --fold-case         words in lower case; the dictionary's own spelling starts\n"
@@ -50,13 +53,16 @@ const char program[] = "lexaro-import: ";
 // Hands each entry a reader finds through the clean-up into the table.
 class table_sink : public entry_sink {
 public:
-    table_sink(cleaner& clean, entry_table& table, progress& shown)
-        : clean_(clean), table_(table), shown_(shown) {}
+    table_sink(cleaner& clean, handheld_text& handheld, entry_table& table, progress& shown)
+        : clean_(clean), handheld_(handheld), table_(table), shown_(shown) {}
 
     void add(const raw_entry& entry) override {
         ++read_;
         const raw_entry& raw = decoder_ == nullptr ? entry : decode(entry);
-        if (clean_.clean(raw, word_, translation_)) table_.add(word_, translation_);
+        if (clean_.clean(raw, word_, translation_)) {
+            handheld_.apply(word_, translation_);
+            table_.add(word_, translation_);
+        }
         shown_.reading(read_);
     }
 
@@ -87,6 +93,7 @@ public:
 
 private:
     cleaner& clean_;
+    handheld_text& handheld_;
     entry_table& table_;
     progress& shown_;
     const raw_entry& decode(const raw_entry& entry) {
@@ -159,7 +166,7 @@ std::optional<std::string> output_over_input(const options& o, format f) {
 
 void print_summary(std::ostream& err, const options& o, format f, const table_sink& sink,
                    const text_input* text, uint64_t written, const clean_up_counts& c, const merge_counts& m,
-                   const block_advice& advice, const charset_converter* converter) {
+                   const block_advice& advice, const handheld_text& handheld) {
     const uint64_t read = sink.read();
     err << program << "wrote " << (o.output == "-" ? "standard output" : o.output) << " from "
         << o.input << " (" << format_name(f) << ")\n";
@@ -193,9 +200,20 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
         if (o.input_charset.empty()) err << "; name the input's character set with --input-charset";
         err << '\n';
     }
-    if (converter != nullptr)
-        err << "  charset:         " << o.charset << ", " << converter->unconvertible()
-            << " characters not in it written as '?'\n";
+    const handheld_counts& h = handheld.counts();
+    if (o.fold_case) err << "  case:            " << h.folded << " words folded to lower case\n";
+    if (const charset_encoder* encoder = handheld.encoder()) {
+        err << "  charset:         " << o.charset << ": " << encoder->transliterated()
+            << " characters transliterated, " << encoder->replaced() << " written as '?'";
+        for (std::size_t i = 0; i < h.first_changed.size(); ++i)
+            err << (i == 0 ? ", in the entries of \"" : ", \"") << h.first_changed[i] << '"';
+        if (h.changed_words > h.first_changed.size()) err << ", ...";
+        err << '\n';
+    } else if (h.non_ascii) {
+        err << "  charset:         UTF-8 kept; the handheld shows one 8-bit set: name it with"
+               " --charset (CP1252 Western, CP1250 Central European, CP1251 Cyrillic, Shift_JIS"
+               " Japanese, Big5 or GB2312 Chinese)\n";
+    }
     if (advice.largest > 0) {
         err << "  words_per_block: " << advice.largest
             << " is the largest with which every block fits in " << block_buffer_size << " bytes";
@@ -259,10 +277,10 @@ int usage_error(std::ostream& err, const std::string& problem) {
 
 int import(const options& o, std::ostream& err, bool terminal) {
     std::string problem;
-    std::unique_ptr<charset_converter> converter;
+    std::unique_ptr<charset_encoder> encoder;
     if (!o.charset.empty()) {
-        converter = charset_converter::open(o.charset, problem);
-        if (!converter) return usage_error(err, problem);
+        encoder = charset_encoder::open(o.charset, problem);
+        if (!encoder) return usage_error(err, problem);
     }
     std::unique_ptr<text_input> text;
     const format f = open_input(o, text);
@@ -270,7 +288,7 @@ int import(const options& o, std::ostream& err, bool terminal) {
         err << program << *refused << '\n';
         return status_failed;
     }
-    source_writer writer(o.output, converter.get());
+    source_writer writer(o.output);
     writer.open();
 
     progress shown(err, terminal);
@@ -280,7 +298,8 @@ int import(const options& o, std::ostream& err, bool terminal) {
     } clear_progress{shown};
     cleaner clean(o.newline);
     auto table = std::make_unique<entry_table>();
-    table_sink sink(clean, *table, shown);
+    handheld_text handheld(o.fold_case, encoder.get());
+    table_sink sink(clean, handheld, *table, shown);
     std::unique_ptr<charset_decoder> entry_decoder;
     if (!f->reads_text && !o.input_charset.empty()) {
         entry_decoder = charset_decoder::open(o.input_charset, problem);
@@ -298,7 +317,10 @@ int import(const options& o, std::ostream& err, bool terminal) {
 
     shown.sorting(table->size());
     table->sort();
-    const title_fit fit = writer.write_title(title);
+    title_fit fit;
+    const std::string title_line = handheld.title(title, title_size, fit.original_size);
+    fit.size = title_line.size();
+    writer.write_title(title_line);
     const merge_counts merged = write_entries(*table, o, writer, shown);
     writer.commit();
     shown.clear();
@@ -309,8 +331,8 @@ int import(const options& o, std::ostream& err, bool terminal) {
         err << program << "warning: the title takes " << fit.original_size
             << " bytes and lexaro keeps " << title_size << "; cut to " << fit.size << '\n';
     print_warnings(err, o, clean.counts(), merged, advice, writer.entry_sizes().size());
-    print_summary(err, o, f, sink, text.get(), writer.entry_sizes().size(), clean.counts(), merged, advice,
-                  converter.get());
+    print_summary(err, o, f, sink, text.get(), writer.entry_sizes().size(), clean.counts(), merged,
+                  advice, handheld);
     return status_ok;
 }
 

@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/layout.h"
-#include "import/clean_up.h"
 
 namespace lexaro::import {
 
@@ -15,8 +13,8 @@ constexpr std::size_t buffer_limit = 1 << 20;
 
 }  // namespace
 
-source_writer::source_writer(std::string target, charset_converter* converter)
-    : target_(std::move(target)), converter_(converter), to_standard_output_(target_ == "-") {
+source_writer::source_writer(std::string target)
+    : target_(std::move(target)), to_standard_output_(target_ == "-") {
     buffer_.reserve(buffer_limit + 4096);
 }
 
@@ -32,13 +30,6 @@ void source_writer::open() {
     if (!file_.open(target_)) fail("can't create", errno);
 }
 
-void source_writer::append(std::string_view text) {
-    if (converter_ != nullptr)
-        converter_->convert(text, buffer_);
-    else
-        buffer_.append(text);
-}
-
 void source_writer::flush_buffer() {
     if (buffer_.empty()) return;
     errno = 0;
@@ -51,32 +42,12 @@ void source_writer::flush_buffer() {
     buffer_.clear();
 }
 
-title_fit source_writer::write_title(std::string_view title) {
-    std::string converted;
-    if (converter_ != nullptr) {
-        // Cut the text by whole characters until its conversion fits.
-        std::string_view source = cut_at_character(title, title_size * 4);
-        converter_->convert(source, converted);
-        title_fit fit{0, source.size() < title.size() ? title.size() : converted.size()};
-        while (converted.size() > title_size) {
-            source = cut_at_character(source, source.size() - 1);
-            converted.clear();
-            converter_->convert(source, converted);
-        }
-        fit.size = converted.size();
-        buffer_.append(converted).push_back('\n');
-        return fit;
-    }
-    const std::string_view text = cut_at_character(title, title_size);
-    buffer_.append(text).push_back('\n');
-    return {text.size(), title.size()};
-}
+void source_writer::write_title(std::string_view title) { buffer_.append(title).push_back('\n'); }
 
 void source_writer::write_entry(std::string_view word, std::string_view translation) {
     const std::size_t start = buffer_.size();
-    append(word);
-    buffer_.push_back('$');
-    append(translation);
+    buffer_.append(word).push_back('$');
+    buffer_.append(translation);
     const std::size_t line_size = buffer_.size() - start;  // word $ translation
     buffer_.push_back('\n');
     entry_sizes_.push_back(static_cast<uint32_t>(line_size + 1));

@@ -1,7 +1,7 @@
 // Writes the source that lexaro compiles: the title line, then one
 // "word$translation" line per entry, through a hidden file renamed into
-// place at the end (or to standard output), converted to a code page when
-// asked. Remembers each entry's size in a block for the words_per_block advice.
+// place at the end (or to standard output), bytes as they are given.
+// Remembers each entry's size in a block for the words_per_block advice.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "common/output_file.h"
-#include "import/charset.h"
 
 namespace lexaro::import {
 
@@ -31,16 +30,15 @@ struct title_fit {
 
 class source_writer {
 public:
-    // target "-" is standard output. converter may be null (UTF-8 as it is).
-    source_writer(std::string target, charset_converter* converter);
+    // target "-" is standard output.
+    explicit source_writer(std::string target);
     ~source_writer();
 
     // Creates the hidden file beside the target; output_error when it cannot.
     void open();
 
-    // The title, at most 256 bytes (lexaro keeps no more), cut before a
-    // whole character; then the entries.
-    title_fit write_title(std::string_view title);
+    // The title line, already cut to what lexaro keeps; then the entries.
+    void write_title(std::string_view title);
     void write_entry(std::string_view word, std::string_view translation);
 
     // Writes out what is buffered and renames the hidden file into place.
@@ -52,12 +50,10 @@ public:
     const std::string& target() const { return target_; }
 
 private:
-    void append(std::string_view text);
     void flush_buffer();
     [[noreturn]] void fail(const char* what, int error) const;
 
     std::string target_;
-    charset_converter* converter_;
     output_file file_;
     bool to_standard_output_;
     std::string buffer_;

@@ -317,6 +317,9 @@ TEST(DumpCommands, CommandLine) {
         {{"--lookup", "--text", "f"}, command::lookup, "--text"}, {{"f", "--help", "-x"}, command::help, ""},
         {{}, std::nullopt, ""}, {{"f", "g"}, std::nullopt, ""}, {{"f", "--lookup"}, std::nullopt, ""},
         {{"--text", "--check", "f"}, std::nullopt, ""}, {{"-x", "f"}, std::nullopt, ""},
+        {{"--lookup", "w", "--charset", "CP1250", "f"}, command::lookup, "w"},
+        {{"--charset=CP1250", "f"}, command::check, ""}, {{"f", "--charset"}, std::nullopt, ""},
+        {{"--charset=", "f"}, std::nullopt, ""},
         // clang-format on
     };
     for (const auto& c : cases) {
@@ -331,7 +334,9 @@ TEST(DumpCommands, CommandLine) {
     const auto usage = test::run_lexaro_dump({"--lookup"}, dir.path());
     EXPECT_EQ(usage.status, 2);
     EXPECT_EQ(
-        usage.err.rfind("usage: lexaro-dump [--check | --text | --lookup WORD] FILE.pdb\n", 0), 0u);
+        usage.err.rfind(
+            "usage: lexaro-dump [--check | --text | --lookup WORD] [--charset NAME] FILE.pdb\n", 0),
+        0u);
     EXPECT_EQ(test::run_lexaro_dump({"missing.pdb"}, dir.path()).err,
               "lexaro-dump: can't open file missing.pdb\n");
 }

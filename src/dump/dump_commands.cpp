@@ -13,10 +13,12 @@
 namespace lexaro::dump {
 
 const char usage_text[] =
-    "usage: lexaro-dump [--check | --text | --lookup WORD] FILE.pdb\n"
+    "usage: lexaro-dump [--check | --text | --lookup WORD] [--charset NAME] FILE.pdb\n"
     "  --check        check every rule of the database's layout and summarise it (default)\n"
     "  --text         write the dictionary's source back to standard output\n"
     "  --lookup WORD  print the translations of WORD, found through the block keys\n"
+    "  --charset NAME the database's character set (as given to lexaro-import): the WORD\n"
+    "                 typed in UTF-8 is converted to it, and what is shown back to UTF-8\n"
     "  --help         print this help\n"
     "exit status: 0 sound (and found), 1 unsound (or not found), 2 usage error\n";
 
@@ -58,6 +60,18 @@ struct order_report {
     }
 };
 
+// Writes text, made UTF-8 when the database is in another set.
+void write_shown(buffered_output& out, std::string_view text, charset_decoder* shown,
+                 std::string& scratch) {
+    if (shown == nullptr) {
+        out.write(text);
+        return;
+    }
+    scratch.clear();
+    shown->decode(text, scratch, false);
+    out.write(scratch);
+}
+
 }  // namespace
 
 std::optional<options> parse_arguments(const std::vector<std::string_view>& args) {
@@ -79,6 +93,10 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
                 if (++i == args.size()) return std::nullopt;
                 o.word = args[i];
             }
+        } else if (a == "--charset" || a.substr(0, 10) == "--charset=") {
+            if (a == "--charset" && ++i == args.size()) return std::nullopt;
+            o.charset = a == "--charset" ? args[i] : a.substr(10);
+            if (o.charset.empty()) return std::nullopt;
         } else if (a.size() > 1 && a[0] == '-') {
             return std::nullopt;
         } else {
@@ -149,18 +167,19 @@ int check_command(const random_access_input& file, std::string_view name, buffer
 }
 
 int text_command(const random_access_input& file, std::string_view name, buffered_output& out,
-                 std::ostream& err) {
+                 std::ostream& err, charset_decoder* shown) {
     database db;
     if (auto v = open_database(file, db)) return unsound(name, *v, err);
-    out.write(title_of(db));
+    std::string scratch;
+    write_shown(out, title_of(db), shown, scratch);
     out.put('\n');
     entry_reader reader(db);
     while (!out.failed() && reader.next()) {
         const block_entries& block = reader.entries();
         for (uint32_t j = 0; j < block.count; ++j) {
-            out.write(block.word(j));
+            write_shown(out, block.word(j), shown, scratch);
             out.put('$');
-            out.write(block.translation(j));
+            write_shown(out, block.translation(j), shown, scratch);
             out.put('\n');
         }
     }
@@ -169,25 +188,27 @@ int text_command(const random_access_input& file, std::string_view name, buffere
 }
 
 int lookup_command(const random_access_input& file, std::string_view name, std::string_view word,
-                   buffered_output& out, std::ostream& err) {
+                   buffered_output& out, std::ostream& err, charset_decoder* shown) {
     database db;
     if (auto v = open_database(file, db)) return unsound(name, *v, err);
     std::optional<uint32_t> i;
     if (auto v = find_block(db, word, i)) return unsound(name, *v, err);
     bool found = false;
+    std::string scratch;
     if (i) {
         block_reader reader;
         block_entries block;
         if (auto v = reader.read(db, *i, block)) return unsound(name, *v, err);
         for (uint32_t j = 0; j < block.count; ++j)
             if (block.word(j) == word) {
-                out.write(block.translation(j));
+                write_shown(out, block.translation(j), shown, scratch);
                 out.put('\n');
                 found = true;
             }
     }
     if (found) return status_ok;
-    err << program << word << ": not found\n";
+    if (shown != nullptr) shown->decode(word, scratch, false);
+    err << program << (shown != nullptr ? std::string_view(scratch) : word) << ": not found\n";
     return status_failed;
 }
 
@@ -204,6 +225,19 @@ int run_command(int argc, const char* const* argv, buffered_output& out, std::os
         out.write(usage_text);
         return status_ok;
     }
+    std::unique_ptr<charset_decoder> shown;
+    std::string word = o->word;
+    if (!o->charset.empty()) {
+        std::string problem;
+        auto encoder = charset_encoder::open(o->charset, problem);
+        if (encoder) shown = charset_decoder::open(o->charset, problem);
+        if (!shown) {
+            err << program << problem << '\n' << usage_text;
+            return status_usage;
+        }
+        word.clear();
+        encoder->encode(o->word, word);
+    }
     random_access_file file;
     if (auto problem = open_database_file(o->path, file)) {
         err << program << *problem << '\n';
@@ -214,9 +248,9 @@ int run_command(int argc, const char* const* argv, buffered_output& out, std::os
             // The source's bytes go out unchanged: on Windows standard output
             // is otherwise a text stream that turns each "\n" into CR LF.
             set_binary_mode(out.descriptor());
-            return text_command(file, o->path, out, err);
+            return text_command(file, o->path, out, err, shown.get());
         case options::command::lookup:
-            return lookup_command(file, o->path, o->word, out, err);
+            return lookup_command(file, o->path, word, out, err, shown.get());
         default:
             return check_command(file, o->path, out, err);
     }

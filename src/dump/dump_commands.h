@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/buffered_output.h"
+#include "common/charset.h"
 #include "common/random_access_file.h"
 
 namespace lexaro::dump {
@@ -22,7 +23,8 @@ extern const char usage_text[];
 
 struct options {
     enum class command { check, text, lookup, help } what = command::check;
-    std::string word;  // for lookup
+    std::string word;     // for lookup
+    std::string charset;  // the database's character set, shown as UTF-8; empty: as it is
     std::string path;
 };
 
@@ -37,10 +39,12 @@ std::optional<std::string> open_database_file(const std::string& path, random_ac
 // failed; the caller reports that failure.
 int check_command(const random_access_input& file, std::string_view name, buffered_output& out,
                   std::ostream& err);
+// With a decoder, the text of the database is shown made UTF-8 from its set
+// (the word to look up is given in the database's set).
 int text_command(const random_access_input& file, std::string_view name, buffered_output& out,
-                 std::ostream& err);
+                 std::ostream& err, charset_decoder* shown = nullptr);
 int lookup_command(const random_access_input& file, std::string_view name, std::string_view word,
-                   buffered_output& out, std::ostream& err);
+                   buffered_output& out, std::ostream& err, charset_decoder* shown = nullptr);
 
 // The whole program: parses the arguments, opens the file, runs the
 // command, and closes out; a failed write or close of out is a failure.

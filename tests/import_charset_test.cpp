@@ -1,0 +1,144 @@
+// The handheld's character set and case: conversion before the sort and the
+// merge, transliteration, and --fold-case.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "common/charset.h"
+#include "format_test_support.h"
+#include "test_support.h"
+
+namespace lexaro::test {
+namespace {
+
+using namespace std::string_literals;
+
+TEST(ImportCharset, EncodesExactlyElseTransliteratesElseReplaces) {
+    struct encoding {
+        const char* set;
+        std::string utf8;
+        std::string expected;
+        uint64_t transliterated, replaced;
+    };
+    const encoding cases[] = {
+        {"CP1252", "caf\xC3\xA9 \xE2\x80\xA6", "caf\xE9 \x85", 0, 0},
+        {"CP1250", "\xC5\x82\xC3\xB3" "d\xC5\xBA", "\xB3\xF3" "d\x9F", 0, 0},
+        {"CP1251", "\xD0\xB4\xD0\xBE\xD0\xBC", "\xE4\xEE\xEC", 0, 0},
+        {"SHIFT_JIS", "\xE6\x97\xA5\xE6\x9C\xAC", "\x93\xFA\x96\x7B", 0, 0},
+        {"ASCII", "caf\xC3\xA9 \xE2\x80\x9Ex\xE2\x80\x9C", "cafe \"x\"", 3, 0},
+        {"ASCII", "\xC3\x86r\xC3\xB8 \xE2\x80\x93 \xC5\x93uvre", "AEro - oeuvre", 4, 0},
+        {"ISO-8859-1", "\xE2\x80\xA6 \xE2\x82\xAC", "... EUR", 2, 0},
+        {"CP1250", "\xC3\xA0 la", "a la", 1, 0},  // CP1250 has no a with grave
+        {"CP1252", "\xE6\x97\xA5\xE6\x9C\xAC", "??", 0, 2},
+        {"CP1252", "a\xFF" "b\xC3", "a?b?", 0, 2},
+        {"CP1252", "$\xEF\xBC\x84", "$?", 0, 1},
+    };
+    for (const encoding& c : cases) {
+        std::string problem;
+        auto encoder = charset_encoder::open(c.set, problem);
+        ASSERT_TRUE(encoder) << c.set << ": " << problem;
+        std::string out = "x";
+        encoder->encode(c.utf8, out);
+        EXPECT_EQ(out, "x" + c.expected) << c.set << " " << c.utf8;
+        EXPECT_EQ(encoder->transliterated(), c.transliterated) << c.set << " " << c.utf8;
+        EXPECT_EQ(encoder->replaced(), c.replaced) << c.set << " " << c.utf8;
+    }
+}
+
+TEST(ImportCharset, SortsAndMergesTheBytesTheHandheldCompares) {
+    check_cases({
+        // UTF-8 puts a-ogonek (C4 85) before z-caron (C5 BE); CP1250 puts
+        // z-caron (9E) before a-ogonek (B9).
+        {"CP1250 order", "in.txt",
+         "T\n\xC4\x85$a\n\xC5\xBE$z\nb$b\n",
+         {"--charset", "CP1250"},
+         "T\nb$b\n\x9E$z\n\xB9$a\n"},
+        // Words that become equal merge like any repeated word.
+        {"merged after transliteration", "in.txt",
+         "T\ncaf\xC3\xA9$coffee\ncafe$cafe\nna\xC3\xAFve$naive\n",
+         {"--charset", "ASCII"},
+         "T\ncafe$coffee | cafe\nnaive$naive\n"},
+        {"title converted", "in.txt", "Fran\xC3\xA7" "ais\nx$y\n", {"--charset", "CP1252"},
+         "Fran\xE7" "ais\nx$y\n"},
+        {"fold-case keeps the spelling", "in.txt",
+         "T\nAPPORTER$to bring\napporter$bring\n\xC3\x84rger$anger\nSTRA\xC3\x9F" "E$street\n",
+         {"--fold-case"},
+         "T\napporter$APPORTER: to bring | bring\nstra\xC3\x9F" "e$STRA\xC3\x9F" "E: street\n"
+         "\xC3\xA4rger$\xC3\x84rger: anger\n"},
+        {"fold-case before the charset", "in.txt", "T\n\xC3\x84RGER$x\n",
+         {"--fold-case", "--charset=CP1252"},
+         "T\n\xE4rger$\xC4RGER: x\n"},
+    });
+}
+
+TEST(ImportCharset, SummaryNamesTheWordsThatChanged) {
+    struct summary_case {
+        std::vector<std::string> options;
+        std::string input;
+        std::string line;
+    };
+    const summary_case cases[] = {
+        {{"--charset", "ASCII"},
+         "T\n\xC3\xA9t\xC3\xA9$summer\nb$\xE6\x97\xA5\na$b\nc\xC3\xA9$x\nd\xC3\xA9$y\n",
+         "  charset:         ASCII: 4 characters transliterated, 1 written as '?', in the entries of "
+         "\"\xC3\xA9t\xC3\xA9\", \"b\", \"c\xC3\xA9\", ...\n"},
+        {{"--fold-case"}, "T\nA$x\nb$y\nC$z\n", "  case:            2 words folded to lower case\n"},
+    };
+    for (const summary_case& c : cases) {
+        scratch_dir dir;
+        write_file(dir / "in.txt", c.input);
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {"in.txt", "out.txt"});
+        const run_result run = run_lexaro_import(args, dir.path());
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.err.find(c.line), std::string::npos) << run.err;
+    }
+}
+
+TEST(ImportCharset, DebianDictionaryInCp1252IsSoundAndFoundFromUtf8) {
+    const std::string index = "/usr/share/dictd/freedict-spa-eng.index";
+    if (!exists(index)) GTEST_SKIP() << "dict-freedict-spa-eng is not installed (make test installs it)";
+    scratch_dir dir;
+    const run_result imported =
+        run_lexaro_import({"--charset", "CP1252", index, "spa.txt"}, dir.path());
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    ASSERT_EQ(run_lexaro({"spa.txt", "500"}, dir.path()).status, 0);
+    const run_result check = run_lexaro_dump({"--check", "spa.pdb"}, dir.path());
+    ASSERT_EQ(check.status, 0) << check.err;
+    EXPECT_NE(check.out.find("order:         ascending byte order\nduplicates:    none\n"),
+              std::string::npos)
+        << check.out;
+
+    // The words shown back in UTF-8 are found when typed in UTF-8: every
+    // 40th, and every one that is not ASCII.
+    const run_result text =
+        run_lexaro_dump({"--text", "--charset", "CP1252", "spa.pdb"}, dir.path());
+    ASSERT_EQ(text.status, 0);
+    std::vector<std::string> sample;
+    std::size_t line = text.out.find('\n') + 1, n = 0;
+    while (line < text.out.size()) {
+        const std::string word = text.out.substr(line, text.out.find('$', line) - line);
+        const bool ascii = std::all_of(word.begin(), word.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        if (n++ % 40 == 0 || !ascii) sample.push_back(word);
+        line = text.out.find('\n', line) + 1;
+    }
+    EXPECT_GT(sample.size(), 200u);
+    for (const std::string& word : sample) {
+        const run_result found =
+            run_lexaro_dump({"--lookup", word, "--charset=CP1252", "spa.pdb"}, dir.path());
+        EXPECT_EQ(found.status, 0) << word << ": " << found.err;
+    }
+    const run_result missing =
+        run_lexaro_dump({"--lookup", "\xC3\xA9xyz", "--charset", "CP1252", "spa.pdb"}, dir.path());
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "lexaro-dump: \xC3\xA9xyz: not found\n");
+    const run_result unknown =
+        run_lexaro_dump({"--lookup", "a", "--charset", "NO-SUCH-SET", "spa.pdb"}, dir.path());
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.err.substr(0, unknown.err.find('\n')),
+              "lexaro-dump: unknown character set NO-SUCH-SET");
+}
+
+}  // namespace
+}  // namespace lexaro::test

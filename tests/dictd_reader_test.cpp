@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "format_test_support.h"
+#include "import/case_folding.h"
 #include "test_support.h"
 
 namespace lexaro::import {
@@ -42,16 +43,17 @@ const dictfmt_case dictfmt_cases[] = {
      "Tiny German-English",
      {
          // In the order of the articles: the index lists "abb" first.
-         {"abfalleimer", "/ˈapfˌalaɪmɜ/ <masc, n, sg>\ntrash can <n> [Am.]\n"},
+         {"Abfalleimer", "/ˈapfˌalaɪmɜ/ <masc, n, sg>\ntrash can <n> [Am.]\n"},
          // The key of an abbreviation leads to the full word, kept whole.
          {"abb", "Abbildung /ˈapbˌɪldʊŋ/ (Abb.) <fem, n, sg>\nfigure\n"},
-         // One key, two articles: each reaches the sink, in the order written.
-         {"abfallen", "/ˈapfˌalən/ <neut, n, sg>\ndecline\n"},
+         // One key, two articles: each reaches the sink, in the order written,
+         // and their own headwords tell them apart.
+         {"Abfallen", "/ˈapfˌalən/ <neut, n, sg>\ndecline\n"},
          {"abfallen", "/ˈapfˌalən/ <v, intr>\napostatize\n"},
          // Two keys share one article.
          {"autumn", "season\n"},
          {"fall", "season\n"},
-         {"ärger", "anger\n"},
+         {"Ärger", "anger\n"},
      }},
     {"headwords on lines of their own, no name given",
      "-f",
@@ -67,7 +69,7 @@ const dictfmt_case dictfmt_cases[] = {
      "Header text\n:AT&T: a telephone company\n:foo bar: a placeholder\n  more text\n",
      "The Jargon",
      {
-         {"at&t", " a telephone company\n"},
+         {"AT&T", " a telephone company\n"},
          {"foo bar", " a placeholder\n  more text\n"},
      }},
 };
@@ -200,49 +202,67 @@ TEST(DictdReader, DescriptionEntriesGiveTheTitleAndAreNotWords) {
     EXPECT_EQ(sink.entries, (std::vector<collected_entry>{{"alpha", "first letter\n"}}));
 }
 
-// What is left of an article once its headword is taken away.
+// The word and what is left of an article once its headword is taken away.
 TEST(DictdReader, HeadwordIsTakenOnlyWhenTheFirstLineBeginsWithTheKey) {
     struct headword_case {
         const char* key;
         const char* article;
+        const char* word;
         const char* definition;
     };
     const headword_case cases[] = {
-        {"abfalleimer", "Abfalleimer /ˈapf/ <masc>\ntrash can\n", "/ˈapf/ <masc>\ntrash can\n"},
-        {"apfel", "Apfel\n apple\n", " apple\n"},
-        {"apfel", "Apfel  \t\napple", "apple"},
-        {"a", "A\r\nletter", "letter"},
-        {"apfel", "apfel", ""},
-        {"apfel", "", ""},
-        // Punctuation is left out of keys; runs of white space count as one.
-        {"0815", "08/15- /nˈʊl/\nordinary", "/nˈʊl/\nordinary"},
-        {" ab", "… ab /ˈap/\nexit", "/ˈap/\nexit"},
-        {"no del todo", "no ... del todo /p/\nnot at all", "/p/\nnot at all"},
-        {"hace ", "hace ... /ˈaθe/\n...ago", "/ˈaθe/\n...ago"},
-        {"apfel", "Apfel - apple", "apple"},
-        {"apfel", "Apfel.\napple", "apple"},
-        {"att", "AT&T\tcompany", "company"},
-        {"00databaseshort", "00-database-short\n     Title\n", "     Title\n"},
+        {"abfalleimer", "Abfalleimer /ˈapf/ <masc>\ntrash can\n", "Abfalleimer",
+         "/ˈapf/ <masc>\ntrash can\n"},
+        {"apfel", "Apfel\n apple\n", "Apfel", " apple\n"},
+        {"apfel", "Apfel  \t\napple", "Apfel", "apple"},
+        {"a", "A\r\nletter", "A", "letter"},
+        {"apfel", "apfel", "apfel", ""},
+        {"apfel", "", "apfel", ""},
+        // Punctuation is left out of keys and kept in words; runs of white
+        // space count as one.
+        {"0815", "08/15- /nˈʊl/\nordinary", "08/15-", "/nˈʊl/\nordinary"},
+        {" ab", "… ab /ˈap/\nexit", "… ab", "/ˈap/\nexit"},
+        {"no del todo", "no ... del todo /p/\nnot at all", "no ... del todo", "/p/\nnot at all"},
+        {"hace ", "hace ... /ˈaθe/\n...ago", "hace ...", "/ˈaθe/\n...ago"},
+        {"10 prozent unter", "10 Prozent unter /ts/\nless", "10 Prozent unter", "/ts/\nless"},
+        {"haus", "Haus… /hˈaʊs/ <adj>\ndomestic", "Haus…", "/hˈaʊs/ <adj>\ndomestic"},
+        {"apfel", "Apfel - apple", "Apfel", "apple"},
+        {"apfel", "Apfel.\napple", "Apfel.", "apple"},
+        {"att", "AT&T\tcompany", "AT&T", "company"},
+        {"at&t", ":AT&T: company", "AT&T", "company"},
+        {"00databaseshort", "00-database-short\n     Title\n", "00-database-short",
+         "     Title\n"},
         // Letters beyond ASCII, in either case.
-        {"ärger", "Ärger\nanger", "anger"},
-        {"łódź", "ŁÓDŹ /ˈwutɕ/", "/ˈwutɕ/"},
-        {"αθήνα", "Αθήνα\nAthens", "Athens"},
-        {"москва", "Москва\nMoscow", "Moscow"},
-        {"việt", "VIỆT\nViet", "Viet"},
-        // Not the key: the article stays whole.
-        {"abb", "Abbildung (Abb.) <fem>\nfigure", "Abbildung (Abb.) <fem>\nfigure"},
-        {"apfel", "Apfelbaum\ntree", "Apfelbaum\ntree"},
-        {"apfel", "Apf el\napple", "Apf el\napple"},
-        {"apfel", "Apfel-baum\ntree", "Apfel-baum\ntree"},
-        {"apfelbaum", "Apfel\nbaum", "Apfel\nbaum"},
-        {"apfel", "\nApfel", "\nApfel"},
-        {"ärger", "Ärgernis\nnuisance", "Ärgernis\nnuisance"},
-        {"a\xff", "A\xfe\nx", "A\xfe\nx"},
-        {"a\xff", "A\xff\nx", "x"},
+        {"ärger", "Ärger\nanger", "Ärger", "anger"},
+        {"łódź", "ŁÓDŹ /ˈwutɕ/", "ŁÓDŹ", "/ˈwutɕ/"},
+        {"αθήνα", "Αθήνα\nAthens", "Αθήνα", "Athens"},
+        {"москва", "Москва\nMoscow", "Москва", "Moscow"},
+        {"việt", "VIỆT\nViet", "VIỆT", "Viet"},
+        // A line of headwords that --headword-separator split: the key's goes,
+        // with a headword line below it.
+        {"autumn", "autumn;fall\nseason\n", "autumn", "season\n"},
+        {"fall", "autumn; Fall \n season\n", "Fall", " season\n"},
+        {"fall", "autumn;fall\nFall /fɔːl/ <n>\nseason", "fall", "/fɔːl/ <n>\nseason"},
+        {"winter", "autumn;fall\nseason", "winter", "autumn;fall\nseason"},
+        // Not the key: the key is the word and the article stays whole.
+        {"abb", "Abbildung (Abb.) <fem>\nfigure", "abb", "Abbildung (Abb.) <fem>\nfigure"},
+        {"apfel", "Apfelbaum\ntree", "apfel", "Apfelbaum\ntree"},
+        {"apfel", "Apf el\napple", "apfel", "Apf el\napple"},
+        {"apfel", "Apfel-baum\ntree", "apfel", "Apfel-baum\ntree"},
+        {"apfelbaum", "Apfel\nbaum", "apfelbaum", "Apfel\nbaum"},
+        {"apfel", "\nApfel", "apfel", "\nApfel"},
+        {"ärger", "Ärgernis\nnuisance", "ärger", "Ärgernis\nnuisance"},
+        {"a\xff", "A\xfe\nx", "a\xff", "A\xfe\nx"},
+        {"a\xff", "A\xff\nx", "A\xff", "x"},
     };
     for (const headword_case& c : cases) {
         SCOPED_TRACE(std::string(c.key) + " / " + c.article);
-        EXPECT_EQ(without_headword(c.key, c.article), c.definition);
+        const headword_split split = split_headword(c.key, c.article);
+        EXPECT_EQ(split.word, c.word);
+        EXPECT_EQ(split.text, c.definition);
+        if (std::string_view(c.word) != c.key) {
+            EXPECT_TRUE(split.from_article);
+        }
     }
 }
 
@@ -266,7 +286,16 @@ TEST(DictdReader, FreeDictSpanishEnglish) {
         EXPECT_EQ(e.definition.substr(0, 1), "/") << e;
     }
     EXPECT_EQ(sink.entries.size(), 4502u);
-    EXPECT_EQ(words, keys);
+    // The words are the articles' own headwords: folded, nearly all are the
+    // index's keys (the others hold punctuation that keys leave out).
+    std::size_t not_keys = 0, capitalised = 0;
+    std::string folded;
+    for (const std::string& word : words) {
+        capitalised += fold_case(word, folded);
+        not_keys += keys.count(folded) == 0;
+    }
+    EXPECT_LT(not_keys, 50u);
+    EXPECT_GT(capitalised, 100u);
     const collected_entry aboard{"a bordo", "/a βˈoɾðo/\naboard\n"};
     EXPECT_NE(std::find(sink.entries.begin(), sink.entries.end(), aboard), sink.entries.end());
 }

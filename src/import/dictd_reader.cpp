@@ -169,6 +169,33 @@ std::optional<std::size_t> headword_end(std::string_view key, std::string_view a
     return at;
 }
 
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && is_space(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+    while (!text.empty() && is_space(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+    return text;
+}
+
+// A headword without the marks that only set it off from its article: the
+// colons around a Jargon File entry (":AT&T:"), a dash or equals sign after it
+// ("Apfel - apple").
+std::string_view headword_text(std::string_view text) {
+    text = trimmed(text);
+    while (!text.empty() && text.front() == ':') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ':') text.remove_suffix(1);
+    for (const std::string_view mark : {" -", " =", " \u2013", " \u2014"}) {
+        if (text.size() > mark.size() && text.substr(text.size() - mark.size()) == mark)
+            text.remove_suffix(mark.size());
+    }
+    return trimmed(text);
+}
+
+// The text from `at`, past the white space there and the line feed after it.
+std::string_view after_line(std::string_view text, std::size_t at) {
+    while (at < text.size() && is_space(static_cast<unsigned char>(text[at]))) ++at;
+    if (at < text.size() && text[at] == '\n') ++at;
+    return text.substr(at);
+}
+
 // --- The index ----------------------------------------------------------------
 
 struct index_entry {
@@ -321,7 +348,8 @@ std::string read_files(const std::string& path, entry_sink& sink) {
     std::string title;
     if (short_name) {
         title = title_from(
-            without_headword(short_name->word, data->read(short_name->offset, short_name->length)));
+            split_headword(short_name->word, data->read(short_name->offset, short_name->length))
+                .text);
     }
 
     // In the order of the data, so that each dictzip chunk is inflated once.
@@ -339,20 +367,53 @@ std::string read_files(const std::string& path, entry_sink& sink) {
             article = data->read(entry.offset, entry.length);
         }
         previous = &entry;
-        sink.add(raw_entry{entry.word, without_headword(entry.word, article), markup::plain});
+        const headword_split split = split_headword(entry.word, article);
+        if (split.from_article) sink.headword_taken(differs_in_case(split.word));
+        sink.add(raw_entry{split.word, split.text, markup::plain});
     }
     return title;
 }
 
 }  // namespace
 
-std::string_view without_headword(std::string_view key, std::string_view article) {
+headword_split split_headword(std::string_view key, std::string_view article) {
+    headword_split split{key, article, false};
+    // A line of headwords that dictfmt's --headword-separator split into
+    // keys: the one that is this key is the word, and the line goes.
+    const std::string_view first = article.substr(0, article.find('\n'));
+    if (first.find(';') != std::string_view::npos) {
+        for (std::size_t start = 0; start <= first.size();) {
+            std::size_t end = first.find(';', start);
+            if (end == std::string_view::npos) end = first.size();
+            const std::string_view part = trimmed(first.substr(start, end - start));
+            if (!part.empty() && headword_end(key, part) == part.size()) {
+                split = {part, after_line(article, first.size()), true};
+                // The text below may begin with the headword once more.
+                if (const auto again = headword_end(key, split.text))
+                    split.text = after_line(split.text, *again);
+                return split;
+            }
+            start = end + 1;
+        }
+    }
     const std::optional<std::size_t> end = headword_end(key, article);
-    if (!end) return article;
-    std::size_t rest = *end;
-    while (rest < article.size() && is_space(static_cast<unsigned char>(article[rest]))) ++rest;
-    if (rest < article.size() && article[rest] == '\n') ++rest;
-    return article.substr(rest);
+    if (!end) return split;
+    const std::string_view word = headword_text(article.substr(0, *end));
+    if (!word.empty()) {
+        split.word = word;
+        split.from_article = true;
+    }
+    split.text = after_line(article, *end);
+    return split;
+}
+
+bool differs_in_case(std::string_view word) {
+    for (std::size_t at = 0; at < word.size();) {
+        const code_point c = decode_utf8(word, at);
+        if (fold_case(c.value) != c.value) return true;
+        at += c.size;
+    }
+    return false;
 }
 
 std::string read_dictd(const std::string& path, entry_sink& sink) {

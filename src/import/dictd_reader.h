@@ -22,15 +22,27 @@ namespace lexaro::import {
 std::string read_dictd(const std::string& path, entry_sink& sink);
 
 // dictfmt copies each article from its source, which mostly begins with the
-// headword, often followed by pronunciation and grammar on the same line:
-// "Abfalleimer /ˈapfˌalaɪmɜ/ <masc, n, sg>". This gives the article without
-// that headword (and without its line, when nothing else is on it), when the
-// first line begins with text that dictfmt would have indexed as KEY: letters
-// and digits compared without case, runs of white space as one space, other
-// characters left out (so "no ... del todo" begins with the key "no del
-// todo"). The headword runs to the last white space before the next letter or
-// digit. Otherwise, as when an abbreviation's key leads to the article of the
-// full word, the article is given whole.
-std::string_view without_headword(std::string_view key, std::string_view article);
+// headword as the dictionary writes it, often followed by pronunciation and
+// grammar on the same line: "Abfalleimer /ˈapfˌalaɪmɜ/ <masc, n, sg>", while
+// the index holds the key folded to lower case ("abfalleimer"). When the first
+// line begins with text that dictfmt would have indexed as KEY (letters and
+// digits compared without case, runs of white space as one space, other
+// characters left out, so "no ... del todo" begins with the key "no del
+// todo"), that text is the word, with its capitals and punctuation, and the
+// article goes on after it (after its line, when nothing else is on it). The
+// headword runs to the last white space before the next letter or digit.
+// A first line of headwords joined by ';' (dictfmt --headword-separator) gives
+// the one that is KEY, and goes whole. Otherwise, as when an abbreviation's key
+// leads to the article of the full word, the key is the word and the article
+// is given whole.
+struct headword_split {
+    std::string_view word;
+    std::string_view text;
+    bool from_article;  // the word is the article's own headword
+};
+headword_split split_headword(std::string_view key, std::string_view article);
+
+// Whether a word holds a letter that is not in lower case.
+bool differs_in_case(std::string_view word);
 
 }  // namespace lexaro::import

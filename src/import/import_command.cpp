@@ -80,7 +80,14 @@ public:
         damage_.push_back({std::string(kind), 1, file, line});
     }
 
+    void headword_taken(bool case_differs) override {
+        ++headwords_;
+        recased_ += case_differs;
+    }
+
     uint64_t read() const { return read_; }
+    uint64_t headwords() const { return headwords_; }
+    uint64_t recased() const { return recased_; }
 
     // Each kind of damage the readers got over: how often, and where first.
     struct damage {
@@ -106,6 +113,7 @@ private:
     }
 
     uint64_t read_ = 0;
+    uint64_t headwords_ = 0, recased_ = 0;
     std::string word_, translation_;
     std::vector<damage> damage_;
     charset_decoder* decoder_ = nullptr;
@@ -179,6 +187,10 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
             << m.repeats << " repeated translations left out\n";
     err << "  dropped:         " << c.empty_words << " with no word, " << c.oversize
         << " too large for a block\n";
+    if (sink.headwords() > 0)
+        err << "  headwords:       " << sink.headwords()
+            << " from the articles, as the dictionary writes them; " << sink.recased()
+            << " of them not in lower case as the index keys\n";
     if (m.cut > 0)
         err << "  cut:             " << m.cut
             << " translations left out of words that would outgrow a block\n";

@@ -37,6 +37,11 @@ public:
     virtual void damaged(std::string_view kind, const std::string& file, uint64_t line) {
         (void)kind, (void)file, (void)line;
     }
+
+    // The word of the next entry is the dictionary's own headword, taken from
+    // its article rather than from an index that folds keys to lower case;
+    // case_differs: it holds capitals that the key did not.
+    virtual void headword_taken(bool case_differs) { (void)case_differs; }
 };
 
 // An input that cannot be opened, read or understood. The message names the

@@ -11,6 +11,7 @@
 
 #include "format_test_support.h"
 #include "import/case_folding.h"
+#include "import/unwrap.h"
 #include "test_support.h"
 
 namespace lexaro::import {
@@ -298,6 +299,71 @@ TEST(DictdReader, FreeDictSpanishEnglish) {
     EXPECT_GT(capitalised, 100u);
     const collected_entry aboard{"a bordo", "/a βˈoɾðo/\naboard\n"};
     EXPECT_NE(std::find(sink.entries.begin(), sink.entries.end(), aboard), sink.entries.end());
+}
+
+}  // namespace
+}  // namespace lexaro::import
+
+namespace lexaro::import {
+namespace {
+
+TEST(Unwrap, JoinsOnlyTheBreaksThatWrapALine) {
+    struct unwrap_case {
+        const char* what;
+        std::string text;
+        std::string expected;
+    };
+    // Width 20 throughout.
+    const unwrap_case cases[] = {
+        {"next word did not fit", "one two three four\nfive six", "one two three four five six"},
+        {"next word would have fit", "one two\nthree", "one two\nthree"},
+        {"blank line", "one two three four\n\nfive", "one two three four\n\nfive"},
+        {"numbered sense", "one two three four\n2. five", "one two three four\n2. five"},
+        {"WordNet sense", "one two three four\nv 2: five", "one two three four\nv 2: five"},
+        {"structure word", "one two three four\nSynonyms: x", "one two three four\nSynonyms: x"},
+        {"cross-reference", "one two three four\n [syn: {a}]", "one two three four\n [syn: {a}]"},
+        {"less indented", "   one two three fo\n five", "   one two three fo\n five"},
+        {"hanging indent", "1: one two three f\n   four five", "1: one two three f four five"},
+        {"sentence carried on", "abcde fghij klmno,\nx y", "abcde fghij klmno, x y"},
+        {"sentence ended", "abcde fghij klmno.\nX y", "abcde fghij klmno.\nX y"},
+        {"CR LF and trailing blanks", "one two three four \r\nfive six", "one two three four five six"},
+        {"characters, not bytes", "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\nabcdefghij",
+         "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\nabcdefghij"},
+        {"three lines", "aaaa bbbb cccc dddd\neeee ffff gggg hhhh\niiii", "aaaa bbbb cccc dddd eeee ffff gggg hhhh iiii"},
+        {"final line feed kept", "one\n", "one\n"},
+    };
+    for (const unwrap_case& c : cases) {
+        std::string out = ">";
+        unwrap(c.text, 20, out);
+        EXPECT_EQ(out, ">" + c.expected) << c.what;
+    }
+}
+
+TEST(Unwrap, FindsTheWidthOnlyInWrappedText) {
+    struct width_case {
+        const char* what;
+        std::vector<std::size_t> lengths;  // of the lines, in characters
+        unsigned width;
+    };
+    std::vector<std::size_t> wrapped, unwrapped, few;
+    for (std::size_t i = 0; i < 300; ++i) {
+        wrapped.push_back(i % 3 == 0 ? 20 + i % 17 : 61 + i % 8);  // 61..68, and short lines
+        unwrapped.push_back(20 + (i * 37) % 400);
+    }
+    wrapped.push_back(75);  // one line past the width
+    few.assign(wrapped.begin(), wrapped.begin() + 50);
+    const width_case cases[] = {
+        {"wrapped at 68", wrapped, 68},
+        {"lines of every length", unwrapped, 0},
+        {"too few lines to tell", few, 0},
+    };
+    for (const width_case& c : cases) {
+        wrap_width_finder finder;
+        std::string text;
+        for (const std::size_t n : c.lengths) text += "  " + std::string(n - 2, 'x') + "\n";
+        finder.add(text);
+        EXPECT_EQ(finder.width(), c.width) << c.what;
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include "common/big_endian.h"
 #include "format_test_support.h"
@@ -64,6 +65,42 @@ TEST(ImportDictd, FilesFromDictfmtAndDictzip) {
                   std::string::npos)
             << c.what << ": " << run.err;
     }
+}
+
+// A dictionary whose tool wrapped its articles at 40 characters: the lines
+// that only wrap join, the senses stay apart.
+TEST(ImportDictd, WrappedArticlesAreJoinedBackIntoSentences) {
+    if (!have_program("dictfmt")) GTEST_SKIP() << "dictfmt is not installed (make test installs it)";
+    const std::string sentence =
+        "a state of steady vigorous action that is characteristic of an activity, as when the "
+        "party went with a swing";
+    std::string source = "Wrapped\nby nobody\n", expected = "Wrapped\n";
+    for (int i = 10; i < 50; ++i) {
+        // Greedy wrapping at 40, the sense number hanging.
+        std::string body, line = "  1.";
+        std::istringstream words(sentence);
+        for (std::string word; words >> word;) {
+            if (line.size() + 1 + word.size() > 40) {
+                body += line + "\n";
+                line = "    " + word;
+            } else {
+                line += " " + word;
+            }
+        }
+        body += line + "\n  2. a short one\n";
+        source += "w" + std::to_string(i) + "\n" + body;
+        expected += "w" + std::to_string(i) + "$1. " + sentence + "; 2. a short one\n";
+    }
+    scratch_dir dir;
+    write_file(dir / "wrapped.src", source);
+    ASSERT_TRUE(run_shell(dir.path(), "dictfmt -f --utf8 -s Wrapped wrapped < wrapped.src"));
+    const run_result run = run_lexaro_import({"wrapped.index", "out.txt"}, dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_file(dir / "out.txt"), expected);
+    EXPECT_NE(run.err.find("  wrapped lines:   120 line breaks that only wrapped a line joined "
+                           "with a space, in 40 translations\n"),
+              std::string::npos)
+        << run.err;
 }
 
 TEST(ImportDictd, NeverWritesOverAFileItReads) {

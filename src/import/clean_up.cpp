@@ -4,6 +4,7 @@
 
 #include "common/layout.h"
 #include "import/markup_text.h"
+#include "import/unwrap.h"
 
 namespace lexaro::import {
 
@@ -252,7 +253,14 @@ bool cleaner::clean(const raw_entry& raw, std::string& word, std::string& transl
         ++counts_.empty_words;
         return false;
     }
-    clean_text(raw.definition, raw.kind, translation);
+    if (raw.wrap_width > 0 && raw.kind == markup::plain) {
+        unwrapped_.clear();
+        counts_.joined_lines += unwrap(raw.definition, raw.wrap_width, unwrapped_);
+        ++counts_.wrapped_texts;
+        clean_text(unwrapped_, raw.kind, translation);
+    } else {
+        clean_text(raw.definition, raw.kind, translation);
+    }
     if (word.size() + 1 + translation.size() + 1 > block_buffer_size) {
         ++counts_.oversize;
         if (counts_.oversize_words.size() < max_oversize_words_kept)

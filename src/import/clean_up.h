@@ -15,6 +15,8 @@ namespace lexaro::import {
 // What the clean-up changed and dropped.
 struct clean_up_counts {
     uint64_t line_breaks = 0;        // line breaks in translations, now the separator
+    uint64_t wrapped_texts = 0;      // translations wrapped at a width
+    uint64_t joined_lines = 0;       // line breaks in them that only wrapped, now a space
     uint64_t tags = 0;               // markup tags and comments turned into text
     uint64_t entities = 0;           // character references decoded
     uint64_t trimmed = 0;            // words and translations with white space cut from an end
@@ -54,6 +56,7 @@ private:
 
     std::string separator_;
     clean_up_counts counts_;
+    std::string unwrapped_;
 };
 
 // A title made one line: control characters and line breaks become spaces,

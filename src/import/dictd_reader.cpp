@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/compressed_input.h"
+#include "import/unwrap.h"
 
 namespace lexaro::import {
 
@@ -336,6 +337,23 @@ std::string title_from(std::string_view text) {
     return title == unnamed ? std::string() : title;
 }
 
+// The width the dictionary's articles were wrapped at, from their first few
+// megabytes; 0 when they do not look wrapped.
+unsigned find_wrap_width(const std::vector<index_entry>& words, data_file& data) {
+    constexpr uint64_t sample_size = 4 << 20;
+    wrap_width_finder finder;
+    uint64_t sampled = 0;
+    const index_entry* previous = nullptr;
+    for (const index_entry& entry : words) {
+        if (sampled >= sample_size) break;
+        if (previous != nullptr && entry.offset == previous->offset) continue;
+        previous = &entry;
+        finder.add(data.read(entry.offset, entry.length));
+        sampled += entry.length;
+    }
+    return finder.width();
+}
+
 std::string read_files(const std::string& path, entry_sink& sink) {
     const dictd_files files = find_files(path);
     const std::unique_ptr<data_file> data = open_data_file(files.data);
@@ -359,6 +377,7 @@ std::string read_files(const std::string& path, entry_sink& sink) {
         return a.offset != b.offset ? a.offset < b.offset
                                     : std::less<const char*>()(a.word.data(), b.word.data());
     });
+    const unsigned wrap_width = find_wrap_width(words, *data);
     std::string_view article;
     const index_entry* previous = nullptr;
     for (const index_entry& entry : words) {
@@ -369,7 +388,7 @@ std::string read_files(const std::string& path, entry_sink& sink) {
         previous = &entry;
         const headword_split split = split_headword(entry.word, article);
         if (split.from_article) sink.headword_taken(differs_in_case(split.word));
-        sink.add(raw_entry{split.word, split.text, markup::plain});
+        sink.add(raw_entry{split.word, split.text, markup::plain, wrap_width});
     }
     return title;
 }

@@ -197,6 +197,9 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
     err << "  clean-up:        " << c.line_breaks << " line breaks, " << c.tags << " tags, "
         << c.entities << " entities, " << c.trimmed << " trimmed, " << c.control_bytes
         << " zero or 0x1A bytes, " << c.dollar_signs << " '$' in words\n";
+    if (c.wrapped_texts > 0)
+        err << "  wrapped lines:   " << c.joined_lines << " line breaks that only wrapped a line"
+            << " joined with a space, in " << c.wrapped_texts << " translations\n";
     if (text != nullptr && (text->charset() != "UTF-8" || text->invalid() > 0)) {
         err << "  input:           read as " << text->charset();
         if (text->invalid() > 0)

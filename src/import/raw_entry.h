@@ -22,6 +22,9 @@ struct raw_entry {
     std::string_view word;
     std::string_view definition;
     markup kind = markup::plain;
+    // Plain text that the dictionary's tools wrapped at this width, in
+    // characters: the clean-up joins the lines that only wrap. 0: not wrapped.
+    unsigned wrap_width = 0;
 };
 
 // Receives the entries that a reader finds, in the order of its files.

@@ -1,4 +1,93 @@
-// lexaro-import on dsl dictionaries.
+// lexaro-import on DSL dictionaries.
 #include <gtest/gtest.h>
 
+#include "common/charset.h"
+#include "format_test_support.h"
 #include "test_support.h"
+
+namespace lexaro::test {
+namespace {
+
+const std::string dsl_text =
+    "#NAME \"English-Russian\"\n#INDEX_LANGUAGE \"English\"\n#CONTENTS_LANGUAGE \"Russian\"\n\n"
+    "colo(u)r\n{the }colour\n"
+    "\t[m1][trn]цвет[/trn][/m]\n"
+    "\t[m1][ex][lang id=1033]a ~ TV[/lang][/ex][/m]\n"
+    "\t[s]colour.wav[/s]{{a comment}}<<red>> \\[sic\\]\n"
+    "\t@ colour bar\n\t[m1]цветная полоса[/m]\n\t@\n"
+    "\t[m2][c darkgray]back[/c] [i]again[/i]\n\n"
+    "go\n\t[p]v[/p] [b]идти[/b]\n";
+const std::string dsl_expected =
+    "English-Russian\n"
+    "color$цвет; a colour TV; red [sic]; back again\n"
+    "colour$цвет; a colour TV; red [sic]; back again\n"
+    "colour bar$цветная полоса\n"
+    "go$v идти\n";
+
+std::string utf16le_with_mark(const std::string& utf8) {
+    std::string out = "\xFF\xFE";  // characters of the BMP only
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        std::size_t length = 0;
+        const char32_t c = next_character(utf8.substr(i), length);
+        i += length;
+        out += static_cast<char>(c & 0xFF);
+        out += static_cast<char>(c >> 8);
+    }
+    return out;
+}
+
+TEST(ImportDsl, CardsGiveEveryHeadwordTheirText) {
+    check_cases({
+        {"UTF-8", "en-ru.dsl", dsl_text, {}, dsl_expected},
+        {"UTF-8 with a mark", "en-ru.dsl", "\xEF\xBB\xBF" + dsl_text, {}, dsl_expected},
+        {"UTF-16LE with a mark", "en-ru.dsl", utf16le_with_mark(dsl_text), {}, dsl_expected},
+        {"dictzipped", "en-ru.dsl.dz", gzip_bytes(dsl_text), {}, dsl_expected},
+        {"two optional parts, escapes, spaces", "x.dsl",
+         "#NAME \"x\"\n(to )be(come)\n\tx\n\\(a\\)  \\{b\\}\n\ty\n",
+         {},
+         "x\n(a) {b}$y\nbe$x\nbecome$x\nto be$x\nto become$x\n"},
+        {"headword lines in a row share a card", "x.dsl",
+         "#NAME \"x\"\nred\nrot\n\trot\n", {}, "x\nred$rot\nrot$rot\n"},
+    });
+}
+
+TEST(ImportDsl, DamageThatLosesEntriesStopsTheRun) {
+    struct broken {
+        std::string input;
+        std::string message;
+    };
+    const broken cases[] = {
+        {"#NAME \"x\"\n\torphan text\n",
+         "lexaro-import: x.dsl: line 2: a card's text with no headword before it\n"},
+        {"#NAME \"x\"\nbad\\\n\ttext\n",
+         "lexaro-import: x.dsl: line 2: the '\\' at the end of the headword escapes nothing\n"},
+    };
+    for (const broken& c : cases) {
+        scratch_dir dir;
+        write_file(dir / "x.dsl", c.input);
+        const run_result run = run_lexaro_import({"x.dsl", "out.txt"}, dir.path());
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, c.message);
+        EXPECT_EQ(dir.files(), std::vector<std::string>{"x.dsl"});
+    }
+}
+
+TEST(ImportDsl, MarkupDamageIsCountedAndTheTextKept) {
+    scratch_dir dir;
+    write_file(dir / "x.dsl",
+               "#NAME \"x\"\na\n\t[b]bold [zz]odd\nb\n\t{{never closed\nc\n\n(d\n\tx\n");
+    const run_result run = run_lexaro_import({"x.dsl", "out.txt"}, dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_file(dir / "out.txt"), "x\na$bold odd\nb$\nc$\nd$x\n");
+    for (const char* line : {"  damaged markup:  1 unknown tags, the first in x.dsl line 3\n",
+                             "  damaged markup:  1 unclosed tags, the first in x.dsl line 2\n",
+                             "  damaged markup:  1 unclosed comments, the first in x.dsl line 5\n",
+                             "  damaged markup:  1 cards with no text, the first in x.dsl line 6\n",
+                             "  damaged markup:  1 unclosed brackets in headwords, the first in "
+                             "x.dsl line 8\n"})
+        EXPECT_NE(run.err.find(line), std::string::npos) << line << run.err;
+}
+
+}  // namespace
+}  // namespace lexaro::test

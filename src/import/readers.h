@@ -26,6 +26,12 @@ std::string read_tab(reader_input& input, entry_sink& sink);
 // from its "# Version :: " comment.
 std::string read_trans(reader_input& input, entry_sink& sink);
 
+// Text with its bracketed annotations ({n}, [ugs.], (...), <Abk.>) taken out
+// into `annotations` (joined by spaces), the rest, its spaces made single and
+// trimmed, into `word`. A bracket that is never closed is kept as text. The
+// words of trans-de-en and dict.cc.
+void split_annotations(std::string_view text, std::string& word, std::string& annotations);
+
 // lexaro's own source: the first line is the title, every further line
 // "word$translation", cut at its first '$'. Line ends LF or CR LF; a byte
 // 0x1A ends the input; blank lines are skipped. import_error for a line

@@ -90,15 +90,25 @@ void split_outside_brackets(std::string_view text, std::string_view delimiter,
 // A trans-de-en alternative without its bracketed annotations, its spaces
 // made single and trimmed. A bracket that is never closed is kept as text.
 void headword(std::string_view alternative, std::string& word) {
+    std::string annotations;
+    split_annotations(alternative, word, annotations);
+}
+
+}  // namespace
+
+void split_annotations(std::string_view text, std::string& word, std::string& annotations) {
     word.clear();
+    annotations.clear();
     const auto space = [&] {
         if (!word.empty() && word.back() != ' ') word += ' ';
     };
-    for (std::size_t i = 0; i < alternative.size(); ++i) {
-        const char c = alternative[i];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         if (closer_of(c) != 0) {
-            const std::size_t close = matching_close(alternative, i);
+            const std::size_t close = matching_close(text, i);
             if (close != std::string_view::npos) {
+                if (!annotations.empty()) annotations += ' ';
+                annotations.append(text.substr(i, close - i + 1));
                 i = close;
                 space();
                 continue;
@@ -111,8 +121,6 @@ void headword(std::string_view alternative, std::string& word) {
     }
     while (!word.empty() && word.back() == ' ') word.pop_back();
 }
-
-}  // namespace
 
 std::string read_tab(reader_input& in, entry_sink& sink) {
     line_reader input(*in.text);

@@ -53,9 +53,10 @@ tag_table xdxf_tags() {
                                [](const known_tag& t) { return t.name == "tr"; }),
                 table.end());
     for (std::string_view n :
-         {"abr", "c", "categ", "co", "deftext", "dtrn", "etm", "ex_orig", "ex_tran", "gr", "iref",
-          "kref", "mrkd", "nu", "opt", "pos", "sr", "tense"})
+         {"abr", "c", "categ", "co", "deftext", "dtrn", "etm", "ex_orig", "gr", "iref", "kref",
+          "mrkd", "nu", "opt", "pos", "sr", "tense"})
         table.push_back({n, e::none});
+    table.push_back({"ex_tran", e::space});  // an example's translation after the example
     for (std::string_view n : {"ar", "def", "ex"}) table.push_back({n, e::separator});
     for (std::string_view n : {"k", "rref"}) table.push_back({n, e::hide});
     table.push_back({"tr", e::brackets});

@@ -1,11 +1,269 @@
+// XDXF, in its visual and its logical form: an XML file whose articles are
+//
+//   <ar><k>word</k><k>other <opt>word</opt></k> text, <def>...</def></ar>
+//
+// and whose <full_name> (visual) or <full_title> (logical) names it. Every <k>
+// of an article is a word, an <opt> part optional (the word with and without
+// it); the article without its <k> elements is the translation, made text by
+// the clean-up's XDXF rules (<br/> and each <def> a line, <tr> in brackets).
+// The file is read in large pieces and one article held at a time.
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "import/readers.h"
+#include "import/text_input.h"
 
 namespace lexaro::import {
 
-std::string read_xdxf(reader_input& input, entry_sink&) {
-    throw import_error(input.path + ": the xdxf reader is not written yet");
+namespace {
+
+constexpr std::size_t piece_size = 1 << 20;
+// An article that has not ended after this many bytes never will: no entry
+// can be larger than a block.
+constexpr std::size_t max_article_size = 16 << 20;
+
+void append_decoded(std::string_view text, std::string& out);
+
+// The text of an XML fragment: tags left out, entities decoded, white space
+// runs made one space.
+void append_text(std::string_view xml, std::string& out) {
+    std::string plain;
+    for (std::size_t i = 0; i < xml.size(); ++i) {
+        if (xml[i] == '<') {
+            const std::size_t end = xml.find('>', i);
+            if (end == std::string_view::npos) break;
+            i = end;
+            continue;
+        }
+        plain += xml[i];
+    }
+    std::string decoded;
+    append_decoded(plain, decoded);
+    for (const char c : decoded) {
+        const bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+        if (blank && (out.empty() || out.back() == ' ')) continue;
+        out += blank ? ' ' : c;
+    }
 }
 
-bool looks_like_xdxf(std::string_view, bool) { return false; }
+void append_utf8(uint32_t c, std::string& out) {
+    if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// XML's entities and character references; anything else stays as it is.
+void append_decoded(std::string_view text, std::string& out) {
+    static constexpr std::pair<std::string_view, char> named[] = {
+        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::size_t semicolon = text[i] == '&' ? text.find(';', i) : std::string_view::npos;
+        if (semicolon == std::string_view::npos || semicolon - i > 10) {
+            out += text[i];
+            continue;
+        }
+        const std::string_view name = text.substr(i + 1, semicolon - i - 1);
+        bool done = false;
+        for (const auto& [n, c] : named) {
+            if (name == n) {
+                out += c;
+                done = true;
+            }
+        }
+        if (!done && name.size() > 1 && name[0] == '#') {
+            const bool hex = name[1] == 'x' || name[1] == 'X';
+            uint32_t c = 0;
+            std::size_t digits = 0;
+            for (const char d : name.substr(hex ? 2 : 1)) {
+                const int v = d >= '0' && d <= '9' ? d - '0'
+                              : hex && d >= 'a' && d <= 'f' ? d - 'a' + 10
+                              : hex && d >= 'A' && d <= 'F' ? d - 'A' + 10 : -1;
+                if (v < 0 || c > 0x10FFFF) {
+                    digits = 0;
+                    break;
+                }
+                c = c * (hex ? 16 : 10) + static_cast<uint32_t>(v);
+                ++digits;
+            }
+            if (digits > 0) {
+                append_utf8(c, out);
+                done = true;
+            }
+        }
+        if (done)
+            i = semicolon;
+        else
+            out += text[i];
+    }
+}
+
+// The words a <k> element stands for: each <opt> part with and without.
+void key_words(std::string_view key, std::vector<std::string>& words) {
+    std::vector<std::string> variants{""};
+    std::size_t at = 0;
+    while (at < key.size()) {
+        const std::size_t opt = key.find("<opt>", at);
+        const std::size_t end = opt == std::string_view::npos ? key.size() : opt;
+        std::string fixed;
+        append_text(key.substr(at, end - at), fixed);
+        for (std::string& v : variants) v += fixed;
+        if (opt == std::string_view::npos) break;
+        const std::size_t close = key.find("</opt>", opt);
+        std::string optional;
+        append_text(key.substr(opt + 5, (close == std::string_view::npos ? key.size() : close) - opt - 5),
+                    optional);
+        if (variants.size() < 32) {
+            const std::size_t n = variants.size();
+            for (std::size_t i = 0; i < n; ++i) variants.push_back(variants[i] + optional);
+        }
+        at = close == std::string_view::npos ? key.size() : close + 6;
+    }
+    for (std::string& v : variants) {
+        while (!v.empty() && v.back() == ' ') v.pop_back();
+        const std::size_t first = v.find_first_not_of(' ');
+        if (first == std::string::npos) continue;
+        v.erase(0, first);
+        if (std::find(words.begin(), words.end(), v) == words.end()) words.push_back(std::move(v));
+    }
+}
+
+bool tag_at(std::string_view text, std::size_t at, std::string_view name) {
+    if (text.substr(at, name.size() + 1) != "<" + std::string(name)) return false;
+    const std::size_t after = at + 1 + name.size();
+    return after < text.size() && (text[after] == '>' || text[after] == ' ' || text[after] == '/');
+}
+
+class xdxf_parser {
+public:
+    xdxf_parser(const std::string& path, text_input& text, entry_sink& sink)
+        : path_(path), text_(text), sink_(sink) {}
+
+    std::string read() {
+        std::size_t at = 0;
+        for (;;) {
+            std::size_t ar = find_article(at);
+            if (ar == std::string::npos) break;
+            std::size_t end;
+            while ((end = buffer_.find("</ar>", ar)) == std::string::npos) {
+                const bool too_long = buffer_.size() - ar > max_article_size;
+                if (too_long || !more()) {
+                    count_lines(too_long ? ar : 0);
+                    fail("the article begun here does not end");
+                }
+                ar = 0;  // what came before it is dropped
+            }
+            count_lines(ar);
+            article(std::string_view(buffer_).substr(ar, end - ar));
+            at = end + 5;
+        }
+        return title_;
+    }
+
+private:
+    [[noreturn]] void fail(const std::string& what) const {
+        throw import_error(path_ + ": line " + std::to_string(line_) + ": " + what);
+    }
+
+    // Reads the next piece onto the buffer, first dropping what is done.
+    bool more() {
+        if (done_ > 0) {
+            count_lines(done_);
+            buffer_.erase(0, done_);
+            counted_ -= done_;
+            done_ = 0;
+        }
+        const std::size_t old = buffer_.size();
+        buffer_.resize(old + piece_size);
+        const std::size_t got = text_.read(&buffer_[old], piece_size);
+        buffer_.resize(old + got);
+        return got > 0;
+    }
+
+    // Keeps line_ the line number at buffer_[to].
+    void count_lines(std::size_t to) {
+        for (; counted_ < to; ++counted_) line_ += buffer_[counted_] == '\n';
+    }
+
+    // Where the next article begins at or after `at`, reading on as needed;
+    // takes the title on the way.
+    std::size_t find_article(std::size_t at) {
+        for (;;) {
+            const std::size_t lt = buffer_.find('<', at);
+            if (lt == std::string::npos || lt + 16 > buffer_.size()) {
+                done_ = lt == std::string::npos ? buffer_.size() : lt;
+                at = 0;
+                if (!more()) return std::string::npos;
+                continue;
+            }
+            if (tag_at(buffer_, lt, "ar")) {
+                done_ = lt;
+                return lt;
+            }
+            if (title_.empty() && (tag_at(buffer_, lt, "full_name") || tag_at(buffer_, lt, "full_title"))) {
+                const std::size_t close = buffer_.find("</full_", lt);
+                if (close == std::string::npos && buffer_.size() - lt < 65536 && more()) {
+                    at = 0;
+                    continue;
+                }
+                const std::size_t start = buffer_.find('>', lt) + 1;
+                if (close != std::string::npos) append_text(std::string_view(buffer_).substr(start, close - start), title_);
+            }
+            at = lt + 1;
+        }
+    }
+
+    void article(std::string_view ar) {
+        words_.clear();
+        for (std::size_t k = ar.find("<k"); k != std::string_view::npos; k = ar.find("<k", k + 2)) {
+            if (!tag_at(ar, k, "k")) continue;
+            const std::size_t start = ar.find('>', k) + 1;
+            const std::size_t close = ar.find("</k>", start);
+            if (close == std::string_view::npos) {
+                sink_.damaged("unclosed <k> headwords", path_, line_);
+                break;
+            }
+            key_words(ar.substr(start, close - start), words_);
+        }
+        if (words_.empty()) fail("an article with no <k> headword");
+        const std::string_view body = ar.substr(ar.find('>') + 1);
+        for (const std::string& word : words_) sink_.add(raw_entry{word, body, markup::xdxf});
+    }
+
+    const std::string& path_;
+    text_input& text_;
+    entry_sink& sink_;
+    std::string buffer_;
+    std::size_t done_ = 0;     // bytes at the buffer's start that are read through
+    std::size_t counted_ = 0;  // bytes whose line feeds line_ counts
+    uint64_t line_ = 1;
+    std::string title_;
+    std::vector<std::string> words_;
+};
+
+}  // namespace
+
+std::string read_xdxf(reader_input& input, entry_sink& sink) {
+    return xdxf_parser(input.path, *input.text, sink).read();
+}
+
+bool looks_like_xdxf(std::string_view sample, bool) {
+    const std::string_view head = sample.substr(0, 2048);
+    return head.find("<xdxf") != std::string_view::npos ||
+           head.find("<!DOCTYPE xdxf") != std::string_view::npos;
+}
 
 }  // namespace lexaro::import

@@ -228,8 +228,10 @@ private:
 
     void article(std::string_view ar) {
         words_.clear();
+        bool keyed = false;
         for (std::size_t k = ar.find("<k"); k != std::string_view::npos; k = ar.find("<k", k + 2)) {
             if (!tag_at(ar, k, "k")) continue;
+            keyed = true;
             const std::size_t start = ar.find('>', k) + 1;
             const std::size_t close = ar.find("</k>", start);
             if (close == std::string_view::npos) {
@@ -238,8 +240,9 @@ private:
             }
             key_words(ar.substr(start, close - start), words_);
         }
-        if (words_.empty()) fail("an article with no <k> headword");
+        if (!keyed) fail("an article with no <k> headword");
         const std::string_view body = ar.substr(ar.find('>') + 1);
+        if (words_.empty()) words_.emplace_back();  // an empty key: dropped and counted
         for (const std::string& word : words_) sink_.add(raw_entry{word, body, markup::xdxf});
     }
 

@@ -222,6 +222,18 @@ bool output_file::commit() {
     return false;
 }
 
+bool output_file::close_hidden() {
+    bool written = std::fflush(stream_) == 0;
+    int error = errno;
+    if (std::fclose(stream_) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    stream_ = nullptr;
+    errno = error;
+    return written;
+}
+
 void output_file::discard() {
     if (stream_ != nullptr) std::fclose(stream_);
     stream_ = nullptr;

@@ -43,6 +43,11 @@ public:
     // then removed and the target left as it was.
     bool commit();
 
+    // Flushes and closes the hidden file and leaves it under its hidden name,
+    // for the caller to read back; discard() (or the destructor) removes it.
+    // False, with errno set, when a step fails.
+    bool close_hidden();
+
     // Closes and removes the hidden file, if one is open.
     void discard();
 

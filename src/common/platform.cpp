@@ -214,6 +214,8 @@ void release_work_file() {
     held_work_file = INVALID_HANDLE_VALUE;
 }
 
+bool holds_work_file() { return held_work_file != INVALID_HANDLE_VALUE; }
+
 #else
 
 bool same_file(const std::string& a, const std::string& b) {
@@ -337,6 +339,8 @@ void release_work_file() {
     if (held_work_file >= 0) ::close(held_work_file);
     held_work_file = -1;
 }
+
+bool holds_work_file() { return held_work_file >= 0; }
 
 #endif
 

@@ -77,4 +77,7 @@ claim_result claim_work_file(const std::string& name, std::FILE** stream);
 // Ends the claim before the process does (the lock goes with the process).
 void release_work_file();
 
+// Whether this process holds a working file now.
+bool holds_work_file();
+
 }  // namespace lexaro

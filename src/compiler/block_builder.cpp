@@ -101,6 +101,11 @@ public:
     }
     stream_file(const stream_file&) = delete;
     stream_file& operator=(const stream_file&) = delete;
+    // Reached only when an observer's fatal error unwinds the pass: what is
+    // buffered is written out, as the exit after lexaro's own does.
+    ~stream_file() {
+        if (file_ != nullptr) std::fclose(file_);
+    }
 
     uint64_t position() const { return position_; }
 

@@ -16,7 +16,8 @@ struct stream_limits {
 };
 
 // Reads source_name, words_per_block and temp_name. Returns once the whole
-// stream is written and both files are closed; every failure is fatal.
+// stream is written and both files are closed; every failure is fatal (an
+// observer's failure throws, and the files are closed on the way out).
 void compile_dictionary(const stream_limits& limits = stream_limits{});
 
 }  // namespace lexaro

@@ -12,6 +12,7 @@ namespace {
 // A larger buffer than stdio's default keeps the progress counter of a large
 // dictionary, redirected to a file, down to a few dozen writes.
 char redirected_buffer[1 << 16];
+pass_observer* observer = nullptr;
 }  // namespace
 
 void setup_console() {
@@ -24,6 +25,10 @@ void setup_console() {
 void console_write(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
 void write_progress(uint32_t count) {
+    if (observer != nullptr) {
+        observer->entry_read(count);
+        return;
+    }
     char text[16];
     char* end = std::to_chars(text, text + sizeof text - 1, count).ptr;
     *end++ = '\r';
@@ -32,11 +37,19 @@ void write_progress(uint32_t count) {
 
 void fatal_error(std::string_view message) {
     message = message.substr(0, message.find('\0'));
+    if (observer != nullptr) observer->failed(std::string(message));
     console_write("\nerror: ");
     console_write(message);
     console_write("\n");
     std::fflush(stdout);
     std::exit(1);
+}
+
+void observe_passes(pass_observer* passes) { observer = passes; }
+
+std::optional<std::string> check_written_database(const std::string& hidden_name) {
+    if (observer == nullptr) return std::nullopt;
+    return observer->check_database(hidden_name);
 }
 
 }  // namespace lexaro

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace lexaro {
@@ -23,5 +25,29 @@ void write_progress(uint32_t count);
 // out what is still buffered for every open C stdio stream, so files written
 // through stdio keep everything written before the error.
 [[noreturn]] void fatal_error(std::string_view message);
+
+// A program that runs the two passes inside a run of its own (lexaro-import)
+// takes over what they report: the counter goes to its own display, a fatal
+// error leaves the passes by throwing, so that the caller removes its files
+// and reports it, and the database may be checked before it replaces the
+// one before it. lexaro itself sets none, and keeps the behaviour above.
+class pass_observer {
+public:
+    virtual void entry_read(uint32_t count) = 0;
+    // Must throw; the passes' objects close their files on the way out.
+    [[noreturn]] virtual void failed(const std::string& message) = 0;
+    // The database written whole under hidden_name, not yet in place: what
+    // is wrong with it, or nothing.
+    virtual std::optional<std::string> check_database(const std::string& hidden_name) = 0;
+
+protected:
+    ~pass_observer() = default;
+};
+
+// While an observer is set, write_progress and fatal_error go to it.
+void observe_passes(pass_observer* observer);
+
+// The observer's verdict on a database written whole; nothing without one.
+std::optional<std::string> check_written_database(const std::string& hidden_name);
 
 }  // namespace lexaro

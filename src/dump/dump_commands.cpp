@@ -40,26 +40,6 @@ std::string_view title_of(const database& db) {
     return field.substr(0, field.find('\0'));
 }
 
-// Entries out of ascending byte order, and words that repeat the word
-// before them: in a sorted dictionary these are all the repeated words.
-struct order_report {
-    std::string previous;
-    uint64_t entry = 0;
-    uint64_t unsorted = 0, first_unsorted = 0;
-    uint64_t repeated = 0;
-    bool in_repeat = false;
-    std::string first_repeated;
-
-    void add(std::string_view word) {
-        ++entry;
-        if (entry > 1 && word < previous && unsorted++ == 0) first_unsorted = entry;
-        const bool repeats = entry > 1 && word == previous;
-        if (repeats && !in_repeat && repeated++ == 0) first_repeated = word;
-        in_repeat = repeats;
-        previous.assign(word);
-    }
-};
-
 // Writes text, made UTF-8 when the database is in another set.
 void write_shown(buffered_output& out, std::string_view text, charset_decoder* shown,
                  std::string& scratch) {
@@ -115,18 +95,34 @@ std::optional<std::string> open_database_file(const std::string& path, random_ac
     return std::nullopt;
 }
 
-int check_command(const random_access_input& file, std::string_view name, buffered_output& out,
-                  std::ostream& err) {
-    database db;
-    if (auto v = open_database(file, db)) return unsound(name, *v, err);
-    order_report order;
+void order_report::add(std::string_view word) {
+    ++entry;
+    if (entry > 1 && word < previous && unsorted++ == 0) first_unsorted = entry;
+    const bool repeats = entry > 1 && word == previous;
+    if (repeats && !in_repeat && repeated++ == 0) first_repeated = word;
+    in_repeat = repeats;
+    previous.assign(word);
+}
+
+outcome check_database(const random_access_input& file, database& db, order_report& order,
+                       entry_totals& totals) {
+    if (auto v = open_database(file, db)) return v;
     entry_reader reader(db);
     while (reader.next()) {
         const block_entries& block = reader.entries();
         for (uint32_t j = 0; j < block.count; ++j) order.add(block.word(j));
     }
-    if (const outcome& v = reader.problem()) return unsound(name, *v, err);
-    const entry_totals& totals = reader.totals();
+    if (const outcome& v = reader.problem()) return v;
+    totals = reader.totals();
+    return std::nullopt;
+}
+
+int check_command(const random_access_input& file, std::string_view name, buffered_output& out,
+                  std::ostream& err) {
+    database db;
+    order_report order;
+    entry_totals totals;
+    if (auto v = check_database(file, db, order, totals)) return unsound(name, *v, err);
 
     const stream_header& h = db.header;
     const uint64_t last_record = db.stream_size - uint64_t{record_size} * (db.record_count - 1);

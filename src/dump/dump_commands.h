@@ -12,6 +12,7 @@
 #include "common/buffered_output.h"
 #include "common/charset.h"
 #include "common/random_access_file.h"
+#include "dump/database_reader.h"
 
 namespace lexaro::dump {
 
@@ -34,6 +35,24 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
 // Opens a file that can be a database: a regular file, smaller than the
 // largest database. Gives the message when it cannot.
 std::optional<std::string> open_database_file(const std::string& path, random_access_file& file);
+
+// Entries out of ascending byte order, and words that repeat the word
+// before them: in a sorted dictionary these are all the repeated words.
+struct order_report {
+    std::string previous;
+    uint64_t entry = 0;
+    uint64_t unsorted = 0, first_unsorted = 0;
+    uint64_t repeated = 0;
+    bool in_repeat = false;
+    std::string first_repeated;
+
+    void add(std::string_view word);
+};
+
+// What --check checks: every rule of the layout, and every block inflated
+// and read, in order. Nothing when the database is sound.
+outcome check_database(const random_access_input& file, database& db, order_report& order,
+                       entry_totals& totals);
 
 // Each command writes its results to out and stops early once a write has
 // failed; the caller reports that failure.

@@ -47,4 +47,17 @@ block_advice advise_words_per_block(const std::vector<uint32_t>& entry_sizes) {
     return advice;
 }
 
+std::optional<block_overflow> first_overflow(const std::vector<uint32_t>& entry_sizes,
+                                             int32_t per_block) {
+    const auto n = static_cast<uint64_t>(per_block);
+    if ((entry_sizes.size() + n - 1) / n > max_block_count) return block_overflow{};
+    for (std::size_t start = 0; start < entry_sizes.size(); start += n) {
+        uint64_t bytes = 0;
+        for (std::size_t i = start; i < entry_sizes.size() && i < start + n; ++i)
+            bytes += entry_sizes[i];
+        if (bytes > block_buffer_size) return block_overflow{start, bytes};
+    }
+    return std::nullopt;
+}
+
 }  // namespace lexaro::import

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace lexaro::import {
@@ -20,5 +21,15 @@ struct block_advice {
 // Prefix sums give every block's size at once, so all 9901 settings cost
 // about five passes over the entries.
 block_advice advise_words_per_block(const std::vector<uint32_t>& entry_sizes);
+
+// The first block too large when each holds per_block entries: its first
+// entry (from 0) and its size; bytes 0 when there would be too many blocks.
+// Nothing when every block fits.
+struct block_overflow {
+    uint64_t first_entry = 0;
+    uint64_t bytes = 0;
+};
+std::optional<block_overflow> first_overflow(const std::vector<uint32_t>& entry_sizes,
+                                             int32_t per_block);
 
 }  // namespace lexaro::import

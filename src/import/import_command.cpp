@@ -10,6 +10,7 @@
 #include "import/block_advice.h"
 #include "common/charset.h"
 #include "import/clean_up.h"
+#include "import/database_output.h"
 #include "import/entry_table.h"
 #include "import/handheld_text.h"
 #include "import/progress.h"
@@ -18,12 +19,14 @@
 
 namespace lexaro::import {
 
-const char usage_line[] = "usage: lexaro-import [options] INPUT OUTPUT.txt\n";
+const char usage_line[] = "usage: lexaro-import [options] INPUT OUTPUT.pdb|OUTPUT.txt\n";
 
 const char usage_text[] =
-    "usage: lexaro-import [options] INPUT OUTPUT.txt\n"
+    "usage: lexaro-import [options] INPUT OUTPUT.pdb|OUTPUT.txt\n"
     "Makes a source for lexaro from a dictionary: sorted by word in byte order, each word once.\n"
-    "OUTPUT - writes to standard output.\n"
+    "OUTPUT.pdb compiles that source, as lexaro does, into the database for the handheld and\n"
+    "checks it; the source itself is not kept. Any other OUTPUT is the source; - writes it to\n"
+    "standard output.\n"
     "  --format NAME       the input's format: stardict, dictd, dsl, xdxf, wiktextract,\n"
     "                      edict, cedict, dictcc, tab, trans, lexaro or csv\n"
     "                      (recognised from the file's name and content when not given)\n"
@@ -41,7 +44,8 @@ const char usage_text[] =
     "                      the translation where it differs\n"
     "  --translations CODE Wiktextract: the translations into language CODE make the\n"
     "                      dictionary, each with the English word and gloss\n"
-    "  --words-per-block N for an OUTPUT.pdb: the entries in each block (100 to 10000)\n"
+    "  --words-per-block N for an OUTPUT.pdb: the entries in each block (100 to 10000;\n"
+    "                      default 500 when every block fits, else the largest that fits)\n"
     "  --help              print this help\n"
     "Every option also takes the form --name=VALUE.\n"
     "exit status: 0 written, 1 input or output error, 2 usage error\n";
@@ -161,13 +165,19 @@ std::string name_of(const std::string& path) {
     return name;
 }
 
-// Refuses an output that is the input or one of the files read with it.
+// Refuses an output that is the input or one of the files read with it, and
+// a database whose temporary file would be.
 std::optional<std::string> output_over_input(const options& o, format f) {
     for (const std::string& input : files_read(f, o.input)) {
         if (o.output == "-" ? standard_output_is(input) : same_file(o.output, input)) {
             const std::string name = o.output == "-" ? "standard output" : o.output;
             return name + " is the input file " + input + "; give another output";
         }
+        if (!is_database_name(o.output)) continue;
+        const std::string stream = stream_file_of(o.output);
+        if (same_file(stream, input))
+            return o.output + " is compiled through " + stream + ", the input file " + input +
+                   "; give another output";
     }
     return std::nullopt;
 }
@@ -337,17 +347,22 @@ int import(const options& o, std::ostream& err, bool terminal) {
     fit.size = title_line.size();
     writer.write_title(title_line);
     const merge_counts merged = write_entries(*table, o, writer, shown);
-    writer.commit();
-    shown.clear();
-    table.reset();  // the advice needs memory of its own; the table's goes first
-
+    table.reset();  // the advice and the compiler need memory of their own; the table's goes first
     const block_advice advice = advise_words_per_block(writer.entry_sizes());
+    std::optional<database_summary> database;
+    if (is_database_name(o.output))
+        database = write_database(writer, o.words_per_block, advice, shown);
+    else
+        writer.commit();
+    shown.clear();
+
     if (fit.cut())
         err << program << "warning: the title takes " << fit.original_size
             << " bytes and lexaro keeps " << title_size << "; cut to " << fit.size << '\n';
     print_warnings(err, o, clean.counts(), merged, advice, writer.entry_sizes().size());
     print_summary(err, o, f, sink, text.get(), writer.entry_sizes().size(), clean.counts(), merged,
                   advice, handheld);
+    if (database) print_database_summary(err, *database);
     return status_ok;
 }
 
@@ -478,6 +493,10 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
     o.output = files[1];
     if (o.input.empty() || o.output.empty()) {
         problem = "a file name is empty";
+        return std::nullopt;
+    }
+    if (o.words_per_block && !is_database_name(o.output)) {
+        problem = "--words-per-block is for an OUTPUT.pdb; lexaro takes it for a source";
         return std::nullopt;
     }
     return o;

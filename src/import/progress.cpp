@@ -36,11 +36,19 @@ void progress::sorting(uint64_t entries) {
     if (enabled_) show("sorting " + std::to_string(entries) + " entries");
 }
 
-void progress::writing(uint64_t done, uint64_t total) {
+void progress::bar(const char* stage, uint64_t done, uint64_t total) {
     if (!due() || total == 0) return;
     const auto filled = static_cast<int>(done * bar_width / total);
-    show("writing: [" + std::string(filled, '#') + std::string(bar_width - filled, '.') + "] " +
+    show(stage + (": [" + std::string(filled, '#')) + std::string(bar_width - filled, '.') + "] " +
          std::to_string(done * 100 / total) + "%");
+}
+
+void progress::writing(uint64_t done, uint64_t total) { bar("writing", done, total); }
+
+void progress::compiling(uint64_t done, uint64_t total) { bar("compiling", done, total); }
+
+void progress::checking(const std::string& name) {
+    if (enabled_) show("checking " + name);
 }
 
 void progress::clear() {

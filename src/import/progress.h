@@ -1,6 +1,7 @@
 // The progress display on standard error, shown only on a terminal: the
 // entries read so far, then the sort, then a bar while the source is
-// written. Redrawn at most ten times a second; cleared before the summary.
+// written and, for a database, another while it is compiled. Redrawn at most ten times a second;
+// cleared before the summary.
 #pragma once
 
 #include <chrono>
@@ -17,11 +18,14 @@ public:
     void reading(uint64_t entries);
     void sorting(uint64_t entries);
     void writing(uint64_t done, uint64_t total);
+    void compiling(uint64_t done, uint64_t total);  // into a database
+    void checking(const std::string& name);
     void clear();
 
 private:
     bool due();  // whether a redraw is due: the clock is read every few thousand calls
     void show(const std::string& line);
+    void bar(const char* stage, uint64_t done, uint64_t total);
 
     std::ostream& err_;
     bool enabled_;

@@ -65,6 +65,12 @@ void source_writer::commit() {
     if (!file_.commit()) fail("can't write", errno != 0 ? errno : EIO);
 }
 
+const std::string& source_writer::close_hidden() {
+    flush_buffer();
+    if (!file_.close_hidden()) fail("can't write", errno != 0 ? errno : EIO);
+    return file_.hidden_name();
+}
+
 void source_writer::discard() {
     buffer_.clear();
     if (!to_standard_output_) file_.discard();

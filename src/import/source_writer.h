@@ -43,6 +43,9 @@ public:
 
     // Writes out what is buffered and renames the hidden file into place.
     void commit();
+    // Writes out what is buffered and closes the hidden file, to be read
+    // back under the name given; discard() removes it.
+    const std::string& close_hidden();
     void discard();
 
     // word size + 1 + translation size + 1 of every entry written, in order.

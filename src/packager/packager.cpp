@@ -76,6 +76,11 @@ void package_database() {
         abandon_database(database, read_failed);
     stream.reset();
 
+    // An observer may check the database before it replaces anything.
+    if (std::fflush(database.stream()) != 0) abandon_database(database, write_failed);
+    if (auto problem = check_written_database(database.hidden_name()))
+        abandon_database(database, *problem);
+
     // Only a database on the disk whole replaces the one before it and the
     // temporary file.
     if (!database.commit()) fatal_error(write_failed);

@@ -5,8 +5,8 @@
 namespace lexaro {
 
 // Reads temp_name, database_file_name and database_name. Every failure is
-// fatal; a database that could not be written whole is removed, and the
-// temporary file is then kept.
+// fatal; a database that could not be written whole, or that a pass
+// observer finds wrong, is removed, and the temporary file is then kept.
 void package_database();
 
 }  // namespace lexaro

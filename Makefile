@@ -83,7 +83,7 @@ windows:
 	@echo "configuring $(WINDOWS_BUILD)/ with cmake for Windows (MinGW-w64): $(BUILD_TYPE) build"
 	@$(AS_OWNER) cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 		-DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS) >/dev/null
-	@$(AS_OWNER) cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target lexaro lexaro-dump
+	@$(AS_OWNER) cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target lexaro lexaro-dump lexaro-import
 
 windows-test: build windows
 	@scripts/ensure-packages $(WINE_PACKAGES)

@@ -1,7 +1,7 @@
 #include "common/charset.h"
 
 #ifdef _WIN32
-// Windows: the code-page calls (not yet: no set is known there).
+#include "common/windows_code_pages.h"
 #else
 #include <iconv.h>
 #endif
@@ -24,25 +24,57 @@ charset_decoder::charset_decoder(std::string name, void* handle)
 
 #ifdef _WIN32
 
+// The handle of a decoder is a code_pages::decoder; an encoder's holds its
+// code page number.
 std::unique_ptr<charset_decoder> charset_decoder::open(const std::string& name,
                                                        std::string& problem) {
-    problem = "unknown character set " + name;
-    return nullptr;
+    const unsigned code_page = code_pages::code_page_of(name);
+    if (code_page == 0) {
+        problem = "unknown character set " + name;
+        return nullptr;
+    }
+    return std::unique_ptr<charset_decoder>(
+        new charset_decoder(name, new code_pages::decoder(code_page)));
 }
 
-charset_decoder::~charset_decoder() = default;
+charset_decoder::~charset_decoder() { delete static_cast<code_pages::decoder*>(handle_); }
 
-std::size_t charset_decoder::decode(std::string_view, std::string&, bool) { return 0; }
+std::size_t charset_decoder::decode(std::string_view in, std::string& out, bool more) {
+    auto* decoder = static_cast<code_pages::decoder*>(handle_);
+    const uint64_t before = decoder->invalid();
+    const std::size_t taken = decoder->decode(in, out, more);
+    invalid_ += decoder->invalid() - before;
+    return taken;
+}
 
 std::unique_ptr<charset_encoder> charset_encoder::open(const std::string& name,
                                                        std::string& problem) {
-    problem = "unknown character set " + name;
-    return nullptr;
+    const unsigned code_page = code_pages::code_page_of(name);
+    if (code_page == 0) {
+        problem = "unknown character set " + name;
+        return nullptr;
+    }
+    std::unique_ptr<charset_encoder> encoder(
+        new charset_encoder(name, reinterpret_cast<void*>(static_cast<uintptr_t>(code_page))));
+    if (!encoder->carries_a_source()) {
+        problem = "character set " + name + " does not keep ASCII as it is";
+        return nullptr;
+    }
+    return encoder;
 }
 
 charset_encoder::~charset_encoder() = default;
 
-bool charset_encoder::exact(std::string_view, std::string&) { return false; }
+bool charset_encoder::exact(std::string_view utf8, std::string& out) {
+    const std::size_t start = out.size();
+    code_pages::encode_counts counts;
+    code_pages::encode(static_cast<unsigned>(reinterpret_cast<uintptr_t>(handle_)), utf8, out,
+                       false, counts);
+    if (counts.replaced == 0 && counts.best_fit == 0 && holds_no_source_bytes(utf8, out, start))
+        return true;
+    out.resize(start);
+    return false;
+}
 
 #else
 

@@ -134,6 +134,13 @@ bool same_file(const std::string& a, const std::string& b) {
     return same;
 }
 
+bool standard_output_is(const std::string& name) {
+    const HANDLE file = open_following_links(name, 0, FILE_FLAG_BACKUP_SEMANTICS);
+    const bool same = same_identity(GetStdHandle(STD_OUTPUT_HANDLE), file);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return same;
+}
+
 int open_for_reading(const std::string& name) {
     // A directory does not open without FILE_FLAG_BACKUP_SEMANTICS.
     const HANDLE file = open_following_links(name, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN);
@@ -215,6 +222,8 @@ void release_work_file() {
 }
 
 bool holds_work_file() { return held_work_file != INVALID_HANDLE_VALUE; }
+
+bool standard_error_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
 
 #else
 

@@ -27,7 +27,7 @@ define cmake_build
 @$(AS_OWNER) cmake --build $(1) -j $(JOBS)
 endef
 
-.PHONY: all deps build programs test demo install package bench clean windows windows-test
+.PHONY: all deps build programs test demo install package bench clean windows windows-test windows-zip
 
 all: build
 
@@ -85,10 +85,16 @@ windows:
 		-DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS) >/dev/null
 	@$(AS_OWNER) cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target lexaro lexaro-dump lexaro-import
 
+# lexaro-VERSION-windows-x64.zip: the stripped programs, README.txt and the
+# manual pages as text, for people on Windows.
+windows-zip: windows
+	@scripts/ensure-packages zip unzip groff-base
+	@$(AS_OWNER) scripts/windows-zip $(WINDOWS_BUILD)
+
 windows-test: build windows
 	@scripts/ensure-packages $(WINE_PACKAGES)
 	@$(AS_OWNER) cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 	@$(AS_OWNER) scripts/wine-test $(BUILD) $(WINDOWS_BUILD) $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(RELEASE_BUILD) $(WINDOWS_BUILD) lexaro_*.deb examples/en-fr.pdb examples/en-fr.tmp
+	rm -rf $(BUILD) $(RELEASE_BUILD) $(WINDOWS_BUILD) lexaro_*.deb lexaro-*-windows-x64.zip examples/en-fr.pdb examples/en-fr.tmp

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "common/platform.h"
+
 namespace lexaro {
 
 buffered_output::buffered_output(int fd) : fd_(fd), buffer_(new char[capacity]) {}
@@ -32,6 +34,27 @@ bool buffered_output::close() {
 }
 
 void buffered_output::write_all(const char* data, std::size_t length) {
+    if (!console_checked_ || console_) {
+        // A Windows console shows the UTF-8 as written; a character cut by
+        // the buffer's end waits for the rest.
+        console_checked_ = true;
+        pending_.append(data, length);
+        std::size_t taken = 0;
+        console_ = write_to_console(fd_, pending_, taken);
+        if (console_) {
+            pending_.erase(0, taken);
+            return;
+        }
+        data = pending_.data();  // no console: the bytes as they are, once
+        length = pending_.size();
+        write_bytes(data, length);
+        pending_.clear();
+        return;
+    }
+    write_bytes(data, length);
+}
+
+void buffered_output::write_bytes(const char* data, std::size_t length) {
     while (length > 0 && !failed()) {
         const ssize_t count = ::write(fd_, data, length);
         if (count < 0 && errno == EINTR) continue;

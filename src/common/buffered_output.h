@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace lexaro {
@@ -43,8 +44,12 @@ private:
     void write_through(std::string_view text);
     void write_all(const char* data, std::size_t length);
 
+    void write_bytes(const char* data, std::size_t length);
+
     int fd_;
     int error_ = 0;
+    bool console_checked_ = false, console_ = false;
+    std::string pending_;  // on a console: the start of a character cut short
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "common/platform.h"
 
 #include <cerrno>
+#include <string>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -225,6 +226,34 @@ bool holds_work_file() { return held_work_file != INVALID_HANDLE_VALUE; }
 
 bool standard_error_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
 
+bool write_to_console(int fd, std::string_view utf8, std::size_t& taken) {
+    const HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    DWORD mode;
+    if (console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode)) return false;
+    // Up to the last whole character.
+    taken = utf8.size();
+    for (std::size_t back = 1; back <= 3 && back <= utf8.size(); ++back) {
+        const auto c = static_cast<unsigned char>(utf8[utf8.size() - back]);
+        if ((c & 0xC0) == 0x80) continue;
+        const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        if (length > back) taken = utf8.size() - back;
+        break;
+    }
+    const int size = static_cast<int>(std::min<std::size_t>(taken, INT_MAX / 2));
+    taken = static_cast<std::size_t>(size);
+    if (size == 0) return true;
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, &wide[0], size);
+    for (int done = 0; done < units;) {
+        DWORD written = 0;
+        if (!WriteConsoleW(console, wide.data() + done, static_cast<DWORD>(units - done), &written,
+                           nullptr) || written == 0)
+            break;
+        done += static_cast<int>(written);
+    }
+    return true;
+}
+
 #else
 
 bool same_file(const std::string& a, const std::string& b) {
@@ -275,6 +304,8 @@ bool standard_output_is(const std::string& name) {
 }
 
 bool standard_error_is_terminal() { return isatty(STDERR_FILENO) == 1; }
+
+bool write_to_console(int, std::string_view, std::size_t&) { return false; }
 
 std::FILE* open_for_reading_no_follow(const std::string& name) {
     const int fd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);

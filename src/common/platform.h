@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace lexaro {
 
@@ -25,6 +26,13 @@ void ensure_standard_streams();
 
 // Whether the stream is a console (a terminal) rather than a file or a pipe.
 bool is_console(std::FILE* stream);
+
+// Shows UTF-8 text on the console that the descriptor writes to, as written
+// whatever the console's code page (WriteConsoleW), and gives true; false,
+// having done nothing, when the descriptor is no Windows console: its bytes
+// then go out as they are. `taken` is the bytes shown: a character cut short
+// at the end waits for the next call.
+bool write_to_console(int fd, std::string_view utf8, std::size_t& taken);
 
 // Makes the descriptor write its bytes unchanged: on Windows standard output
 // is a text stream that writes "\n" as CR LF; elsewhere nothing changes.

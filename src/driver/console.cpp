@@ -22,7 +22,13 @@ void setup_console() {
         std::setvbuf(stdout, redirected_buffer, _IOFBF, sizeof redirected_buffer);
 }
 
-void console_write(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+void console_write(std::string_view text) {
+    // A Windows console shows file names as written, whatever its code page.
+    static const bool console = is_console(stdout);
+    std::size_t taken = 0;
+    if (console && std::fflush(stdout) == 0 && write_to_console(1, text, taken)) text.remove_prefix(taken);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
 
 void write_progress(uint32_t count) {
     if (observer != nullptr) {

@@ -91,3 +91,44 @@ TEST(ImportDsl, MarkupDamageIsCountedAndTheTextKept) {
 
 }  // namespace
 }  // namespace lexaro::test
+
+namespace lexaro::test {
+namespace {
+
+// Headwords: how each form of a headword line becomes the words searched.
+TEST(ImportDsl, HeadwordForms) {
+    struct headword_case {
+        const char* line;
+        std::string words;  // the words written, one a line, in byte order
+    };
+    const headword_case cases[] = {
+        {"colo(u)r", "color\ncolour\n"},
+        {"{to }go", "go\n"},
+        {"{[i]}bold{[/i]} word", "bold word\n"},
+        {"a\\(b\\)c", "a(b)c\n"},
+        {"x\\{y\\}", "x{y}\n"},
+        {"  spaced   out  ", ""},  // indented: a body line, not a headword
+        {"one  two", "one two\n"},
+        // Five optional parts at most (32 words); a sixth stays in every word.
+        {"(a)(b)(c)(d)(e)(f)x",
+         "abcdefx\nabcdfx\nabcefx\nabcfx\nabdefx\nabdfx\nabefx\nabfx\nacdefx\nacdfx\nacefx\n"
+         "acfx\nadefx\nadfx\naefx\nafx\nbcdefx\nbcdfx\nbcefx\nbcfx\nbdefx\nbdfx\nbefx\nbfx\n"
+         "cdefx\ncdfx\ncefx\ncfx\ndefx\ndfx\nefx\nfx\n"},
+    };
+    for (const headword_case& c : cases) {
+        scratch_dir dir;
+        write_file(dir / "x.dsl", std::string("#NAME \"x\"\nfirst\n\tt\n") + c.line + "\n\tt\n");
+        const run_result run = run_lexaro_import({"x.dsl", "out.txt"}, dir.path());
+        EXPECT_EQ(run.status, 0) << c.line << run.err;
+        std::string words;
+        const std::string out = read_file(dir / "out.txt");
+        for (std::size_t line = out.find('\n') + 1; line < out.size(); line = out.find('\n', line) + 1) {
+            const std::string word = out.substr(line, out.find('$', line) - line);
+            if (word != "first") words += word + "\n";
+        }
+        EXPECT_EQ(words, c.words) << c.line;
+    }
+}
+
+}  // namespace
+}  // namespace lexaro::test

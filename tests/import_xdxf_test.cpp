@@ -69,3 +69,19 @@ TEST(ImportXdxf, AnArticleWithNoKeyStopsTheRun) {
 
 }  // namespace
 }  // namespace lexaro::test
+
+namespace lexaro::test {
+namespace {
+
+TEST(ImportXdxf, KeysWithMarkupEntitiesAndOptionalParts) {
+    check_cases({
+        {"entities and tags in keys", "k.xdxf",
+         "<xdxf><full_name>K &#x2013; test</full_name>\n"
+         "<ar><k>AT&amp;T</k><k><b>bold</b> key</k><k>a<opt>b</opt>c<opt>d</opt></k>x</ar>\n</xdxf>\n",
+         {},
+         "K \xE2\x80\x93 test\nAT&T$x\nabc$x\nabcd$x\nac$x\nacd$x\nbold key$x\n"},
+    });
+}
+
+}  // namespace
+}  // namespace lexaro::test

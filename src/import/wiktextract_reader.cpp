@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "import/line_reader.h"
+#include "import/markup_text.h"
 #include "import/readers.h"
 
 namespace lexaro::import {
@@ -46,24 +47,6 @@ struct entry {
         has_word = false;
     }
 };
-
-void append_utf8(uint32_t c, std::string& out) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 // Slots that a value may be read into, reused from entry to entry.
 std::string& slot(std::vector<std::string>& slots, std::size_t& count) {

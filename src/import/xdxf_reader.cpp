@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "import/markup_text.h"
 #include "import/readers.h"
 #include "import/text_input.h"
 
@@ -23,7 +24,16 @@ constexpr std::size_t piece_size = 1 << 20;
 // can be larger than a block.
 constexpr std::size_t max_article_size = 16 << 20;
 
-void append_decoded(std::string_view text, std::string& out);
+// Character references decoded; anything else stays as it is.
+void append_decoded(std::string_view text, std::string& out) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::size_t taken = text[i] == '&' ? decode_entity(text, i, out) : 0;
+        if (taken > 0)
+            i += taken - 1;
+        else
+            out += text[i];
+    }
+}
 
 // The text of an XML fragment: tags left out, entities decoded, white space
 // runs made one space.
@@ -44,70 +54,6 @@ void append_text(std::string_view xml, std::string& out) {
         const bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r';
         if (blank && (out.empty() || out.back() == ' ')) continue;
         out += blank ? ' ' : c;
-    }
-}
-
-void append_utf8(uint32_t c, std::string& out) {
-    if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// XML's entities and character references; anything else stays as it is.
-void append_decoded(std::string_view text, std::string& out) {
-    static constexpr std::pair<std::string_view, char> named[] = {
-        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const std::size_t semicolon = text[i] == '&' ? text.find(';', i) : std::string_view::npos;
-        if (semicolon == std::string_view::npos || semicolon - i > 10) {
-            out += text[i];
-            continue;
-        }
-        const std::string_view name = text.substr(i + 1, semicolon - i - 1);
-        bool done = false;
-        for (const auto& [n, c] : named) {
-            if (name == n) {
-                out += c;
-                done = true;
-            }
-        }
-        if (!done && name.size() > 1 && name[0] == '#') {
-            const bool hex = name[1] == 'x' || name[1] == 'X';
-            uint32_t c = 0;
-            std::size_t digits = 0;
-            for (const char d : name.substr(hex ? 2 : 1)) {
-                const int v = d >= '0' && d <= '9' ? d - '0'
-                              : hex && d >= 'a' && d <= 'f' ? d - 'a' + 10
-                              : hex && d >= 'A' && d <= 'F' ? d - 'A' + 10 : -1;
-                if (v < 0 || c > 0x10FFFF) {
-                    digits = 0;
-                    break;
-                }
-                c = c * (hex ? 16 : 10) + static_cast<uint32_t>(v);
-                ++digits;
-            }
-            if (digits > 0) {
-                append_utf8(c, out);
-                done = true;
-            }
-        }
-        if (done)
-            i = semicolon;
-        else
-            out += text[i];
     }
 }
 

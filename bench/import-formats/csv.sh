@@ -3,6 +3,7 @@
 # and the English side's " | " parts as further columns.
 #   bench/import-formats/csv.sh DATA LEXARO-IMPORT
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
 data=$1 import=$2
 input=$data/de-en.csv
 if [ ! -f "$input" ]; then
@@ -12,8 +13,4 @@ if [ ! -f "$input" ]; then
           printf "\"%s\",\"%s\"\n", $1, $2 }'
     } >"$input"
 fi
-/usr/bin/time -f '%e %M' -o "$data/csv.time" "$import" "$input" "$data/csv.out" 2>"$data/csv.summary"
-read -r seconds kib <"$data/csv.time"
-entries=$(sed -n 's/^  words written: *//p' "$data/csv.summary")
-awk -v b="$(stat -c %s "$input")" -v s="$seconds" -v k="$kib" -v e="$entries" \
-    'BEGIN { printf "csv %.1f %s %.0f %s\n", b / 1e6, s, k / 1024, e }'
+timed_import csv "$(stat -c %s "$input")" "$input" "$data/csv.out"

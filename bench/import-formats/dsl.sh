@@ -4,6 +4,7 @@
 # dictzipped, as such dictionaries are usually shipped.
 #   bench/import-formats/dsl.sh DATA LEXARO-IMPORT
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
 data=$1 import=$2
 input=$data/large.dsl.dz
 if [ ! -f "$input" ]; then
@@ -32,10 +33,5 @@ with open(sys.argv[1], "w", encoding="utf-16-le", newline="\n") as out:
 PYTHON
     dictzip "$data/large.dsl"
 fi
-/usr/bin/time -f '%e %M' -o "$data/dsl.time" "$import" "$input" "$data/dsl.txt" 2>"$data/dsl.summary"
-read -r seconds kib <"$data/dsl.time"
-entries=$(sed -n 's/^  words written: *//p' "$data/dsl.summary")
-# Input MB: the text, inflated.
 bytes=$(gzip -dc "$input" | wc -c)
-awk -v b="$bytes" -v s="$seconds" -v k="$kib" -v e="$entries" \
-    'BEGIN { printf "dsl %.1f %s %.0f %s\n", b / 1e6, s, k / 1024, e }'
+timed_import dsl "$bytes" "$input" "$data/dsl.txt"

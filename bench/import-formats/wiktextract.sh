@@ -33,14 +33,6 @@ with open(sys.argv[1], "w", encoding="utf-8") as out:
         size += len(line.encode())
 PYTHON
 fi
-run() {  # NAME OPTIONS...
-    local name=$1
-    shift
-    /usr/bin/time -f '%e %M' -o "$data/$name.time" "$import" "$@" "$input" "$data/$name.out" 2>"$data/$name.summary"
-    read -r seconds kib <"$data/$name.time"
-    entries=$(sed -n 's/^  words written: *//p' "$data/$name.summary")
-    awk -v n="$name" -v b="$(stat -c %s "$input")" -v s="$seconds" -v k="$kib" -v e="$entries" \
-        'BEGIN { printf "%s %.1f %s %.0f %s\n", n, b / 1e6, s, k / 1024, e }'
-}
-run wiktextract-de --translations de
-run wiktextract
+bytes=$(stat -c %s "$input")
+timed_import wiktextract-de "$bytes" --translations de "$input" "$data/wiktextract-de.out"
+timed_import wiktextract "$bytes" "$input" "$data/wiktextract.out"

@@ -3,6 +3,7 @@
 # line, its " | " parts as <def> senses), gzipped as such files often come.
 #   bench/import-formats/xdxf.sh DATA LEXARO-IMPORT
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
 data=$1 import=$2
 input=$data/de-en.xdxf.gz
 if [ ! -f "$input" ]; then
@@ -17,9 +18,5 @@ if [ ! -f "$input" ]; then
       echo '</lexicon></xdxf>'
     } | gzip -1 >"$input"
 fi
-/usr/bin/time -f '%e %M' -o "$data/xdxf.time" "$import" "$input" "$data/xdxf.out" 2>"$data/xdxf.summary"
-read -r seconds kib <"$data/xdxf.time"
-entries=$(sed -n 's/^  words written: *//p' "$data/xdxf.summary")
 bytes=$(gzip -dc "$input" | wc -c)
-awk -v b="$bytes" -v s="$seconds" -v k="$kib" -v e="$entries" \
-    'BEGIN { printf "xdxf %.1f %s %.0f %s\n", b / 1e6, s, k / 1024, e }'
+timed_import xdxf "$bytes" "$input" "$data/xdxf.out"

@@ -109,6 +109,7 @@ TEST(ImportDsl, HeadwordForms) {
         {"x\\{y\\}", "x{y}\n"},
         {"  spaced   out  ", ""},  // indented: a body line, not a headword
         {"one  two", "one two\n"},
+        {"a\x01" "b(c)", "ab\nabc\n"},  // control bytes dropped (a fuzzer's find)
         // Five optional parts at most (32 words); a sixth stays in every word.
         {"(a)(b)(c)(d)(e)(f)x",
          "abcdefx\nabcdfx\nabcefx\nabcfx\nabdefx\nabdfx\nabefx\nabfx\nacdefx\nacdfx\nacefx\n"

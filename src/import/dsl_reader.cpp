@@ -99,9 +99,10 @@ private:
         int braces = 0, parens = 0, optional = 0;
         for (std::size_t i = 0; i < line.size(); ++i) {
             const char c = line[i];
+            if (c == '\1' || c == '\2') continue;  // control bytes, and the marks here
             if (c == '\\') {
                 if (++i == line.size()) fail("the '\\' at the end of the headword escapes nothing");
-                if (braces == 0) marked += line[i];
+                if (braces == 0 && line[i] != '\1' && line[i] != '\2') marked += line[i];
             } else if (c == '{') {
                 ++braces;
             } else if (c == '}' && braces > 0) {

@@ -71,6 +71,24 @@ TEST(ImportCharset, SortsAndMergesTheBytesTheHandheldCompares) {
     });
 }
 
+// A title longer than lexaro keeps is cut before a whole character of the
+// handheld's set: Shift_JIS writes each of these kanji in two bytes.
+TEST(ImportCharset, ALongTitleIsCutBetweenCharactersOfTheSet) {
+    std::string title;
+    for (int i = 0; i < 200; ++i) title += "\xE6\x97\xA5";  // 日, 93 FA in Shift_JIS
+    scratch_dir dir;
+    write_file(dir / "in.txt", "x" + title + "\na$b\n");
+    const run_result run = run_lexaro_import({"--charset", "SHIFT_JIS", "in.txt", "out.txt"}, dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::string expected = "x";
+    for (int i = 0; i < 127; ++i) expected += "\x93\xFA";
+    EXPECT_EQ(read_file(dir / "out.txt"), expected + "\na$b\n");
+    EXPECT_NE(run.err.find("lexaro-import: warning: the title takes 401 bytes and lexaro keeps 256; "
+                           "cut to 255\n"),
+              std::string::npos)
+        << run.err;
+}
+
 TEST(ImportCharset, SummaryNamesTheWordsThatChanged) {
     struct summary_case {
         std::vector<std::string> options;

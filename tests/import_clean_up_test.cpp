@@ -302,6 +302,33 @@ TEST(ImportFormats, RecognisesTextFormatsByTheirLines) {
     EXPECT_EQ(name_of(recognise_text("Title\na$b\nno dollar here", true)), "none");
 }
 
+// The formats with a shape of their own, told apart from each other and from
+// the plain text formats by their first lines alone.
+TEST(ImportFormats, RecognisesEachFormatByItsFirstLines) {
+    struct sample_case {
+        const char* what;
+        std::string sample;
+        std::string_view expected;
+    };
+    const sample_case cases[] = {
+        {"DSL", "#NAME \"En-Ru\"\n#INDEX_LANGUAGE \"English\"\n\nword\n\tslovo\n", "dsl"},
+        {"DSL led by its languages", "#INDEX_LANGUAGE \"English\"\nword\n\tx\n", "dsl"},
+        {"XDXF", "<?xml version=\"1.0\"?>\n<xdxf lang_from=\"ENG\">\n<ar><k>a</k>b</ar>\n", "xdxf"},
+        {"XDXF by its doctype", "<!DOCTYPE xdxf SYSTEM \"x.dtd\">\n", "xdxf"},
+        {"EDICT", "\xE3\x80\x80\xEF\xBC\x9F\xEF\xBC\x9F\xEF\xBC\x9F /EDICT/\n"
+                  "\xE7\x9D\x80 [\xE3\x81\xA1] /(n) x/\n", "edict"},
+        {"CC-CEDICT", "# CC-CEDICT\n#! version=1\n\xE4\xB8\xAD \xE4\xB8\xAD [zhong1] /middle/\n",
+         "cedict"},
+        {"CC-CEDICT lines alone", "\xE4\xB8\xAD\xE5\x9C\x8B \xE4\xB8\xAD\xE5\x9B\xBD [Zhong1 guo2] /China/\n",
+         "cedict"},
+        {"dict.cc", "# dict.cc German-English\n# Date\nHaus {n}\thouse\tnoun\t\n", "dictcc"},
+        {"Wiktextract", "{\"word\": \"a\", \"pos\": \"noun\", \"senses\": []}\n", "wiktextract"},
+        {"JSON of another kind", "{\"name\": \"a\"}\n", "none"},
+    };
+    for (const sample_case& c : cases)
+        EXPECT_EQ(name_of(format_by_content(c.sample, true)), c.expected) << c.what;
+}
+
 TEST(ImportFormats, KnowsFormatsByTheirFileNames) {
     scratch_dir dir;
     write_file(dir / "star.ifo", "");

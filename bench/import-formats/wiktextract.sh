@@ -4,6 +4,7 @@
 # many languages), imported as it is and with --translations de.
 #   bench/import-formats/wiktextract.sh DATA LEXARO-IMPORT
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
 data=$1 import=$2
 input=$data/wiktextract.jsonl
 if [ ! -f "$input" ]; then

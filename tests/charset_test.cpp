@@ -53,7 +53,11 @@ TEST(Charsets, UnknownAndUnusableSetsAreRefused) {
         const char* problem;
     };
     for (const refused& r : {refused{"NO-SUCH-SET", "unknown character set NO-SUCH-SET"},
-                             refused{"UTF-16LE", "character set UTF-16LE does not keep ASCII as it is"}}) {
+                             refused{"UTF-16LE",
+                                     "character set UTF-16LE does not keep ASCII as it is, so a "
+                                     "source line could break inside a character; use a set of "
+                                     "one or two bytes a character, such as CP1252, CP1250, "
+                                     "CP1251, KOI8-R, Shift_JIS, Big5 or GB2312"}}) {
         std::string problem;
         EXPECT_FALSE(charset_encoder::open(r.name, problem)) << r.name;
         EXPECT_EQ(problem, r.problem);

@@ -65,7 +65,7 @@ TEST(ImportWiktextract, ALineThatIsNotJsonStopsTheRun) {
     write_file(dir / "x.jsonl", house + "{\"pos\": \"verb\"}\n");
     const run_result run = run_lexaro_import({"x.jsonl", "out.txt"}, dir.path());
     EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.err.find("  damaged markup:  1 entries with no word, the first in x.jsonl line 2\n"),
+    EXPECT_NE(run.err.find("  skipped:         1 records with no word, the first in x.jsonl line 2\n"),
               std::string::npos)
         << run.err;
 }

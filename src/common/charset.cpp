@@ -22,6 +22,17 @@ charset_decoder::charset_decoder(std::string name, void* handle)
         unit_ = 4;
 }
 
+namespace {
+
+std::string cannot_carry_a_source(const std::string& name) {
+    return "character set " + name +
+           " does not keep ASCII as it is, so a source line could break inside a character;"
+           " use a set of one or two bytes a character, such as CP1252, CP1250, CP1251, KOI8-R,"
+           " Shift_JIS, Big5 or GB2312";
+}
+
+}  // namespace
+
 #ifdef _WIN32
 
 // The handle of a decoder is a code_pages::decoder; an encoder's holds its
@@ -57,7 +68,7 @@ std::unique_ptr<charset_encoder> charset_encoder::open(const std::string& name,
     std::unique_ptr<charset_encoder> encoder(
         new charset_encoder(name, reinterpret_cast<void*>(static_cast<uintptr_t>(code_page))));
     if (!encoder->carries_a_source()) {
-        problem = "character set " + name + " does not keep ASCII as it is";
+        problem = cannot_carry_a_source(name);
         return nullptr;
     }
     return encoder;
@@ -138,7 +149,7 @@ std::unique_ptr<charset_encoder> charset_encoder::open(const std::string& name,
     }
     std::unique_ptr<charset_encoder> encoder(new charset_encoder(name, handle));
     if (!encoder->carries_a_source()) {
-        problem = "character set " + name + " does not keep ASCII as it is";
+        problem = cannot_carry_a_source(name);
         return nullptr;
     }
     return encoder;

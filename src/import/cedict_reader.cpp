@@ -37,7 +37,7 @@ bool parse(std::string_view line, cedict_line& out) {
 }  // namespace
 
 std::string read_cedict(reader_input& input, entry_sink& sink) {
-    line_reader lines(*input.text);
+    line_reader lines(*input.text, sink);
     std::string title, translation;
     bool first_comment = true;
     std::vector<std::string_view> glosses;

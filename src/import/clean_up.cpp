@@ -1,6 +1,8 @@
 #include "import/clean_up.h"
 
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include "common/layout.h"
 #include "import/markup_text.h"
@@ -98,19 +100,33 @@ private:
 };
 
 // Where the element that an opening tag at `from` starts ends: just past its
-// closing tag </name>, case ignored; `from` itself when there is none.
-std::size_t past_closing_tag(std::string_view text, std::size_t from, std::string_view name) {
-    for (std::size_t i = text.find("</", from); i != std::string_view::npos;
-         i = text.find("</", i + 2)) {
-        std::size_t j = 0;
-        while (j < name.size() && i + 2 + j < text.size() && lower(text[i + 2 + j]) == name[j]) ++j;
-        if (j < name.size()) continue;
-        const std::size_t close = text.find('>', i + 2 + j);
-        if (close == std::string_view::npos) return from;
-        return close + 1;
+// closing tag </name>, case ignored; `from` itself when there is none. A
+// text that has no closing tag after some place has none after any later
+// place either: `unclosed` remembers, for each name, the first place from
+// which the search failed, so that a text of many unclosed <script> tags is
+// searched once, not once for each.
+class closing_tags {
+public:
+    std::size_t past(std::string_view text, std::size_t from, std::string_view name) {
+        for (const auto& [unclosed_name, unclosed_from] : unclosed_)
+            if (unclosed_name == name && unclosed_from <= from) return from;
+        for (std::size_t i = text.find("</", from); i != std::string_view::npos;
+             i = text.find("</", i + 2)) {
+            std::size_t j = 0;
+            while (j < name.size() && i + 2 + j < text.size() && lower(text[i + 2 + j]) == name[j])
+                ++j;
+            if (j < name.size()) continue;
+            const std::size_t close = text.find('>', i + 2 + j);
+            if (close == std::string_view::npos) break;
+            return close + 1;
+        }
+        unclosed_.emplace_back(name, from);
+        return from;
     }
-    return from;
-}
+
+private:
+    std::vector<std::pair<std::string_view, std::size_t>> unclosed_;
+};
 
 // The length of the UTF-8 character at text[i], or 0 when it is not valid.
 std::size_t utf8_length(std::string_view text, std::size_t i) {
@@ -140,6 +156,12 @@ std::size_t utf8_length(std::string_view text, std::size_t i) {
 }  // namespace
 
 cleaner::cleaner(std::string separator) : separator_(std::move(separator)) {}
+
+void cleaner::count_oversize(std::string_view word) {
+    ++counts_.oversize;
+    if (counts_.oversize_words.size() < max_oversize_words_kept)
+        counts_.oversize_words.push_back(escape_invalid_utf8(cut_at_character(word, 80)));
+}
 
 void cleaner::clean_word(std::string_view raw, std::string& word) {
     word.clear();
@@ -177,6 +199,7 @@ void cleaner::clean_text(std::string_view raw, markup kind, std::string& text) {
     std::size_t i = 0;
     const auto hand_on_run = [&] { out.text(raw.substr(run, i - run)); };
     std::string decoded;
+    closing_tags closing;
     const bool* special =
         marked_up ? byte_classes.special_in_markup : byte_classes.special_in_plain;
     while (i < raw.size()) {
@@ -232,7 +255,7 @@ void cleaner::clean_text(std::string_view raw, markup kind, std::string& text) {
                     break;
                 case tag_effect::hide:
                     if (!t->closing && !t->self_closing)
-                        taken = past_closing_tag(raw, i + t->length, t->name) - i;
+                        taken = closing.past(raw, i + t->length, t->name) - i;
                     break;
                 case tag_effect::none:
                     break;
@@ -262,9 +285,7 @@ bool cleaner::clean(const raw_entry& raw, std::string& word, std::string& transl
         clean_text(raw.definition, raw.kind, translation);
     }
     if (word.size() + 1 + translation.size() + 1 > block_buffer_size) {
-        ++counts_.oversize;
-        if (counts_.oversize_words.size() < max_oversize_words_kept)
-            counts_.oversize_words.push_back(escape_invalid_utf8(cut_at_character(word, 80)));
+        count_oversize(word);
         return false;
     }
     if (!valid_utf8(word) || !valid_utf8(translation)) {

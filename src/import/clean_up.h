@@ -48,6 +48,10 @@ public:
     // space trimmed, and separators never doubled, first or last.
     bool clean(const raw_entry& raw, std::string& word, std::string& translation);
 
+    // Counts an entry dropped as larger than any block before it was cleaned
+    // (its raw text was skipped unread), named by its raw word.
+    void count_oversize(std::string_view word);
+
     const clean_up_counts& counts() const { return counts_; }
 
 private:

@@ -90,6 +90,12 @@ public:
         std::string_view line;
         do {
             if (!lines_.next(line)) return false;
+            // A quote in the line may go on to the lines after it, so that no
+            // record after it could be trusted.
+            if (lines_.skipped())
+                throw import_error(path_ + ": line " + std::to_string(lines_.line_number()) +
+                                   ": a record longer than " + std::to_string(max_raw_size) +
+                                   " bytes");
         } while (line.empty());
         r.text.clear();
         r.ends.clear();
@@ -119,7 +125,7 @@ public:
                 at_start = false;
             }
             if (!quoted) break;
-            if (r.text.size() > max_record_size || !lines_.next(line))
+            if (r.text.size() > max_record_size || !lines_.next(line) || lines_.skipped())
                 throw import_error(path_ + ": line " + std::to_string(first_line) +
                                    ": the quote opened here does not close");
             r.text += '\n';
@@ -138,7 +144,7 @@ private:
 
 std::string read_csv(reader_input& input, entry_sink& sink) {
     const char separator = find_separator(*input.text);
-    line_reader lines(*input.text);
+    line_reader lines(*input.text, sink);
     csv_parser parser(input.path, lines, separator);
     record r;
     std::string translation;

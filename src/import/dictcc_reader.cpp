@@ -15,7 +15,7 @@
 namespace lexaro::import {
 
 std::string read_dictcc(reader_input& input, entry_sink& sink) {
-    line_reader lines(*input.text);
+    line_reader lines(*input.text, sink);
     std::string title, word, annotations, translation;
     for (std::string_view line; lines.next(line);) {
         if (!line.empty() && line.front() == '#' && lines.line_number() == 1) {

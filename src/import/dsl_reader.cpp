@@ -56,6 +56,7 @@ public:
         bool in_header = true;
         for (std::string_view line; lines.next(line);) {
             line_ = lines.line_number();
+            if (lines.skipped()) continue;  // counted; the card goes on without it
             if (in_header && line_ == 1 && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
             if (in_header && !line.empty() && line.front() == '#') {
                 header(line);
@@ -162,6 +163,9 @@ private:
 
     // The text of a line without its markup.
     void append_text(std::string_view line, const std::string& headword, std::string& out) {
+        // A '[' after the last ']' is never closed: known without a search,
+        // so that a line of unclosed brackets takes one pass.
+        const std::size_t last_close = line.rfind(']');
         for (std::size_t i = 0; i < line.size(); ++i) {
             const char c = line[i];
             if (c == '\\' && i + 1 < line.size()) {
@@ -178,7 +182,9 @@ private:
             } else if ((c == '<' || c == '>') && i + 1 < line.size() && line[i + 1] == c) {
                 ++i;  // a reference <<...>> keeps its text
             } else if (c == '[') {
-                const std::size_t end = line.find(']', i);
+                const std::size_t end = last_close != std::string_view::npos && last_close > i
+                                            ? line.find(']', i)
+                                            : std::string_view::npos;
                 if (end == std::string_view::npos) {
                     sink_.damaged("unclosed tags", path_, line_);
                     out += c;
@@ -254,7 +260,7 @@ private:
 }  // namespace
 
 std::string read_dsl(reader_input& input, entry_sink& sink) {
-    line_reader lines(*input.text);
+    line_reader lines(*input.text, sink);
     return dsl_parser(input.path, sink).read(lines);
 }
 

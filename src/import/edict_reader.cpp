@@ -65,7 +65,7 @@ bool is_header(std::string_view written) {
 }  // namespace
 
 std::string read_edict(reader_input& input, entry_sink& sink) {
-    line_reader lines(*input.text);
+    line_reader lines(*input.text, sink);
     std::string title, translation;
     std::vector<std::string_view> written, readings, glosses;
     edict_line parts;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 #include <ostream>
+#include <utility>
 
 #include "common/layout.h"
 #include "common/platform.h"
@@ -75,13 +76,17 @@ public:
     void decode_entries(charset_decoder* decoder) { decoder_ = decoder; }
 
     void damaged(std::string_view kind, const std::string& file, uint64_t line) override {
-        for (damage& d : damage_) {
-            if (d.kind == kind) {
-                ++d.count;
-                return;
-            }
-        }
-        damage_.push_back({std::string(kind), 1, file, line});
+        tally(damage_, kind, file, line);
+    }
+
+    void skipped(std::string_view reason, const std::string& file, uint64_t line) override {
+        tally(skipped_, reason, file, line);
+    }
+
+    void too_large(std::string_view word, uint64_t) override {
+        ++read_;
+        clean_.count_oversize(word);
+        shown_.reading(read_);
     }
 
     void headword_taken(bool case_differs) override {
@@ -93,14 +98,16 @@ public:
     uint64_t headwords() const { return headwords_; }
     uint64_t recased() const { return recased_; }
 
-    // Each kind of damage the readers got over: how often, and where first.
-    struct damage {
+    // Each kind of damage the readers got over, and each reason for which
+    // they skipped a line or record: how often, and where first.
+    struct place_count {
         std::string kind;
         uint64_t count;
         std::string file;
         uint64_t line;
     };
-    const std::vector<damage>& damages() const { return damage_; }
+    const std::vector<place_count>& damages() const { return damage_; }
+    const std::vector<place_count>& skips() const { return skipped_; }
 
 private:
     cleaner& clean_;
@@ -116,10 +123,21 @@ private:
         return decoded_;
     }
 
+    static void tally(std::vector<place_count>& counts, std::string_view kind,
+                      const std::string& file, uint64_t line) {
+        for (place_count& c : counts) {
+            if (c.kind == kind) {
+                ++c.count;
+                return;
+            }
+        }
+        counts.push_back({std::string(kind), 1, file, line});
+    }
+
     uint64_t read_ = 0;
     uint64_t headwords_ = 0, recased_ = 0;
     std::string word_, translation_;
-    std::vector<damage> damage_;
+    std::vector<place_count> damage_, skipped_;
     charset_decoder* decoder_ = nullptr;
     std::string decoded_word_, decoded_definition_;
     raw_entry decoded_;
@@ -216,9 +234,12 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
             err << ", " << text->invalid() << " bytes that are no character of it read as U+FFFD";
         err << '\n';
     }
-    for (const table_sink::damage& d : sink.damages())
+    for (const table_sink::place_count& d : sink.damages())
         err << "  damaged markup:  " << d.count << " " << d.kind << ", the first in " << d.file
             << " line " << d.line << '\n';
+    for (const table_sink::place_count& s : sink.skips())
+        err << "  skipped:         " << s.count << " " << s.kind << ", the first in " << s.file
+            << " line " << s.line << '\n';
     if (c.invalid_utf8 > 0) {
         err << "  invalid UTF-8:   " << c.invalid_utf8 << " entries, the first \""
             << c.first_invalid_utf8 << "\"";
@@ -494,6 +515,16 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
     if (o.input.empty() || o.output.empty()) {
         problem = "a file name is empty";
         return std::nullopt;
+    }
+    // A separator is written into the translations, one source line each:
+    // a line end or 0x1A in it would break the line, or end the source there.
+    for (const auto& [name, value] : {std::pair{"--newline", &o.newline}, {"--join", &o.join}}) {
+        if (value->find_first_of("\n\r\x1A") != std::string::npos) {
+            problem = std::string(name) +
+                      " must not hold a line feed, a carriage return or 0x1A: each entry is one "
+                      "line of the source";
+            return std::nullopt;
+        }
     }
     if (o.words_per_block && !is_database_name(o.output)) {
         problem = "--words-per-block is for an OUTPUT.pdb; lexaro takes it for a source";

@@ -1,6 +1,7 @@
 #include "import/line_reader.h"
 
 #include <cstring>
+#include <string>
 
 #include "import/text_input.h"
 
@@ -15,7 +16,8 @@ constexpr std::size_t large_buffer_size = 1 << 20;
 
 }  // namespace
 
-line_reader::line_reader(text_input& input) : input_(input), buffer_(initial_buffer_size) {}
+line_reader::line_reader(text_input& input, entry_sink& sink)
+    : input_(input), sink_(sink), buffer_(initial_buffer_size) {}
 
 line_reader::~line_reader() = default;
 
@@ -42,6 +44,7 @@ bool line_reader::fill() {
 }
 
 bool line_reader::next(std::string_view& line) {
+    skipped_ = false;
     std::size_t searched = start_;
     for (;;) {
         const char* begin = buffer_.data() + start_;
@@ -56,6 +59,12 @@ bool line_reader::next(std::string_view& line) {
             return true;
         }
         const std::size_t unread = end_ - start_;
+        if (unread > max_raw_size) {
+            skip_long_line();
+            line = {};
+            skipped_ = true;
+            return true;
+        }
         if (!fill()) {
             // The file ended: the rest, if any, is a last line without a line feed.
             if (start_ == end_) return false;
@@ -66,6 +75,21 @@ bool line_reader::next(std::string_view& line) {
             return true;
         }
         searched = start_ + unread;
+    }
+}
+
+void line_reader::skip_long_line() {
+    ++line_number_;
+    sink_.skipped("lines longer than " + std::to_string(max_raw_size) + " bytes", path(),
+                  line_number_);
+    for (;;) {
+        start_ = end_ = 0;
+        if (!fill()) return;
+        const void* found = std::memchr(buffer_.data(), '\n', end_);
+        if (found != nullptr) {
+            start_ = static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.data()) + 1;
+            return;
+        }
     }
 }
 

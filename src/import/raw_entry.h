@@ -8,7 +8,15 @@
 #include <string>
 #include <string_view>
 
+#include "common/layout.h"
+
 namespace lexaro::import {
+
+// The most bytes of raw text that one entry is read from: four times what a
+// block of the database holds, so that text whose markup and blank runs the
+// clean-up removes may still make an entry that fits. A longer line or
+// article is skipped as it streams past, never held whole, and counted.
+constexpr std::size_t max_raw_size = 4 * block_buffer_size;
 
 // How a definition is marked up; the clean-up turns each kind into text.
 enum class markup {
@@ -40,6 +48,17 @@ public:
     virtual void damaged(std::string_view kind, const std::string& file, uint64_t line) {
         (void)kind, (void)file, (void)line;
     }
+
+    // A line or record of the input that gives no entry: `reason` says why in
+    // a few fixed words ("lines without a tab"), `file` and `line` (from 1)
+    // say where. The summary counts each reason and names its first place.
+    virtual void skipped(std::string_view reason, const std::string& file, uint64_t line) {
+        (void)reason, (void)file, (void)line;
+    }
+
+    // An entry of `word` whose raw text takes `bytes`, more than max_raw_size:
+    // skipped without being read, and counted as too large for a block.
+    virtual void too_large(std::string_view word, uint64_t bytes) { (void)word, (void)bytes; }
 
     // The word of the next entry is the dictionary's own headword, taken from
     // its article rather than from an index that folds keys to lower case;

@@ -56,27 +56,49 @@ char closer_of(char c) {
     }
 }
 
-// Where the bracket opened at text[open] closes, brackets of its own kind
-// nested within; npos when it never does (then it is text, as the '<' of
-// "(Stärke < 0,25 mm)" is).
-std::size_t matching_close(std::string_view text, std::size_t open) {
-    const char opener = text[open], closer = closer_of(opener);
-    int depth = 0;
-    for (std::size_t i = open; i < text.size(); ++i) {
-        if (text[i] == opener) ++depth;
-        if (text[i] == closer && --depth == 0) return i;
+// Where each bracket of a text closes, brackets of its own kind nested
+// within; npos for one that never does (then it is text, as the '<' of
+// "(Stärke < 0,25 mm)" is). Found in one pass with a stack per kind, so that
+// a line of a hundred thousand unclosed brackets takes no longer than any
+// other line of its length.
+class bracket_pairs {
+public:
+    void match(std::string_view text) {
+        closes_.assign(text.size(), std::string_view::npos);
+        for (auto& open : open_) open.clear();
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const std::size_t kind = kind_of(text[i]);
+            if (kind < kinds) {
+                open_[kind].push_back(i);
+            } else if (kind < 2 * kinds && !open_[kind - kinds].empty()) {
+                closes_[open_[kind - kinds].back()] = i;
+                open_[kind - kinds].pop_back();
+            }
+        }
     }
-    return std::string_view::npos;
-}
+    // Where the bracket at text[open] closes, or npos.
+    std::size_t close_of(std::size_t open) const { return closes_[open]; }
+
+private:
+    static constexpr std::size_t kinds = 4;
+    // 0 to 3 for an opening bracket, 4 to 7 for its closing one, else 8.
+    static std::size_t kind_of(char c) {
+        static constexpr std::string_view brackets = "([{<)]}>";
+        return brackets.find(c) == std::string_view::npos ? 2 * kinds : brackets.find(c);
+    }
+    std::vector<std::size_t> closes_;
+    std::vector<std::size_t> open_[kinds];
+};
 
 // Cuts text at every `delimiter` that stands outside brackets.
 void split_outside_brackets(std::string_view text, std::string_view delimiter,
-                            std::vector<std::string_view>& parts) {
+                            std::vector<std::string_view>& parts, bracket_pairs& pairs) {
     parts.clear();
+    pairs.match(text);
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (closer_of(text[i]) != 0) {
-            const std::size_t close = matching_close(text, i);
+            const std::size_t close = pairs.close_of(i);
             if (close != std::string_view::npos) i = close;
         } else if (text[i] == delimiter[0] && text.compare(i, delimiter.size(), delimiter) == 0) {
             parts.push_back(text.substr(start, i - start));
@@ -97,6 +119,8 @@ void headword(std::string_view alternative, std::string& word) {
 }  // namespace
 
 void split_annotations(std::string_view text, std::string& word, std::string& annotations) {
+    static thread_local bracket_pairs pairs;
+    pairs.match(text);
     word.clear();
     annotations.clear();
     const auto space = [&] {
@@ -105,7 +129,7 @@ void split_annotations(std::string_view text, std::string& word, std::string& an
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (closer_of(c) != 0) {
-            const std::size_t close = matching_close(text, i);
+            const std::size_t close = pairs.close_of(i);
             if (close != std::string_view::npos) {
                 if (!annotations.empty()) annotations += ' ';
                 annotations.append(text.substr(i, close - i + 1));
@@ -123,7 +147,7 @@ void split_annotations(std::string_view text, std::string& word, std::string& an
 }
 
 std::string read_tab(reader_input& in, entry_sink& sink) {
-    line_reader input(*in.text);
+    line_reader input(*in.text, sink);
     std::string title, word_scratch, definition_scratch;
     bool in_header = true;
     std::string_view line;
@@ -140,7 +164,10 @@ std::string read_tab(reader_input& in, entry_sink& sink) {
             continue;
         }
         const std::size_t tab = line.find('\t');
-        if (tab == std::string_view::npos) continue;
+        if (tab == std::string_view::npos) {
+            sink.skipped("lines without a tab", in.path, input.line_number());
+            continue;
+        }
         in_header = false;
         raw_entry entry;
         entry.word = unescape(line.substr(0, tab), word_scratch);
@@ -152,9 +179,10 @@ std::string read_tab(reader_input& in, entry_sink& sink) {
 }
 
 std::string read_trans(reader_input& in, entry_sink& sink) {
-    line_reader input(*in.text);
+    line_reader input(*in.text, sink);
     std::string version, word;
     std::vector<std::string_view> german_parts, english_parts, alternatives;
+    bracket_pairs pairs;
     constexpr std::string_view version_comment = "# Version :: ";
     std::string_view line;
     while (input.next(line)) {
@@ -165,12 +193,15 @@ std::string read_trans(reader_input& in, entry_sink& sink) {
             continue;
         }
         const std::size_t middle = line.find(" :: ");
-        if (middle == std::string_view::npos) continue;
-        split_outside_brackets(line.substr(0, middle), " | ", german_parts);
-        split_outside_brackets(line.substr(middle + 4), " | ", english_parts);
+        if (middle == std::string_view::npos) {
+            sink.skipped("lines without \" :: \"", in.path, input.line_number());
+            continue;
+        }
+        split_outside_brackets(line.substr(0, middle), " | ", german_parts, pairs);
+        split_outside_brackets(line.substr(middle + 4), " | ", english_parts, pairs);
         const bool parallel = german_parts.size() == english_parts.size();
         for (std::size_t p = 0; p < german_parts.size(); ++p) {
-            split_outside_brackets(german_parts[p], "; ", alternatives);
+            split_outside_brackets(german_parts[p], "; ", alternatives, pairs);
             raw_entry entry;
             entry.definition = trim(parallel ? english_parts[p] : line.substr(middle + 4));
             for (std::string_view alternative : alternatives) {
@@ -186,7 +217,7 @@ std::string read_trans(reader_input& in, entry_sink& sink) {
 }
 
 std::string read_source(reader_input& in, entry_sink& sink) {
-    line_reader input(*in.text);
+    line_reader input(*in.text, sink);
     std::string title;
     std::string_view line;
     bool first = true;

@@ -289,7 +289,7 @@ private:
 }  // namespace
 
 std::string read_wiktextract(reader_input& input, entry_sink& sink) {
-    line_reader lines(*input.text);
+    line_reader lines(*input.text, sink);
     const std::string& code = input.options.translations;
     entry e;
     std::string text;
@@ -298,7 +298,7 @@ std::string read_wiktextract(reader_input& input, entry_sink& sink) {
         e.clear();
         json_line(line, input.path, lines.line_number()).read_entry(e);
         if (!e.has_word) {
-            sink.damaged("entries with no word", input.path, lines.line_number());
+            sink.skipped("records with no word", input.path, lines.line_number());
             continue;
         }
         if (code.empty()) {
@@ -316,9 +316,11 @@ std::string read_wiktextract(reader_input& input, entry_sink& sink) {
             sink.add(raw_entry{e.word, text, markup::plain});
             continue;
         }
+        bool translated = false;
         for (std::size_t i = 0; i < e.translation_count; ++i) {
             const translation& t = e.translations[i];
             if (t.code != code || t.word.empty()) continue;
+            translated = true;
             text = e.word;
             if (!e.pos.empty()) text += " (" + e.pos + ")";
             const std::string& sense = !t.sense.empty() ? t.sense
@@ -326,6 +328,9 @@ std::string read_wiktextract(reader_input& input, entry_sink& sink) {
             if (!sense.empty()) text += ": " + sense;
             sink.add(raw_entry{t.word, text, markup::plain});
         }
+        if (!translated)
+            sink.skipped("records with no translation into " + code, input.path,
+                         lines.line_number());
     }
     return "";
 }

@@ -103,14 +103,18 @@ public:
         for (;;) {
             std::size_t ar = find_article(at);
             if (ar == std::string::npos) break;
-            std::size_t end;
-            while ((end = buffer_.find("</ar>", ar)) == std::string::npos) {
-                const bool too_long = buffer_.size() - ar > max_article_size;
+            std::size_t end, searched = ar;
+            while ((end = buffer_.find("</ar>", searched)) == std::string::npos) {
+                const std::size_t held = buffer_.size() - ar;
+                const bool too_long = held > max_article_size;
                 if (too_long || !more()) {
                     count_lines(too_long ? ar : 0);
                     fail("the article begun here does not end");
                 }
                 ar = 0;  // what came before it is dropped
+                // The search goes on where it stopped, less a "</ar>" cut by
+                // the end of the last piece.
+                searched = held < 4 ? 0 : held - 4;
             }
             count_lines(ar);
             article(std::string_view(buffer_).substr(ar, end - ar));
@@ -175,7 +179,11 @@ private:
     void article(std::string_view ar) {
         words_.clear();
         bool keyed = false;
-        for (std::size_t k = ar.find("<k"); k != std::string_view::npos; k = ar.find("<k", k + 2)) {
+        // The next <k> is looked for after the end of this one: a <k> inside
+        // a key is part of it, not another key.
+        std::size_t next = 0;
+        for (std::size_t k = ar.find("<k"); k != std::string_view::npos; k = ar.find("<k", next)) {
+            next = k + 2;
             if (!tag_at(ar, k, "k")) continue;
             keyed = true;
             const std::size_t start = ar.find('>', k) + 1;
@@ -185,6 +193,7 @@ private:
                 break;
             }
             key_words(ar.substr(start, close - start), words_);
+            next = close + 4;
         }
         if (!keyed) fail("an article with no <k> headword");
         const std::string_view body = ar.substr(ar.find('>') + 1);

@@ -256,14 +256,23 @@ TEST(ImportBlockAdvice, FindsTheLargestSettingAtItsBoundary) {
     }
 }
 
-TEST(ImportBlockAdvice, ASettingMayFitWhereSmallerAndLargerOnesDoNot) {
+TEST(ImportBlockAdvice, EverySettingUpToTheAdviceFits) {
     // Entries 199 and 200 take 600,000 bytes each: they may not share a
-    // block. Blocks of 200 part them, blocks of 150 to 199 or over 200 do not.
+    // block. Blocks of 100 and of 200 part them; 101 to 199 and over 200 do
+    // not, so 100 is the advice, not 200.
     std::vector<uint32_t> sizes(400, 1);
     sizes[199] = sizes[200] = 600000;
     const block_advice advice = advise_words_per_block(sizes);
-    EXPECT_EQ(advice.largest, 200);
+    EXPECT_EQ(advice.largest, 100);
+    EXPECT_TRUE(advice.every_smaller_fits);
     EXPECT_FALSE(advice.default_fits);
+
+    // Entries 150 and 151: only 151 parts them.
+    std::vector<uint32_t> apart(400, 1);
+    apart[150] = apart[151] = 600000;
+    const block_advice only = advise_words_per_block(apart);
+    EXPECT_EQ(only.largest, 151);
+    EXPECT_FALSE(only.every_smaller_fits);
 
     const block_advice none = advise_words_per_block(std::vector<uint32_t>(250, 10001));
     EXPECT_EQ(none.largest, 0);

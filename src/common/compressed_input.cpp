@@ -161,6 +161,27 @@ public:
         return std::string_view(buffer_).substr(begin_, length);
     }
 
+    void check_range(uint64_t offset, uint64_t length) override {
+        if (length > UINT64_MAX - offset) past_end(offset, length, start_ + held());
+        const uint64_t end = offset + length;
+        if (end <= start_ + held()) return;
+        if (offset < start_) {
+            stream_.rewind();
+            start_ = 0;
+        } else {
+            start_ += held();
+        }
+        buffer_.clear();
+        begin_ = 0;
+        char scratch[4096];
+        while (start_ < end) {
+            const std::size_t got = stream_.read(
+                scratch, static_cast<std::size_t>(std::min<uint64_t>(end - start_, sizeof scratch)));
+            if (got == 0) past_end(offset, length, start_);
+            start_ += got;
+        }
+    }
+
 private:
     uint64_t held() const { return buffer_.size() - begin_; }
 
@@ -446,6 +467,11 @@ void data_file::past_end(uint64_t offset, uint64_t length, uint64_t data_size) c
     throw input_error(path_ + ": " + std::to_string(length) + " bytes at offset " +
                       std::to_string(offset) + " run past the end of its data (" +
                       std::to_string(data_size) + " bytes)");
+}
+
+void data_file::check_range(uint64_t offset, uint64_t length) {
+    const uint64_t data_size = *size();
+    if (offset > data_size || length > data_size - offset) past_end(offset, length, data_size);
 }
 
 std::unique_ptr<data_file> open_data_file(const std::string& path) {

@@ -107,6 +107,11 @@ public:
     // input_error when the range lies past the end or the data are damaged.
     virtual std::string_view read(uint64_t offset, uint64_t length) = 0;
 
+    // Checks that the bytes [offset, offset + length) are there, without
+    // holding them: a gzip file that is not dictzip is inflated past the
+    // range and the bytes let go. Throws as read() does when they are not.
+    virtual void check_range(uint64_t offset, uint64_t length);
+
     // How many dictzip chunks have been inflated so far; 0 for other files.
     virtual uint64_t chunks_inflated() const { return 0; }
 

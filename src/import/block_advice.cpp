@@ -34,10 +34,23 @@ block_advice advise_words_per_block(const std::vector<uint32_t>& entry_sizes) {
     for (std::size_t i = 0; i < entry_sizes.size(); ++i) prefix[i + 1] = prefix[i] + entry_sizes[i];
     block_advice advice;
     uint64_t first_entry = 0, bytes = 0;
-    for (int32_t n = max_words_per_block; n >= min_words_per_block; --n) {
-        if (blocks_fit(prefix, static_cast<uint64_t>(n), first_entry, bytes)) {
-            advice.largest = n;
-            break;
+    // A smaller setting does not always fit where a larger one does: its
+    // blocks start elsewhere, and may put two large entries together. The
+    // advice is the largest setting below which every one fits too, so that
+    // any number up to it can be given. Counting up, the settings cost about
+    // count * ln(max / min) steps in all.
+    for (int32_t n = min_words_per_block; n <= max_words_per_block; ++n) {
+        if (!blocks_fit(prefix, static_cast<uint64_t>(n), first_entry, bytes)) break;
+        advice.largest = n;
+    }
+    if (advice.largest == 0) {
+        // The smallest does not fit: the largest that does, if any.
+        advice.every_smaller_fits = false;
+        for (int32_t n = max_words_per_block; n > min_words_per_block; --n) {
+            if (blocks_fit(prefix, static_cast<uint64_t>(n), first_entry, bytes)) {
+                advice.largest = n;
+                break;
+            }
         }
     }
     advice.default_fits = blocks_fit(prefix, default_words_per_block, first_entry, bytes);

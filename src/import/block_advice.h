@@ -10,7 +10,11 @@
 namespace lexaro::import {
 
 struct block_advice {
-    int32_t largest = 0;        // the largest words_per_block that fits; 0 when none does
+    // The largest words_per_block with which it and every smaller setting
+    // fit; when the smallest does not, the largest that fits, and
+    // every_smaller_fits is false; 0 when none does.
+    int32_t largest = 0;
+    bool every_smaller_fits = true;
     bool default_fits = false;  // whether lexaro's default, 500, fits
     // When none fits: the first block too large at the smallest setting.
     uint64_t first_entry = 0;  // its first entry, counted from 0

@@ -347,6 +347,7 @@ unsigned find_wrap_width(const std::vector<index_entry>& words, data_file& data)
     for (const index_entry& entry : words) {
         if (sampled >= sample_size) break;
         if (previous != nullptr && entry.offset == previous->offset) continue;
+        if (entry.length > max_raw_size) continue;
         previous = &entry;
         finder.add(data.read(entry.offset, entry.length));
         sampled += entry.length;
@@ -364,7 +365,7 @@ std::string read_files(const std::string& path, entry_sink& sink) {
     index_parser(files.index, data->size(), files.data).parse(index, words, short_name);
 
     std::string title;
-    if (short_name) {
+    if (short_name && short_name->length <= max_raw_size) {
         title = title_from(
             split_headword(short_name->word, data->read(short_name->offset, short_name->length))
                 .text);
@@ -381,9 +382,20 @@ std::string read_files(const std::string& path, entry_sink& sink) {
     std::string_view article;
     const index_entry* previous = nullptr;
     for (const index_entry& entry : words) {
-        if (previous == nullptr || entry.offset != previous->offset ||
-            entry.length != previous->length) {
-            article = data->read(entry.offset, entry.length);
+        try {
+            if (entry.length > max_raw_size) {
+                // Too large for any block: its bytes are checked, not held.
+                data->check_range(entry.offset, entry.length);
+                sink.too_large(entry.word, entry.length);
+                continue;
+            }
+            if (previous == nullptr || entry.offset != previous->offset ||
+                entry.length != previous->length) {
+                article = data->read(entry.offset, entry.length);
+            }
+        } catch (const input_error& error) {
+            throw import_error(std::string(error.what()) + ", the article of \"" +
+                               std::string(entry.word) + "\" in " + files.index);
         }
         previous = &entry;
         const headword_split split = split_headword(entry.word, article);

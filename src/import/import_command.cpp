@@ -239,7 +239,7 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
             << " line " << d.line << '\n';
     for (const table_sink::place_count& s : sink.skips())
         err << "  skipped:         " << s.count << " " << s.kind << ", the first in " << s.file
-            << " line " << s.line << '\n';
+            << (s.line > 0 ? " line " + std::to_string(s.line) : "") << '\n';
     if (c.invalid_utf8 > 0) {
         err << "  invalid UTF-8:   " << c.invalid_utf8 << " entries, the first \""
             << c.first_invalid_utf8 << "\"";
@@ -263,6 +263,7 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
     if (advice.largest > 0) {
         err << "  words_per_block: " << advice.largest
             << " is the largest with which every block fits in " << block_buffer_size << " bytes";
+        if (!advice.every_smaller_fits) err << ", though smaller ones do not";
         if (!advice.default_fits) err << "; the default, " << default_words_per_block << ", is not";
         err << '\n';
     } else {

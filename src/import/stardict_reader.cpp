@@ -54,7 +54,8 @@ std::string first_existing(const std::string& base, std::initializer_list<const 
 }
 
 stardict_files find_files(const std::string& path) {
-    for (const std::string_view suffix : {".ifo", ".idx", ".idx.gz", ".dict", ".dict.dz", ".syn"}) {
+    for (const std::string_view suffix :
+         {".ifo", ".idx", ".idx.gz", ".dict", ".dict.dz", ".syn", ".syn.dz"}) {
         if (!ends_with(path, suffix)) continue;
         const std::string base = path.substr(0, path.size() - suffix.size());
         stardict_files files;
@@ -62,7 +63,9 @@ stardict_files find_files(const std::string& path) {
         if (!file_exists(files.ifo)) throw import_error("can't open file " + files.ifo);
         files.idx = first_existing(base, {".idx", ".idx.gz"}, files.ifo);
         files.dict = first_existing(base, {".dict", ".dict.dz"}, files.ifo);
-        if (file_exists(base + ".syn")) files.syn = base + ".syn";
+        for (const char* syn : {".syn", ".syn.dz"}) {
+            if (files.syn.empty() && file_exists(base + syn)) files.syn = base + syn;
+        }
         return files;
     }
     throw import_error(path + ": a StarDict dictionary is named X.ifo, with X.idx and X.dict");
@@ -167,49 +170,114 @@ private:
 
 // --- X.idx and X.syn --------------------------------------------------------------
 
-std::string read_index(const std::string& path, uint64_t expected_size) {
-    const std::string bytes = ends_with(path, ".gz") ? read_gzip_file(path, expected_size)
-                                                     : read_whole_file(path, expected_size);
-    if (bytes.size() != expected_size) {
-        throw import_error(path + " holds " + std::to_string(bytes.size()) +
-                           " bytes, its .ifo says idxfilesize=" + std::to_string(expected_size));
-    }
-    return bytes;
-}
+constexpr std::size_t index_piece_size = 1 << 20;
 
-// A zero-terminated word at `at`, or none when the terminator is missing.
-std::optional<std::string_view> word_at(std::string_view bytes, std::size_t at) {
-    const void* zero = std::memchr(bytes.data() + at, 0, bytes.size() - at);
-    if (zero == nullptr) return std::nullopt;
-    return bytes.substr(
-        at, static_cast<std::size_t>(static_cast<const char*>(zero) - bytes.data()) - at);
+// X.idx or X.syn, plain or compressed with gzip or dictzip, read a piece at
+// a time.
+class index_source {
+public:
+    explicit index_source(const std::string& path) : file_(path) {
+        char magic[2];
+        if (file_.read_at(0, magic, 2) == 2 && looks_like_gzip(std::string_view(magic, 2)))
+            gzip_ = std::make_unique<gzip_stream>(path);
+    }
+    bool compressed() const { return gzip_ != nullptr; }
+    std::size_t read(char* out, std::size_t size) {
+        if (gzip_) return gzip_->read(out, size);
+        const std::size_t got = file_.read_at(offset_, out, size);
+        offset_ += got;
+        return got;
+    }
+
+private:
+    input_file file_;
+    std::unique_ptr<gzip_stream> gzip_;
+    uint64_t offset_ = 0;
+};
+
+// Reads the records of X.idx or X.syn (a zero-terminated word, then
+// `fixed_size` bytes) into `bytes` a piece at a time, handing each whole
+// record to take(word, fields) as soon as its piece is read; take() adds
+// the words it keeps to `words`, viewing them in `bytes`. So a file that
+// holds more than its .ifo says is stopped where it passes that, never read
+// whole: past max_bytes, or where take() throws at one word too many. Gives
+// the bytes left over at the end, a record cut short.
+template <typename Take>
+std::size_t read_records(index_source& source, const std::string& path, std::size_t fixed_size,
+                         std::optional<uint64_t> max_bytes, std::string& bytes,
+                         std::vector<word_entry>& words, Take take) {
+    const std::size_t first_word = words.size();
+    std::size_t at = 0, searched = 0;
+    for (;;) {
+        const char* const old_data = bytes.data();
+        const std::size_t used = bytes.size();
+        bytes.resize(used + index_piece_size);
+        const std::size_t got = source.read(&bytes[used], index_piece_size);
+        bytes.resize(used + got);
+        if (max_bytes && bytes.size() > *max_bytes) {
+            throw import_error(path + (source.compressed() ? " inflates to more than "
+                                                           : " is larger than ") +
+                               std::to_string(*max_bytes) + " bytes");
+        }
+        if (bytes.data() != old_data) {
+            for (std::size_t i = first_word; i < words.size(); ++i) {
+                const std::size_t word_at = static_cast<std::size_t>(words[i].word.data() - old_data);
+                words[i].word = std::string_view(bytes).substr(word_at, words[i].word.size());
+            }
+        }
+        if (got == 0) return bytes.size() - at;
+        for (;;) {
+            const void* zero = std::memchr(bytes.data() + searched, 0, bytes.size() - searched);
+            if (zero == nullptr) {
+                searched = bytes.size();
+                break;
+            }
+            const auto word_end = static_cast<std::size_t>(static_cast<const char*>(zero) - bytes.data());
+            if (bytes.size() - word_end - 1 < fixed_size) {
+                searched = word_end;
+                break;
+            }
+            take(std::string_view(bytes).substr(at, word_end - at),
+                 reinterpret_cast<const uint8_t*>(bytes.data() + word_end + 1));
+            at = searched = word_end + 1 + fixed_size;
+        }
+    }
 }
 
 std::vector<word_entry> parse_idx(const stardict_files& files, const ifo_info& info,
-                                  std::string_view bytes, std::optional<uint64_t> dict_size) {
+                                  std::string& bytes, std::optional<uint64_t> dict_size) {
     const std::size_t offset_bytes = info.offset_bits / 8;
     std::vector<word_entry> words;
-    words.reserve(std::min<uint64_t>(*info.wordcount, bytes.size() / (1 + offset_bytes + 4)));
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        const std::string where = files.idx + ": word " + std::to_string(words.size() + 1);
-        const auto word = word_at(bytes, at);
-        if (!word || bytes.size() - at - word->size() - 1 < offset_bytes + 4)
-            throw import_error(where + " is cut short");
-        const auto* numbers = reinterpret_cast<const uint8_t*>(word->data() + word->size() + 1);
-        const uint64_t offset = offset_bytes == 8
-                                    ? (uint64_t{get_u32(numbers)} << 32) | get_u32(numbers + 4)
-                                    : get_u32(numbers);
-        const uint32_t size = get_u32(numbers + offset_bytes);
-        if (dict_size && (offset > *dict_size || size > *dict_size - offset)) {
-            throw import_error(where + " (" + std::string(*word) + "): its article (" +
-                               std::to_string(size) + " bytes at " + std::to_string(offset) +
-                               ") runs past the end of " + files.dict + " (" +
-                               std::to_string(*dict_size) + " bytes)");
-        }
-        words.push_back({*word, offset, size});
-        at += word->size() + 1 + offset_bytes + 4;
+    words.reserve(std::min<uint64_t>(*info.wordcount, 1 << 20));
+    index_source source(files.idx);
+    const std::size_t left = read_records(
+        source, files.idx, offset_bytes + 4, info.idxfilesize, bytes, words,
+        [&](std::string_view word, const uint8_t* numbers) {
+            const uint64_t offset = offset_bytes == 8
+                                        ? (uint64_t{get_u32(numbers)} << 32) | get_u32(numbers + 4)
+                                        : get_u32(numbers);
+            const uint32_t size = get_u32(numbers + offset_bytes);
+            if (dict_size && (offset > *dict_size || size > *dict_size - offset)) {
+                throw import_error(files.idx + ": word " + std::to_string(words.size() + 1) +
+                                   " (" + std::string(word) + "): its article (" +
+                                   std::to_string(size) + " bytes at " + std::to_string(offset) +
+                                   ") runs past the end of " + files.dict + " (" +
+                                   std::to_string(*dict_size) + " bytes)");
+            }
+            if (words.size() == *info.wordcount) {
+                throw import_error(files.idx + " holds more words than its .ifo says (wordcount=" +
+                                   std::to_string(*info.wordcount) + ")");
+            }
+            words.push_back({word, offset, size});
+        });
+    if (bytes.size() != *info.idxfilesize) {
+        throw import_error(files.idx + " holds " + std::to_string(bytes.size()) +
+                           " bytes, its .ifo says idxfilesize=" +
+                           std::to_string(*info.idxfilesize));
     }
+    if (left > 0)
+        throw import_error(files.idx + ": word " + std::to_string(words.size() + 1) +
+                           " is cut short");
     if (words.size() != *info.wordcount) {
         throw import_error(files.idx + " holds " + std::to_string(words.size()) +
                            " words, its .ifo says wordcount=" + std::to_string(*info.wordcount));
@@ -218,26 +286,30 @@ std::vector<word_entry> parse_idx(const stardict_files& files, const ifo_info& i
 }
 
 // Adds each synonym, with the article of the word it points at.
-void parse_syn(const std::string& path, const ifo_info& info, std::string_view bytes,
+void parse_syn(const std::string& path, const ifo_info& info, std::string& bytes,
                std::vector<word_entry>& words) {
     const std::size_t word_count = words.size();
-    std::size_t at = 0, count = 0;
-    while (at < bytes.size()) {
-        ++count;
-        const std::string where = path + ": synonym " + std::to_string(count);
-        const auto word = word_at(bytes, at);
-        if (!word || bytes.size() - at - word->size() - 1 < syn_index_bytes)
-            throw import_error(where + " is cut short");
-        const uint32_t index =
-            get_u32(reinterpret_cast<const uint8_t*>(word->data() + word->size() + 1));
-        if (index >= word_count) {
-            throw import_error(where + " (" + std::string(*word) + ") points at word " +
-                               std::to_string(index) + ", past the " + std::to_string(word_count) +
-                               " words of the index");
-        }
-        words.push_back({*word, words[index].offset, words[index].size});
-        at += word->size() + 1 + syn_index_bytes;
-    }
+    uint64_t count = 0;
+    index_source source(path);
+    const std::size_t left = read_records(
+        source, path, syn_index_bytes, std::nullopt, bytes, words,
+        [&](std::string_view word, const uint8_t* numbers) {
+            ++count;
+            const uint32_t index = get_u32(numbers);
+            if (index >= word_count) {
+                throw import_error(path + ": synonym " + std::to_string(count) + " (" +
+                                   std::string(word) + ") points at word " +
+                                   std::to_string(index) + ", past the " +
+                                   std::to_string(word_count) + " words of the index");
+            }
+            if (info.synwordcount && count > *info.synwordcount) {
+                throw import_error(path + " holds more synonyms than its .ifo says (synwordcount=" +
+                                   std::to_string(*info.synwordcount) + ")");
+            }
+            words.push_back({word, words[index].offset, words[index].size});
+        });
+    if (left > 0)
+        throw import_error(path + ": synonym " + std::to_string(count + 1) + " is cut short");
     if (info.synwordcount && count != *info.synwordcount) {
         throw import_error(
             path + " holds " + std::to_string(count) +
@@ -285,15 +357,41 @@ public:
     article_reader(const std::string& path, std::string_view sametypesequence)
         : path_(path), types_(sametypesequence) {}
 
-    // The text of the article, or none when it holds no text field.
+    // The text of the article, or none when it holds no text field. The
+    // fields are taken apart twice rather than kept, so that an article of
+    // millions of one-byte fields costs no memory beyond its text.
     std::optional<raw_entry> read(std::string_view word, std::string_view article) {
         word_ = word;
-        fields_.clear();
-        if (types_.empty())
-            split_typed(article);
-        else
-            split_by_sequence(article);
-        return join(word);
+        const field* first_text = nullptr;
+        field first{};
+        std::size_t text_count = 0;
+        markup kind = markup::plain;
+        for_each_field(article, [&](const field& f) {
+            const auto field_kind = text_kind(f.type);
+            if (!field_kind) return;
+            if (first_text == nullptr) {
+                first = f;
+                first_text = &first;
+            }
+            ++text_count;
+            if (kind == markup::plain) kind = *field_kind;
+        });
+        if (first_text == nullptr) return std::nullopt;
+        if (text_count == 1) return raw_entry{word, first.data, kind};
+        joined_.clear();
+        bool any = false;
+        for_each_field(article, [&](const field& f) {
+            const auto field_kind = text_kind(f.type);
+            if (!field_kind || joined_.size() > max_raw_size) return;
+            if (any) joined_ += '\n';
+            any = true;
+            if (*field_kind == markup::plain && kind != markup::plain) {
+                append_escaped(joined_, f.data);
+            } else {
+                joined_ += f.data;
+            }
+        });
+        return raw_entry{word, joined_, kind};
     }
 
 private:
@@ -336,16 +434,18 @@ private:
         return data;
     }
 
-    // sametypesequence: the types are not stored; the last field runs to the
-    // end of the article.
-    void split_by_sequence(std::string_view rest) {
-        for (std::size_t i = 0; i < types_.size(); ++i)
-            fields_.push_back(take(types_[i], rest, i + 1 == types_.size()));
-    }
-
-    // Each field is its type byte, then the field. A text field that ends the
-    // article without its zero byte is taken as it is.
-    void split_typed(std::string_view rest) {
+    // Hands each field of the article to `use` in order. With a
+    // sametypesequence the types are not stored, and the last field runs to
+    // the end of the article. Otherwise each field is its type byte, then the
+    // field; a text field that ends the article without its zero byte is
+    // taken as it is.
+    template <typename Use>
+    void for_each_field(std::string_view rest, Use use) {
+        if (!types_.empty()) {
+            for (std::size_t i = 0; i < types_.size(); ++i)
+                use(take(types_[i], rest, i + 1 == types_.size()));
+            return;
+        }
         while (!rest.empty()) {
             const char type = rest.front();
             rest.remove_prefix(1);
@@ -354,41 +454,13 @@ private:
                      " is not a letter");
             }
             const bool unterminated = is_lower(type) && rest.find('\0') == std::string_view::npos;
-            fields_.push_back(take(type, rest, unterminated));
+            use(take(type, rest, unterminated));
         }
-    }
-
-    std::optional<raw_entry> join(std::string_view word) {
-        const field* first_text = nullptr;
-        std::size_t text_count = 0;
-        markup kind = markup::plain;
-        for (const field& f : fields_) {
-            const auto field_kind = text_kind(f.type);
-            if (!field_kind) continue;
-            if (first_text == nullptr) first_text = &f;
-            ++text_count;
-            if (kind == markup::plain) kind = *field_kind;
-        }
-        if (first_text == nullptr) return std::nullopt;
-        if (text_count == 1) return raw_entry{word, first_text->data, kind};
-        joined_.clear();
-        for (const field& f : fields_) {
-            const auto field_kind = text_kind(f.type);
-            if (!field_kind) continue;
-            if (&f != first_text) joined_ += '\n';
-            if (*field_kind == markup::plain && kind != markup::plain) {
-                append_escaped(joined_, f.data);
-            } else {
-                joined_ += f.data;
-            }
-        }
-        return raw_entry{word, joined_, kind};
     }
 
     const std::string& path_;
     std::string_view types_;
     std::string_view word_;
-    std::vector<field> fields_;
     std::string joined_;
 };
 
@@ -396,13 +468,9 @@ std::string read_files(const std::string& path, entry_sink& sink) {
     const stardict_files files = find_files(path);
     const ifo_info info = ifo_parser(files.ifo).parse();
     const std::unique_ptr<data_file> dict = open_data_file(files.dict);
-    const std::string idx = read_index(files.idx, *info.idxfilesize);
+    std::string idx, syn;
     std::vector<word_entry> words = parse_idx(files, info, idx, dict->size());
-    std::string syn;
-    if (!files.syn.empty()) {
-        syn = read_whole_file(files.syn);
-        parse_syn(files.syn, info, syn, words);
-    }
+    if (!files.syn.empty()) parse_syn(files.syn, info, syn, words);
 
     // In the order of the data, so that each dictzip chunk is inflated once;
     // words that share an article stay in the order of X.idx, then X.syn.
@@ -412,12 +480,29 @@ std::string read_files(const std::string& path, entry_sink& sink) {
     std::string_view article;
     const word_entry* previous = nullptr;
     for (const word_entry& entry : words) {
-        if (previous == nullptr || entry.offset != previous->offset ||
-            entry.size != previous->size) {
-            article = dict->read(entry.offset, entry.size);
+        try {
+            if (entry.size > max_raw_size) {
+                // Too large for any block: its bytes are checked, not held.
+                dict->check_range(entry.offset, entry.size);
+                sink.too_large(entry.word, entry.size);
+                continue;
+            }
+            if (previous == nullptr || entry.offset != previous->offset ||
+                entry.size != previous->size) {
+                article = dict->read(entry.offset, entry.size);
+            }
+        } catch (const input_error& error) {
+            throw import_error(std::string(error.what()) + ", the article of \"" +
+                               std::string(entry.word) + "\"");
         }
         previous = &entry;
-        if (const auto text = reader.read(entry.word, article)) sink.add(*text);
+        const auto text = reader.read(entry.word, article);
+        if (!text)
+            sink.skipped("articles with no text field", files.dict, 0);
+        else if (text->definition.size() > max_raw_size)
+            sink.too_large(entry.word, text->definition.size());
+        else
+            sink.add(*text);
     }
     return info.bookname;
 }

@@ -149,8 +149,9 @@ TEST(ImportCleanUp, TitlesAndCuts) {
 std::vector<std::string> merged_lines(const std::vector<std::pair<std::string, std::string>>& in,
                                       const merge_options& options,
                                       merge_counts* counts = nullptr) {
-    entry_table table;
+    entry_table table(!options.keep_duplicates);
     for (const auto& [word, translation] : in) table.add(word, translation);
+    table.end_of_input();
     table.sort();
     std::vector<std::string> lines;
     merge_counts local;

@@ -44,7 +44,70 @@ uint64_t prefix_of(std::string_view word) {
 
 }  // namespace
 
+uint64_t entry_table::hash_of(std::string_view word, std::string_view translation) {
+    // FNV-1a over the word, a separator no word holds, and the translation.
+    uint64_t hash = 0xcbf29ce484222325u;
+    const auto mix = [&](std::string_view bytes) {
+        for (const char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+    };
+    mix(word);
+    hash = (hash ^ 0x100u) * 0x100000001b3u;
+    mix(translation);
+    return hash ^ (hash >> 29);
+}
+
+bool entry_table::is_repeat(std::string_view word, std::string_view translation,
+                            uint64_t hash) const {
+    const auto tag = static_cast<uint32_t>(hash);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = tag & mask; slots_[i] != 0; i = (i + 1) & mask) {
+        if (slot_hashes_[i] != tag) continue;
+        const view e = entry(slots_[i] - 1);
+        if (e.word == word && e.translation == translation) return true;
+    }
+    return false;
+}
+
+void entry_table::remember(uint64_t ref, uint64_t hash) {
+    // Grown at three quarters full, so that probes stay short; each slot
+    // keeps 32 bits of its entry's hash, which place it again and tell most
+    // entries apart without reading the arena.
+    if (4 * (keys_.size() + 1) > 3 * slots_.size()) {
+        std::vector<uint64_t> old;
+        std::vector<uint32_t> old_hashes;
+        old.swap(slots_);
+        old_hashes.swap(slot_hashes_);
+        slots_.assign(old.empty() ? 1024 : 2 * old.size(), 0);
+        slot_hashes_.assign(slots_.size(), 0);
+        for (std::size_t i = 0; i < old.size(); ++i)
+            if (old[i] != 0) place(old[i], old_hashes[i]);
+    }
+    place(ref + 1, static_cast<uint32_t>(hash));
+}
+
+void entry_table::place(uint64_t slot, uint32_t tag) {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = tag & mask;
+    while (slots_[i] != 0) i = (i + 1) & mask;
+    slots_[i] = slot;
+    slot_hashes_[i] = tag;
+}
+
+void entry_table::end_of_input() {
+    std::vector<uint64_t>().swap(slots_);
+    std::vector<uint32_t>().swap(slot_hashes_);
+    drop_repeats_ = false;
+}
+
 void entry_table::add(std::string_view word, std::string_view translation) {
+    uint64_t hash = 0;
+    if (drop_repeats_) {
+        hash = hash_of(word, translation);
+        if (!slots_.empty() && is_repeat(word, translation, hash)) {
+            ++repeats_dropped_;
+            return;
+        }
+    }
     const std::size_t need = 2 * max_varint_size + word.size() + translation.size();
     if (chunks_.empty() || chunks_.back().size - chunks_.back().used < need) {
         std::size_t size = chunks_.empty() ? first_chunk_size
@@ -60,6 +123,7 @@ void entry_table::add(std::string_view word, std::string_view translation) {
     std::memcpy(at, word.data(), word.size());
     std::memcpy(at + word.size(), translation.data(), translation.size());
     c.used = static_cast<std::size_t>(at - c.bytes.get()) + word.size() + translation.size();
+    if (drop_repeats_) remember(ref, hash);
     keys_.push_back({prefix_of(word), ref});
     text_bytes_ += word.size() + translation.size();
 }
@@ -93,6 +157,9 @@ void entry_table::sort() {
 void entry_table::for_each_word(const merge_options& options,
                                 const std::function<void(std::string_view, std::string_view)>& out,
                                 merge_counts& counts) const {
+    // Repeats dropped as they came were merged into their word and left out.
+    counts.merged += repeats_dropped_;
+    counts.repeats += repeats_dropped_;
     std::string merged;
     std::vector<std::string_view> kept;         // the translations of the word so far
     std::unordered_set<std::string_view> seen;  // the same, once a word has many

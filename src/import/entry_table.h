@@ -32,11 +32,17 @@ struct merge_counts {
 
 class entry_table {
 public:
-    entry_table() = default;
+    // drop_repeats: an entry whose word and translation are those of an
+    // entry already added is counted and dropped at once, as the merge would
+    // leave it out, so that millions of repeats of one entry take no memory.
+    explicit entry_table(bool drop_repeats = true) : drop_repeats_(drop_repeats) {}
     entry_table(const entry_table&) = delete;
     entry_table& operator=(const entry_table&) = delete;
 
     void add(std::string_view word, std::string_view translation);
+
+    // Done adding: lets go of what finding repeats took.
+    void end_of_input();
 
     std::size_t size() const { return keys_.size(); }
     uint64_t text_bytes() const { return text_bytes_; }
@@ -73,9 +79,21 @@ private:
         uint64_t ref;     // chunk index << 32 | offset in the chunk
     };
 
+    // An open-addressing set of the entries added, by the hash of word and
+    // translation: each slot is an entry's ref + 1, or 0 when empty, beside
+    // the low 32 bits of its hash.
+    bool is_repeat(std::string_view word, std::string_view translation, uint64_t hash) const;
+    void remember(uint64_t ref, uint64_t hash);
+    void place(uint64_t slot, uint32_t tag);
+    static uint64_t hash_of(std::string_view word, std::string_view translation);
+
     std::vector<chunk> chunks_;
     std::vector<sort_key> keys_;
     uint64_t text_bytes_ = 0;
+    bool drop_repeats_;
+    std::vector<uint64_t> slots_;
+    std::vector<uint32_t> slot_hashes_;
+    uint64_t repeats_dropped_ = 0;
 };
 
 }  // namespace lexaro::import

@@ -344,7 +344,7 @@ int import(const options& o, std::ostream& err, bool terminal) {
         ~clear_at_end() { shown.clear(); }
     } clear_progress{shown};
     cleaner clean(o.newline);
-    auto table = std::make_unique<entry_table>();
+    auto table = std::make_unique<entry_table>(!o.keep_duplicates);
     handheld_text handheld(o.fold_case, encoder.get());
     table_sink sink(clean, handheld, *table, shown);
     std::unique_ptr<charset_decoder> entry_decoder;
@@ -362,6 +362,7 @@ int import(const options& o, std::ostream& err, bool terminal) {
     title = clean_title(title);
     if (title.empty() && !o.title) title = name_of(o.input);
 
+    table->end_of_input();
     shown.sorting(table->size());
     table->sort();
     title_fit fit;

@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstring>
 
+#include "common/platform.h"
+
 namespace lexaro {
 
 namespace {
@@ -392,18 +394,28 @@ bool looks_like_gzip(std::string_view first_bytes) {
 
 // --- gzip streams ---------------------------------------------------------
 
-gzip_stream::gzip_stream(const std::string& path) : file_(path) {
+gzip_stream::gzip_stream(const std::string& path)
+    : name_(path), file_(std::make_unique<input_file>(path)) {
     char magic[2];
-    if (file_.read_at(0, magic, 2) != 2 || !looks_like_gzip(std::string_view(magic, 2)))
+    if (file_->read_at(0, magic, 2) != 2 || !looks_like_gzip(std::string_view(magic, 2)))
         throw input_error(path + " is not gzip data");
     if (inflateInit2(&z_, MAX_WBITS + 16) != Z_OK)
         throw input_error("zlib cannot start to read " + path);
     input_.resize(read_piece_size);
 }
 
+gzip_stream::gzip_stream(const std::string& name, int fd, std::string_view first_bytes)
+    : name_(name), fd_(fd), first_bytes_(first_bytes) {
+    if (!looks_like_gzip(first_bytes)) throw input_error(name + " is not gzip data");
+    if (inflateInit2(&z_, MAX_WBITS + 16) != Z_OK)
+        throw input_error("zlib cannot start to read " + name);
+    input_.resize(read_piece_size);
+}
+
 gzip_stream::~gzip_stream() { inflateEnd(&z_); }
 
 void gzip_stream::rewind() {
+    if (!file_) throw input_error(name_ + " cannot be read again from its start");
     inflateReset(&z_);
     z_.avail_in = 0;
     input_offset_ = 0;
@@ -411,7 +423,19 @@ void gzip_stream::rewind() {
 }
 
 void gzip_stream::fill_input() {
-    const std::size_t count = file_.read_at(input_offset_, input_.data(), input_.size());
+    std::size_t count = 0;
+    if (file_) {
+        count = file_->read_at(input_offset_, input_.data(), input_.size());
+    } else if (!first_bytes_.empty()) {
+        count = first_bytes_.size();
+        if (count > input_.size()) input_.resize(count);
+        std::memcpy(input_.data(), first_bytes_.data(), count);
+        std::string().swap(first_bytes_);
+    } else {
+        const long got = read_some(fd_, input_.data(), input_.size());
+        if (got < 0) throw input_error("can't read file " + name_ + ": " + std::strerror(errno));
+        count = static_cast<std::size_t>(got);
+    }
     input_offset_ += count;
     z_.next_in = input_.data();
     z_.avail_in = static_cast<uInt>(count);

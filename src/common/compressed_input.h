@@ -62,11 +62,15 @@ bool looks_like_gzip(std::string_view first_bytes);
 class gzip_stream {
 public:
     explicit gzip_stream(const std::string& path);  // "PATH is not gzip data" when it is not
+    // The gzip data that begin with first_bytes, already read from the
+    // descriptor, and go on with what it reads; a pipe too. Named `name` in
+    // messages; cannot rewind. The descriptor stays the caller's.
+    gzip_stream(const std::string& name, int fd, std::string_view first_bytes);
     ~gzip_stream();
     gzip_stream(const gzip_stream&) = delete;
     gzip_stream& operator=(const gzip_stream&) = delete;
 
-    const std::string& path() const { return file_.path(); }
+    const std::string& path() const { return name_; }
 
     // Inflates up to `length` bytes into `out`; gives how many, 0 only at the
     // end of the data.
@@ -79,7 +83,10 @@ private:
     void fill_input();
     [[noreturn]] void fail(int status) const;
 
-    input_file file_;
+    std::string name_;
+    std::unique_ptr<input_file> file_;  // null when reading a descriptor
+    int fd_ = -1;
+    std::string first_bytes_;  // of a descriptor, read before it was handed over
     z_stream z_{};
     std::vector<unsigned char> input_;
     uint64_t input_offset_ = 0;  // file offset of the next byte to read

@@ -155,7 +155,14 @@ std::string decoded(charset_decoder& decoder, std::string_view text) {
 format open_input(const options& o, std::unique_ptr<text_input>& text) {
     std::optional<format> f = o.input_format;
     if (!f) f = format_by_name(o.input);
-    if (f && !(*f)->reads_text) return *f;
+    if (f && !(*f)->reads_text) {
+        // Its files are found by name and read at any offset.
+        if (o.input == "-")
+            throw import_error(o.input + ": a " + std::string(format_name(*f)) +
+                               " dictionary is read from its files, which lie side by side; "
+                               "name one of them, not standard input");
+        return *f;
+    }
     text = std::make_unique<text_input>(o.input, o.input_charset);
     if (!f) {
         bool whole_file = false;

@@ -40,12 +40,9 @@ text_input::text_input(const std::string& path, const std::string& charset) : pa
     // The first piece: enough to see compression, a byte-order mark and the format.
     while (raw_.size() < sample_size && !raw_at_end_) fill_raw(sample_size - raw_.size());
     if (looks_like_gzip(raw_)) {
-        if (path == "-") throw import_error("compressed input must be a file, not standard input");
-        close_descriptor(fd_);
-        own_fd_ = false;
-        fd_ = -1;
+        // Inflated from the bytes already read on, so that a pipe is read once.
         try {
-            gzip_ = std::make_unique<gzip_stream>(path);
+            gzip_ = std::make_unique<gzip_stream>(path, fd_, raw_);
         } catch (const input_error& e) {
             throw import_error(e.what());
         }

@@ -290,6 +290,16 @@ std::pair<int, long> run_child(const char* binary, const std::vector<std::string
             signal(SIGXFSZ, options.limit_kills ? SIG_DFL : SIG_IGN);
             setrlimit(RLIMIT_FSIZE, &limit);
         }
+        if (options.address_space_limit > 0) {
+            const rlimit space{static_cast<rlim_t>(options.address_space_limit),
+                               static_cast<rlim_t>(options.address_space_limit)};
+            setrlimit(RLIMIT_AS, &space);
+        }
+        if (options.cpu_seconds_limit > 0) {
+            const rlimit cpu{static_cast<rlim_t>(options.cpu_seconds_limit),
+                             static_cast<rlim_t>(options.cpu_seconds_limit)};
+            setrlimit(RLIMIT_CPU, &cpu);
+        }
         if (options.unprivileged && geteuid() == 0) {
             const gid_t nobody = 65534;
             if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)

@@ -70,6 +70,11 @@ struct run_options {
     // written, each CR LF back to "\n", and a lone "\n" fails the test.
     bool binary_output = false;
     bool unprivileged = false;    // a run started by root runs as the user nobody
+    // When positive (not on Windows): the run's address space in bytes
+    // (RLIMIT_AS), and its processor time in seconds (RLIMIT_CPU, past which
+    // it is killed). Sanitizer builds take no address-space limit.
+    uint64_t address_space_limit = 0;
+    long cpu_seconds_limit = 0;
     std::string standard_output;  // when set, the file standard output goes to, uncaptured
 };
 

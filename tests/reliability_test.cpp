@@ -1,8 +1,9 @@
 // End to end: what lexaro does to the files around it when a run fails, is
 // killed, meets a link, a second run or closed standard streams, or reads a
-// line of any length.
+// line of any length or blocks with long first and last words.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -11,6 +12,7 @@
 #include <sys/stat.h>
 #endif
 
+#include "common/big_endian.h"
 #include "common/platform.h"
 #include "test_support.h"
 
@@ -347,6 +349,72 @@ TEST_F(Reliability, LinesOfAnyLengthInBoundedMemory) {
 #endif
         dir.clear();
     }
+}
+
+// The least address space, to the MiB, in which lexaro compiles a source of
+// one entry; 0 when even 1 GiB is not enough.
+long address_space_for_one_entry(const test::scratch_dir& dir) {
+    test::write_file(dir / "one.txt", "T\na$1\n");
+    auto compiles_within = [&](long mib) {
+        test::run_options options;
+        options.address_space_limit = mib << 20;
+        return test::run_program_with(LEXARO_BINARY, {"one.txt"}, dir.path(), options).status == 0;
+    };
+    long low = 0, high = 1024;  // too little, and enough
+    if (!compiles_within(high)) return 0;
+    while (high - low > 1) {
+        const long mib = (low + high) / 2;
+        (compiles_within(mib) ? high : low) = mib;
+    }
+    dir.clear();
+    return high;
+}
+
+TEST_F(Reliability, LongBlockKeysInBoundedMemory) {
+    // 50 blocks whose first and last words have 450,000 bytes each: 45 MB of
+    // keys, which the key table holds and memory need not. The source is
+    // written entry by entry: the test's own memory counts in the run's peak.
+    constexpr int per_block = 100, entry_count = 50 * per_block;
+    auto entry = [](int i) {
+        char number[8];
+        std::snprintf(number, sizeof number, "%05d", i);
+        const bool edge = i % per_block == 0 || i % per_block == per_block - 1;
+        return std::make_pair(number + std::string(edge ? 450000 : 0, 'k'),
+                              "t" + std::to_string(i));
+    };
+    test::run_options options;
+    // The memory that compiling one entry takes, and 16 MiB more.
+    const bool limited = !test::on_windows && !test::address_sanitizer;
+    if (limited) {
+        const long mib = address_space_for_one_entry(dir);
+        ASSERT_GT(mib, 0);
+        options.address_space_limit = (mib + 16) << 20;
+    }
+    {
+        std::ofstream file(dir / "d.txt", std::ios::binary);
+        file << "Long keys\n";
+        for (int i = 0; i < entry_count; ++i) {
+            const auto [word, translation] = entry(i);
+            file << word << '$' << translation << '\n';
+        }
+    }
+    const auto r = run({"d.txt", std::to_string(per_block)}, options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out == test::progress(entry_count));
+    if (!test::address_sanitizer) {
+        EXPECT_LT(r.peak_memory_kib, 16 * 1024);
+    }
+    EXPECT_EQ(dir.files(), (files{"d.pdb", "d.txt"}));
+
+    // The stream in the database, after the header, the record list and its
+    // two bytes, is the one the entries make.
+    const std::string database = read("d.pdb");
+    ASSERT_GT(database.size(), 80u);
+    const uint32_t records = get_u16(reinterpret_cast<const uint8_t*>(database.data()) + 76);
+    std::vector<std::pair<std::string, std::string>> all;
+    for (int i = 0; i < entry_count; ++i) all.push_back(entry(i));
+    EXPECT_TRUE(database.substr(80 + 8 * records) ==
+                test::expected_stream("Long keys", all, per_block));
 }
 
 }  // namespace

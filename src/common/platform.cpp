@@ -252,12 +252,12 @@ claim_result claim_work_file(const std::string& name, std::FILE** stream) {
             if (locked == claim_result::cannot_create) return locked;
             continue;
         }
-        // Written through a second handle to the same open file, which the
-        // stream closes; the lock stays with the first.
+        // Written, and read back, through a second handle to the same open
+        // file, which the stream closes; the lock stays with the first.
         const HANDLE process = GetCurrentProcess();
         HANDLE writer;
         if (!DuplicateHandle(process, file, process, &writer, 0, FALSE, DUPLICATE_SAME_ACCESS) ||
-            (*stream = stream_over(writer, _O_RDWR, "wb")) == nullptr) {
+            (*stream = stream_over(writer, _O_RDWR, "w+b")) == nullptr) {
             CloseHandle(file);
             return claim_result::cannot_create;
         }
@@ -452,10 +452,10 @@ claim_result claim_work_file(const std::string& name, std::FILE** stream) {
             ::close(fd);
             continue;
         }
-        // Written through a second descriptor of the same open file, which
-        // the stream closes; the lock stays with the first.
+        // Written, and read back, through a second descriptor of the same
+        // open file, which the stream closes; the lock stays with the first.
         const int writer = dup(fd);
-        if (writer < 0 || (*stream = fdopen(writer, "wb")) == nullptr) {
+        if (writer < 0 || (*stream = fdopen(writer, "w+b")) == nullptr) {
             if (writer >= 0) ::close(writer);
             ::close(fd);
             return claim_result::cannot_create;

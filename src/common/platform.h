@@ -75,7 +75,8 @@ bool remove_file(const std::string& name);
 std::FILE* create_new_file(const std::string& name, int mode);
 
 // A working file that one run at a time may hold, created new and empty,
-// never through a link at the name, and locked for the rest of the process.
+// never through a link at the name, and locked for the rest of the process;
+// its stream writes and reads.
 // A regular file already at the name is another run's while its lock is
 // held (in_use, and it is left alone); otherwise it is removed first, never
 // written, since it may be a hard link whose other names keep their bytes.

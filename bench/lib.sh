@@ -65,3 +65,35 @@ make_input() {
         mv "$file.new" "$file"
     fi
 }
+
+# make_long_keys FILE: a source of 50 blocks of 100 entries (for `lexaro FILE
+# 100`) whose first and last words have 450,000 bytes each, 45 MB of block
+# keys in all; made unless FILE is there and up to date.
+make_long_keys() {
+    [ -s "$1" ] && [ "$1" -nt bench/lib.sh ] && return 0
+    mkdir -p "$(dirname "$1")"
+    awk 'BEGIN {
+        pad = "k"
+        while (length(pad) < 450000) pad = pad pad
+        pad = substr(pad, 1, 450000)
+        print "Long block keys"
+        for (i = 0; i < 5000; i++)
+            printf "%05d%s$t%d\n", i, (i % 100 == 0 || i % 100 == 99) ? pad : "", i
+    }' >"$1.new"
+    mv "$1.new" "$1"
+}
+
+# long_keys_rss MEASURE LEXARO: lexaro's peak resident memory, in KiB, on the
+# make_long_keys source; fails unless the run leaves a database and no
+# temporary file.
+long_keys_rss() {
+    local src=$data/long-keys.txt m
+    make_long_keys "$src"
+    rm -f "${src%.txt}.pdb"
+    "$1" -o "$data/measure-keys.txt" -i "$data/stdout.txt" -- "$2" "$src" 100 || true
+    m=$(<"$data/measure-keys.txt")
+    [ "$(field status "$m")" = 0 ] || fail "lexaro ended with status $(field status "$m") on $src"
+    [ -s "${src%.txt}.pdb" ] || fail "lexaro wrote no database from $src"
+    [ ! -e "${src%.txt}.tmp" ] || fail "lexaro left ${src%.txt}.tmp behind"
+    field maxrss_kib "$m"
+}

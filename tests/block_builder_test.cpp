@@ -148,6 +148,21 @@ TEST_F(BlockBuilder, StatisticsCoverTheWholeDictionary) {
     EXPECT_EQ(sizes.header.avg_word_size, 2u);
 }
 
+TEST_F(BlockBuilder, KeysOfAnyLengthAreTheBlocksOwnWords) {
+    // The key table holds each block's edge words as the block does: long
+    // ones, an empty one, a carriage return inside a word (only one before
+    // the line feed is dropped), and a block of one entry whose word is both.
+    entries all = numbered(201);
+    all[0].first = std::string(300000, 'a');
+    all[99].first = "z\r" + std::string(300000, 'b');
+    all[100].first = "";
+    all[199].first = std::string(400000, 'c');
+    all[200].first = std::string(250000, 'd');
+    std::string source = "Long keys\r\n";
+    for (const auto& [word, translation] : all) source += word + "$" + translation + "\r\n";
+    EXPECT_EQ(compile(source, 100), test::expected_stream("Long keys", all, 100));
+}
+
 // Runs pass 1 with lowered limits in a child process, whose standard output
 // goes to standard error where the death test can see it.
 void compile_with(stream_limits limits) {

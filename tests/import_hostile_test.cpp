@@ -18,18 +18,6 @@ namespace {
 
 using namespace std::string_literals;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool address_space_limited = false;  // the sanitizer's shadow memory needs terabytes
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool address_space_limited = false;
-#else
-constexpr bool address_space_limited = true;
-#endif
-#else
-constexpr bool address_space_limited = true;
-#endif
-
 // Enough address space for the program and its buffers (it needs about
 // 24 MiB on a small dictionary), far less than the inputs that run in it.
 constexpr uint64_t small_address_space = 48u << 20;
@@ -37,7 +25,8 @@ constexpr uint64_t small_address_space = 48u << 20;
 run_result import_within(const std::vector<std::string>& args, const scratch_dir& dir,
                          uint64_t address_space = small_address_space, long cpu_seconds = 0) {
     run_options options;
-    if (address_space_limited) options.address_space_limit = address_space;
+    // The sanitizer's shadow memory needs terabytes of address space.
+    if (!address_sanitizer) options.address_space_limit = static_cast<long>(address_space);
     options.cpu_seconds_limit = cpu_seconds;
     return run_program_with(LEXARO_IMPORT_BINARY, args, dir.path(), options);
 }

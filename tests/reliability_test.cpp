@@ -1,12 +1,18 @@
 // End to end: what lexaro does to the files around it when a run fails, is
 // killed, meets a link, a second run or closed standard streams, or reads a
-// line of any length.
+// line of any length or blocks with long first and last words.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <future>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include "common/big_endian.h"
 #include "common/platform.h"
 #include "test_support.h"
 
@@ -106,18 +112,23 @@ TEST_F(Reliability, AReadOnlyDatabaseIsNotReplaced) {
 
 TEST_F(Reliability, ADatabaseThatMayNotBeWrittenIsNotReplaced) {
     if (test::on_windows) GTEST_SKIP() << "no other user to run as, no permission bits";
-    // Run as a user other than root, who may write anything.
+    // Run as a user other than root, who may write anything. A temporary
+    // file of an earlier run is removed before the stream is written, which
+    // a folder that may not be written refuses: the run stops in pass 1.
+    const std::string no_database = "1\r2\r3\r\nerror: can't create file d.pdb\n";
+    const std::string no_stream = "\nerror: can't create file d.tmp\n";
     struct {
         const char* what;
         unsigned folder, database;  // 0: no database before the run
+        const std::string& out;
     } cases[] = {
-        {"a read-only database", 0777, 0444},
-        {"a folder that is not writable", 0755, 0},
-        {"a writable database in a folder that is not", 0755, 0666},
+        {"a read-only database", 0777, 0444, no_database},
+        {"a folder that is not writable", 0755, 0, no_stream},
+        {"a writable database in a folder that is not", 0755, 0666, no_stream},
     };
     for (const auto& c : cases) {
         write("d.txt", source);
-        write("d.tmp", "");  // pass 1 may write its stream
+        write("d.tmp", old_database);
         fs::permissions(dir / "d.tmp", fs::perms(0666));
         if (c.database != 0) {
             write("d.pdb", old_database);
@@ -128,13 +139,16 @@ TEST_F(Reliability, ADatabaseThatMayNotBeWrittenIsNotReplaced) {
         as_user.unprivileged = true;
         const auto r = run({"d.txt"}, as_user);
         fs::permissions(dir.path(), fs::perms(0700));
-        EXPECT_EQ(r.out, "1\r2\r3\r\nerror: can't create file d.pdb\n") << c.what;
+        EXPECT_EQ(r.out, c.out) << c.what;
         EXPECT_EQ(r.status, 1) << c.what;
         const files left =
             c.database != 0 ? files{"d.pdb", "d.tmp", "d.txt"} : files{"d.tmp", "d.txt"};
         EXPECT_EQ(dir.files(), left) << c.what;
         if (c.database != 0) {
             EXPECT_EQ(read("d.pdb"), old_database) << c.what;
+        }
+        if (&c.out == &no_stream) {
+            EXPECT_EQ(read("d.tmp"), old_database) << c.what;
         }
         dir.clear();
     }
@@ -155,6 +169,64 @@ TEST_F(Reliability, TheTemporaryFileIsNeverOpenedThroughALink) {
         dir.remove("d.tmp");
         dir.remove("victim");
     }
+}
+
+TEST_F(Reliability, AHardLinkAtTheTemporaryNameIsReplacedNotWrittenThrough) {
+    // The stream goes into a new file: the file that d.tmp named keeps its
+    // bytes and its other name, whether the run succeeds or stops in pass 1.
+    const std::string other(5000, 'o');
+    struct {
+        const char* what;
+        std::string source, out;
+        int status;
+        files left;
+    } cases[] = {
+        {"a run that succeeds", source, "1\r2\r3\r", 0, {"d.pdb", "d.txt", "other"}},
+        {"a run that stops in pass 1", "T\na$1\nb\n",
+         "1\r\nerror: '$' (word/translation separator) not found: b\n", 1,
+         {"d.tmp", "d.txt", "other"}},
+    };
+    for (const auto& c : cases) {
+        write("d.txt", c.source);
+        write("other", other);
+        std::error_code error;
+        fs::create_hard_link(dir / "other", dir / "d.tmp", error);
+        if (error) GTEST_SKIP() << "no hard links here: " << error.message();
+        const auto r = run({"d.txt"});
+        EXPECT_EQ(r.out, c.out) << c.what;
+        EXPECT_EQ(r.status, c.status) << c.what;
+        EXPECT_EQ(read("other"), other) << c.what;
+        EXPECT_EQ(fs::hard_link_count(dir / "other"), 1u) << c.what;
+        EXPECT_EQ(dir.files(), c.left) << c.what;
+        if (c.status == 0) {
+            const auto text = test::run_lexaro_dump({"--text", "d.pdb"}, dir.path());
+            EXPECT_EQ(text.out, c.source) << c.what;
+        } else {
+            // The header's placeholder and nothing after it: no block was cut.
+            EXPECT_EQ(read("d.tmp"), std::string(286, '\0')) << c.what;
+        }
+        dir.clear();
+    }
+}
+
+TEST_F(Reliability, ADirectoryOrAFifoAtTheTemporaryNameIsLeftAlone) {
+    write("d.txt", source);
+    fs::create_directory(dir / "d.tmp");
+    auto r = run({"d.txt"});
+    EXPECT_EQ(r.out, "\nerror: can't create file d.tmp\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(fs::is_directory(dir / "d.tmp"));
+    EXPECT_EQ(dir.files(), (files{"d.tmp", "d.txt"}));
+#ifndef _WIN32
+    // Tried without waiting for a writer at its other end.
+    dir.remove("d.tmp");
+    ASSERT_EQ(mkfifo((dir / "d.tmp").c_str(), 0600), 0);
+    r = run({"d.txt"});
+    EXPECT_EQ(r.out, "\nerror: can't create file d.tmp\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(fs::is_fifo(dir / "d.tmp"));
+    EXPECT_EQ(dir.files(), (files{"d.tmp", "d.txt"}));
+#endif
 }
 
 TEST_F(Reliability, TheUsersOwnTemporaryFileIsReplaced) {
@@ -277,6 +349,72 @@ TEST_F(Reliability, LinesOfAnyLengthInBoundedMemory) {
 #endif
         dir.clear();
     }
+}
+
+// The least address space, to the MiB, in which lexaro compiles a source of
+// one entry; 0 when even 1 GiB is not enough.
+long address_space_for_one_entry(const test::scratch_dir& dir) {
+    test::write_file(dir / "one.txt", "T\na$1\n");
+    auto compiles_within = [&](long mib) {
+        test::run_options options;
+        options.address_space_limit = mib << 20;
+        return test::run_program_with(LEXARO_BINARY, {"one.txt"}, dir.path(), options).status == 0;
+    };
+    long low = 0, high = 1024;  // too little, and enough
+    if (!compiles_within(high)) return 0;
+    while (high - low > 1) {
+        const long mib = (low + high) / 2;
+        (compiles_within(mib) ? high : low) = mib;
+    }
+    dir.clear();
+    return high;
+}
+
+TEST_F(Reliability, LongBlockKeysInBoundedMemory) {
+    // 50 blocks whose first and last words have 450,000 bytes each: 45 MB of
+    // keys, which the key table holds and memory need not. The source is
+    // written entry by entry: the test's own memory counts in the run's peak.
+    constexpr int per_block = 100, entry_count = 50 * per_block;
+    auto entry = [](int i) {
+        char number[8];
+        std::snprintf(number, sizeof number, "%05d", i);
+        const bool edge = i % per_block == 0 || i % per_block == per_block - 1;
+        return std::make_pair(number + std::string(edge ? 450000 : 0, 'k'),
+                              "t" + std::to_string(i));
+    };
+    test::run_options options;
+    // The memory that compiling one entry takes, and 16 MiB more.
+    const bool limited = !test::on_windows && !test::address_sanitizer;
+    if (limited) {
+        const long mib = address_space_for_one_entry(dir);
+        ASSERT_GT(mib, 0);
+        options.address_space_limit = (mib + 16) << 20;
+    }
+    {
+        std::ofstream file(dir / "d.txt", std::ios::binary);
+        file << "Long keys\n";
+        for (int i = 0; i < entry_count; ++i) {
+            const auto [word, translation] = entry(i);
+            file << word << '$' << translation << '\n';
+        }
+    }
+    const auto r = run({"d.txt", std::to_string(per_block)}, options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out == test::progress(entry_count));
+    if (!test::address_sanitizer) {
+        EXPECT_LT(r.peak_memory_kib, 16 * 1024);
+    }
+    EXPECT_EQ(dir.files(), (files{"d.pdb", "d.txt"}));
+
+    // The stream in the database, after the header, the record list and its
+    // two bytes, is the one the entries make.
+    const std::string database = read("d.pdb");
+    ASSERT_GT(database.size(), 80u);
+    const uint32_t records = get_u16(reinterpret_cast<const uint8_t*>(database.data()) + 76);
+    std::vector<std::pair<std::string, std::string>> all;
+    for (int i = 0; i < entry_count; ++i) all.push_back(entry(i));
+    EXPECT_TRUE(database.substr(80 + 8 * records) ==
+                test::expected_stream("Long keys", all, per_block));
 }
 
 }  // namespace

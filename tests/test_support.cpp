@@ -272,6 +272,8 @@ std::pair<int, long> run_child(const char* binary, const std::vector<std::string
     argv.push_back(nullptr);
     const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
                        static_cast<rlim_t>(options.file_size_limit)};
+    const rlimit address_space{static_cast<rlim_t>(options.address_space_limit),
+                               static_cast<rlim_t>(options.address_space_limit)};
     const pid_t child = fork();
     if (child == 0) {
         if (chdir(folder.c_str()) != 0) _exit(127);
@@ -290,11 +292,7 @@ std::pair<int, long> run_child(const char* binary, const std::vector<std::string
             signal(SIGXFSZ, options.limit_kills ? SIG_DFL : SIG_IGN);
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        if (options.address_space_limit > 0) {
-            const rlimit space{static_cast<rlim_t>(options.address_space_limit),
-                               static_cast<rlim_t>(options.address_space_limit)};
-            setrlimit(RLIMIT_AS, &space);
-        }
+        if (options.address_space_limit > 0) setrlimit(RLIMIT_AS, &address_space);
         if (options.cpu_seconds_limit > 0) {
             const rlimit cpu{static_cast<rlim_t>(options.cpu_seconds_limit),
                              static_cast<rlim_t>(options.cpu_seconds_limit)};
@@ -387,6 +385,63 @@ std::string uncompressed_block(const std::vector<std::pair<std::string, std::str
     for (const auto& e : entries) block.append(e.first).push_back('\0');
     for (const auto& e : entries) block.append(e.second).push_back('\0');
     return block;
+}
+
+std::string compress_block(std::string_view block) {
+    std::string out(compressBound(block.size()), '\0');
+    uLongf length = out.size();
+    if (compress2(reinterpret_cast<Bytef*>(out.data()), &length,
+                  reinterpret_cast<const Bytef*>(block.data()), block.size(), 9) != Z_OK)
+        throw std::runtime_error("block does not compress");
+    out.resize(length);
+    return out;
+}
+
+std::string expected_stream(std::string_view title,
+                            const std::vector<std::pair<std::string, std::string>>& entries,
+                            int per_block) {
+    stream_header header;
+    header.words_per_block = static_cast<uint16_t>(per_block);
+    header.entry_count = static_cast<uint32_t>(entries.size());
+    std::copy(title.begin(), title.end(), header.title.begin());
+    uint64_t words = 0, translations = 0;
+    for (const auto& [word, translation] : entries) {
+        header.max_word_size = std::max<uint32_t>(header.max_word_size, word.size() + 1);
+        header.max_translation_size =
+            std::max<uint32_t>(header.max_translation_size, translation.size() + 1);
+        words += word.size() + 1;
+        translations += translation.size() + 1;
+    }
+    if (!entries.empty()) {
+        header.avg_word_size = static_cast<uint32_t>(words / entries.size());
+        header.avg_translation_size = static_cast<uint32_t>(translations / entries.size());
+    }
+    std::string stream(stream_header_size, '\0');
+    std::vector<block_index_entry> index;
+    std::vector<std::pair<std::string_view, std::string_view>> keys;
+    for (std::size_t first = 0; first < entries.size(); first += per_block) {
+        const std::size_t end = std::min(entries.size(), first + per_block);
+        const std::string block =
+            compress_block(uncompressed_block({entries.begin() + first, entries.begin() + end}));
+        index.push_back(
+            {0, static_cast<uint32_t>(stream.size()), static_cast<uint32_t>(block.size())});
+        keys.emplace_back(entries[first].first, entries[end - 1].first);
+        stream += block;
+    }
+    for (std::size_t b = 0; b < keys.size(); ++b) {
+        index[b].key_offset = static_cast<uint32_t>(stream.size());
+        stream.append(keys[b].first).push_back('\0');
+        stream.append(keys[b].second).push_back('\0');
+    }
+    header.index_offset = static_cast<uint32_t>(stream.size());
+    header.block_count = static_cast<uint16_t>(index.size());
+    for (const block_index_entry& e : index) {
+        uint8_t encoded[block_index_entry_size];
+        encode_block_index_entry(e, encoded);
+        stream.append(reinterpret_cast<const char*>(encoded), sizeof encoded);
+    }
+    encode_stream_header(header, reinterpret_cast<uint8_t*>(stream.data()));
+    return stream;
 }
 
 std::string inflate(std::string_view compressed) {

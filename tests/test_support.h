@@ -63,6 +63,7 @@ struct run_result {
 // How a program is started, beyond its arguments and folder.
 struct run_options {
     long file_size_limit = 0;  // when positive, caps every file the run writes (RLIMIT_FSIZE)
+    long address_space_limit = 0;  // when positive, caps the run's memory in bytes (RLIMIT_AS)
     bool limit_kills = false;  // passing the cap kills the run (SIGXFSZ) instead of failing a write
     bool streams_closed = false;  // the run starts with standard input and output closed
     // Standard output carries bytes rather than console text. Console text
@@ -70,22 +71,35 @@ struct run_options {
     // written, each CR LF back to "\n", and a lone "\n" fails the test.
     bool binary_output = false;
     bool unprivileged = false;    // a run started by root runs as the user nobody
-    // When positive (not on Windows): the run's address space in bytes
-    // (RLIMIT_AS), and its processor time in seconds (RLIMIT_CPU, past which
-    // it is killed). Sanitizer builds take no address-space limit.
-    uint64_t address_space_limit = 0;
+    // When positive (not on Windows): the run's processor time in seconds
+    // (RLIMIT_CPU), past which it is killed.
     long cpu_seconds_limit = 0;
     std::string standard_output;  // when set, the file standard output goes to, uncaptured
 };
 
-// Windows has no file-size limits for run_options, no /proc, and no
-// permission bits beyond read-only.
+// Windows has no file-size or address-space limits for run_options, no /proc,
+// and no permission bits beyond read-only.
 #ifdef _WIN32
 constexpr bool on_windows = true;
 constexpr int killed_by_file_size_limit = 0;  // never
 #else
 constexpr bool on_windows = false;
 constexpr int killed_by_file_size_limit = 128 + SIGXFSZ;  // a run's status
+#endif
+
+// Whether the tests, and so the programs, are built with AddressSanitizer,
+// whose shadow memory makes a run's resident memory and address space say
+// nothing of what the program holds.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool address_sanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool address_sanitizer = true;
+#else
+constexpr bool address_sanitizer = false;
+#endif
+#else
+constexpr bool address_sanitizer = false;
 #endif
 
 // Runs the lexaro binary in `folder` with the given arguments. A positive
@@ -115,6 +129,17 @@ std::string make_source(std::string_view title,
 
 // The uncompressed block that holds these entries.
 std::string uncompressed_block(const std::vector<std::pair<std::string, std::string>>& entries);
+
+// Compresses a block as lexaro does: one zlib stream at level 9.
+std::string compress_block(std::string_view block);
+
+// The dictionary stream for these entries, put together here from the
+// layout: the header, the blocks of per_block entries, the key table (each
+// block's first and last words) and the block index. The title holds no
+// zero byte and at most 256 bytes.
+std::string expected_stream(std::string_view title,
+                            const std::vector<std::pair<std::string, std::string>>& entries,
+                            int per_block);
 
 // Inflates one zlib stream.
 std::string inflate(std::string_view compressed);

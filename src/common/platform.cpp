@@ -183,32 +183,81 @@ std::FILE* create_new_file(const std::string& name, int) {
     return stream;
 }
 
+namespace {
+
+// Removes the name of an open file (the handle needs DELETE access): at once
+// where the system allows it (Windows 10 1607 on), else when the last handle
+// to it closes. FileDispositionInfoEx and its flags are spelled out, since
+// headers for older targets lack them.
+bool remove_open_file(HANDLE file) {
+    constexpr auto disposition_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+    constexpr DWORD delete_flag = 0x1, posix_semantics_flag = 0x2;
+    DWORD at_once = delete_flag | posix_semantics_flag;  // FILE_DISPOSITION_INFO_EX
+    if (SetFileInformationByHandle(file, disposition_info_ex, &at_once, sizeof at_once))
+        return true;
+    FILE_DISPOSITION_INFO on_close{TRUE};
+    return SetFileInformationByHandle(file, FileDispositionInfo, &on_close, sizeof on_close);
+}
+
+// Tries the lock of the working file on an open handle, without waiting.
+claim_result lock_work_file(HANDLE file) {
+    OVERLAPPED place{};
+    place.OffsetHigh = lock_offset_high;
+    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &place))
+        return claim_result::claimed;
+    return GetLastError() == ERROR_LOCK_VIOLATION ? claim_result::in_use
+                                                  : claim_result::cannot_create;
+}
+
+}  // namespace
+
 claim_result claim_work_file(const std::string& name, std::FILE** stream) {
     release_work_file();  // one working file at a time
     for (;;) {
-        const HANDLE file = open_handle(name, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
-        if (file == INVALID_HANDLE_VALUE) return claim_result::cannot_create;
-        OVERLAPPED place{};
-        place.OffsetHigh = lock_offset_high;
-        if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                        &place)) {
-            const bool busy = GetLastError() == ERROR_LOCK_VIOLATION;
-            CloseHandle(file);
-            return busy ? claim_result::in_use : claim_result::cannot_create;
+        // A file already at the name may be another run's, which its lock
+        // shows: it is opened only to try that lock, never through a link.
+        const HANDLE old = open_handle(name, GENERIC_READ | DELETE, OPEN_EXISTING);
+        if (old == INVALID_HANDLE_VALUE && errno != ENOENT) return claim_result::cannot_create;
+        if (old != INVALID_HANDLE_VALUE) {
+            const claim_result locked = lock_work_file(old);
+            if (locked != claim_result::claimed) {
+                CloseHandle(old);
+                return locked;
+            }
+            // The run that held the lock may have removed the file between
+            // our open and our lock: then the name is opened again.
+            // Otherwise the file goes rather than being emptied and reused:
+            // it may be a hard link, whose other names must keep their bytes.
+            const bool same = names_file(name, old);
+            const bool removed = same && remove_open_file(old);
+            CloseHandle(old);
+            if (!same) continue;
+            if (!removed) return claim_result::cannot_create;
         }
-        // The run that held the lock may have removed the file between our
-        // open and our lock: then the name is opened again.
-        if (!names_file(name, file)) {
+        const HANDLE file =
+            CreateFileW(file_path(name).c_str(), GENERIC_READ | GENERIC_WRITE, share_all, nullptr,
+                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            set_errno_from_last_error();
+            // Another run made the file since: its lock tells whether it is
+            // still at work.
+            if (errno == EEXIST) continue;
+            return claim_result::cannot_create;
+        }
+        // Another run may have taken the new file, or replaced it, before
+        // our lock: then the name is opened again.
+        const claim_result locked = lock_work_file(file);
+        if (locked != claim_result::claimed || !names_file(name, file)) {
             CloseHandle(file);
+            if (locked == claim_result::cannot_create) return locked;
             continue;
         }
-        // Emptied, then written through a second handle to the same open
+        // Written, and read back, through a second handle to the same open
         // file, which the stream closes; the lock stays with the first.
         const HANDLE process = GetCurrentProcess();
         HANDLE writer;
-        if (!SetEndOfFile(file) ||
-            !DuplicateHandle(process, file, process, &writer, 0, FALSE, DUPLICATE_SAME_ACCESS) ||
-            (*stream = stream_over(writer, _O_RDWR, "wb")) == nullptr) {
+        if (!DuplicateHandle(process, file, process, &writer, 0, FALSE, DUPLICATE_SAME_ACCESS) ||
+            (*stream = stream_over(writer, _O_RDWR, "w+b")) == nullptr) {
             CloseHandle(file);
             return claim_result::cannot_create;
         }
@@ -338,34 +387,75 @@ namespace {
 // open, and the file locked, until the process ends.
 int held_work_file = -1;
 
+// Whether the name, not followed if it is a link, is the open file.
+bool names_descriptor(const std::string& name, int fd) {
+    struct stat named, opened;
+    return lstat(name.c_str(), &named) == 0 && fstat(fd, &opened) == 0 &&
+           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
 }  // namespace
 
 claim_result claim_work_file(const std::string& name, std::FILE** stream) {
     release_work_file();  // one working file at a time
     for (;;) {
-        const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-        struct stat opened;
-        if (fd < 0 || fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-            if (fd >= 0) ::close(fd);
+        // A file already at the name may be another run's, which its lock
+        // shows: it is opened only to try that lock, never followed if it is
+        // a link and without waiting for a writer if it is a FIFO.
+        const int old = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (old < 0 && errno != ENOENT) return claim_result::cannot_create;
+        if (old >= 0) {
+            struct stat status;
+            if (fstat(old, &status) != 0 || !S_ISREG(status.st_mode)) {
+                ::close(old);
+                return claim_result::cannot_create;
+            }
+            if (flock(old, LOCK_EX | LOCK_NB) != 0) {
+                const bool busy = errno == EWOULDBLOCK;
+                ::close(old);
+                return busy ? claim_result::in_use : claim_result::cannot_create;
+            }
+            // The run that held the lock may have deleted or replaced the
+            // file between our open and our lock: then the name is tried
+            // again. Otherwise the file goes rather than being emptied and
+            // reused: it may be a hard link, whose other names must keep
+            // their bytes. Its lock keeps other runs out until the new file
+            // is made.
+            if (!names_descriptor(name, old)) {
+                ::close(old);
+                continue;
+            }
+            if (unlink(name.c_str()) != 0) {
+                ::close(old);
+                return claim_result::cannot_create;
+            }
+        }
+        const int fd =
+            ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        const int create_error = errno;
+        if (old >= 0) ::close(old);
+        if (fd < 0) {
+            // Another run made the file since: its lock tells whether it is
+            // still at work.
+            if (create_error == EEXIST) continue;
             return claim_result::cannot_create;
         }
+        // Another run may have taken the new file, or replaced it, before
+        // our lock: then the name is tried again.
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const bool busy = errno == EWOULDBLOCK;
             ::close(fd);
-            return busy ? claim_result::in_use : claim_result::cannot_create;
+            if (busy) continue;
+            return claim_result::cannot_create;
         }
-        // The run that held the lock may have deleted or replaced the file
-        // between our open and our lock: then the lock is on a file that no
-        // longer has the name, and the name is opened again.
-        struct stat named;
-        if (lstat(name.c_str(), &named) != 0 || named.st_dev != opened.st_dev ||
-            named.st_ino != opened.st_ino) {
+        if (!names_descriptor(name, fd)) {
             ::close(fd);
             continue;
         }
+        // Written, and read back, through a second descriptor of the same
+        // open file, which the stream closes; the lock stays with the first.
         const int writer = dup(fd);
-        if (writer < 0 || ftruncate(writer, 0) != 0 ||
-            (*stream = fdopen(writer, "wb")) == nullptr) {
+        if (writer < 0 || (*stream = fdopen(writer, "w+b")) == nullptr) {
             if (writer >= 0) ::close(writer);
             ::close(fd);
             return claim_result::cannot_create;

@@ -74,11 +74,14 @@ bool remove_file(const std::string& name);
 // cannot.
 std::FILE* create_new_file(const std::string& name, int mode);
 
-// A working file that one run at a time may hold: created, or reused when a
-// regular file of that name exists, without following a link at the name;
-// then locked for the rest of the process, and only then emptied. The lock
-// keeps other runs out and leaves reading and writing the file free; the
-// file may be removed while it is held.
+// A working file that one run at a time may hold, created new and empty,
+// never through a link at the name, and locked for the rest of the process;
+// its stream writes and reads.
+// A regular file already at the name is another run's while its lock is
+// held (in_use, and it is left alone); otherwise it is removed first, never
+// written, since it may be a hard link whose other names keep their bytes.
+// The lock keeps other runs out and leaves reading and writing the file
+// free; the file may be removed while it is held.
 enum class claim_result { claimed, cannot_create, in_use };
 claim_result claim_work_file(const std::string& name, std::FILE** stream);
 

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "common/platform.h"
@@ -23,9 +22,18 @@ namespace lexaro {
 namespace {
 
 // The uncompressed block being assembled, and zlib's output for it. Both are
-// allocated once for the process and reused for every block.
+// allocated once for the process and reused for every block, and once every
+// block is written, for reading the blocks back.
 uint8_t blockbuf[block_buffer_size];
 uint8_t compressed_block[block_buffer_size];
+
+// Where a block's keys, its first and last words, lie in the uncompressed
+// block: the words come first, each followed by a zero byte.
+struct key_place {
+    uint32_t first_word_size;
+    uint32_t last_word_start;
+    uint32_t words_end;  // just past the last word's zero byte
+};
 
 // The entries of the block being filled, laid out as the uncompressed block
 // wants them: words go straight into blockbuf, each followed by a zero byte,
@@ -57,12 +65,10 @@ public:
         return static_cast<std::size_t>(words_size_ + translations_size_);
     }
 
-    std::string_view first_word() const {
-        return {reinterpret_cast<const char*>(blockbuf), first_word_size_};
-    }
-    std::string_view last_word() const {
-        return {reinterpret_cast<const char*>(blockbuf) + last_word_start_,
-                static_cast<std::size_t>(words_size_ - last_word_start_ - 1)};
+    // Where the block's first and last words lie in it, once assembled.
+    key_place keys() const {
+        return {static_cast<uint32_t>(first_word_size_), static_cast<uint32_t>(last_word_start_),
+                static_cast<uint32_t>(words_size_)};
     }
 
     void clear() {
@@ -109,6 +115,17 @@ public:
 
     uint64_t position() const { return position_; }
 
+    // Reads bytes written before back from the file; the writes go on at the
+    // end. What is buffered is written out first, so that a failed write is
+    // reported as one. Offsets stay below max_stream_size, which a long holds.
+    void read_back(uint64_t offset, void* data, std::size_t size) {
+        if (std::fflush(file_) != 0) fail();
+        if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0 ||
+            std::fread(data, 1, size, file_) != size ||
+            std::fseek(file_, static_cast<long>(position_), SEEK_SET) != 0)
+            fatal_error("can't read file " + temp_name);
+    }
+
     void write(const void* data, std::size_t size) {
         if (position_ + size >= max_size_) fatal_error("dictionary too large for one database");
         if (std::fwrite(data, 1, size, file_) != size) fail();
@@ -134,9 +151,32 @@ private:
     uint64_t max_size_;
 };
 
-struct block_key {
-    std::string first_word;
-    std::string last_word;
+// Inflates the start of a block written to the stream, as far as its keys.
+// Any failure to do so is one to read the stream back.
+class key_reader {
+public:
+    key_reader() {
+        if (inflateInit(&stream_) != Z_OK) fatal_error("can't read file " + temp_name);
+    }
+    ~key_reader() { inflateEnd(&stream_); }
+    key_reader(const key_reader&) = delete;
+    key_reader& operator=(const key_reader&) = delete;
+
+    // Gives the first `size` bytes of the block that `compressed` holds, in
+    // blockbuf.
+    void inflate_start(const uint8_t* compressed, uint32_t length, uint32_t size) {
+        stream_.next_in = const_cast<Bytef*>(compressed);
+        stream_.avail_in = length;
+        stream_.next_out = blockbuf;
+        stream_.avail_out = size;
+        const int result = inflate(&stream_, Z_SYNC_FLUSH);
+        if ((result != Z_OK && result != Z_STREAM_END) || stream_.avail_out != 0 ||
+            inflateReset(&stream_) != Z_OK)
+            fatal_error("can't read file " + temp_name);
+    }
+
+private:
+    z_stream stream_{};
 };
 
 // Sizes count the terminating zero byte. They are kept in 64 bits, so that
@@ -179,17 +219,26 @@ public:
         const auto offset = static_cast<uint32_t>(stream_.position());
         stream_.write(compressed_block, compressed_length);
 
-        keys_.push_back({std::string(pending_.first_word()), std::string(pending_.last_word())});
+        keys_.push_back(pending_.keys());
         index_.push_back({0, offset, static_cast<uint32_t>(compressed_length)});
         pending_.clear();
     }
 
     // Appends the key table and the block index, then fills in the header.
+    // The keys are read back from the blocks written, rather than kept from
+    // the start, so that memory stays bounded however long the words are:
+    // each block is inflated as far as its last word.
     void finish(const title_field& title, uint32_t entry_count) {
+        key_reader reader;
         for (std::size_t i = 0; i < keys_.size(); ++i) {
+            const key_place& key = keys_[i];
+            stream_.read_back(index_[i].block_offset, compressed_block, index_[i].block_length);
+            reader.inflate_start(compressed_block, index_[i].block_length, key.words_end);
+            if (blockbuf[key.first_word_size] != 0 || blockbuf[key.words_end - 1] != 0)
+                fatal_error("can't read file " + temp_name);
             index_[i].key_offset = static_cast<uint32_t>(stream_.position());
-            stream_.write(keys_[i].first_word.c_str(), keys_[i].first_word.size() + 1);
-            stream_.write(keys_[i].last_word.c_str(), keys_[i].last_word.size() + 1);
+            stream_.write(blockbuf, key.first_word_size + 1);
+            stream_.write(blockbuf + key.last_word_start, key.words_end - key.last_word_start);
         }
         stream_header header;
         header.index_offset = static_cast<uint32_t>(stream_.position());
@@ -220,7 +269,7 @@ private:
     stream_file& stream_;
     stream_limits limits_;
     pending_block pending_;
-    std::vector<block_key> keys_;
+    std::vector<key_place> keys_;
     std::vector<block_index_entry> index_;
     size_statistics stats_;
 };

@@ -1,5 +1,6 @@
 #include "import/readers.h"
 
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -64,30 +65,34 @@ char closer_of(char c) {
 class bracket_pairs {
 public:
     void match(std::string_view text) {
-        closes_.assign(text.size(), std::string_view::npos);
+        closes_.assign(text.size(), none);
         for (auto& open : open_) open.clear();
         for (std::size_t i = 0; i < text.size(); ++i) {
             const std::size_t kind = kind_of(text[i]);
             if (kind < kinds) {
-                open_[kind].push_back(i);
+                open_[kind].push_back(static_cast<uint32_t>(i));
             } else if (kind < 2 * kinds && !open_[kind - kinds].empty()) {
-                closes_[open_[kind - kinds].back()] = i;
+                closes_[open_[kind - kinds].back()] = static_cast<uint32_t>(i);
                 open_[kind - kinds].pop_back();
             }
         }
     }
     // Where the bracket at text[open] closes, or npos.
-    std::size_t close_of(std::size_t open) const { return closes_[open]; }
+    std::size_t close_of(std::size_t open) const {
+        return closes_[open] == none ? std::string_view::npos : closes_[open];
+    }
 
 private:
+    // Positions in a line, which the line reader keeps far below 2^32 bytes.
+    static constexpr uint32_t none = UINT32_MAX;
     static constexpr std::size_t kinds = 4;
     // 0 to 3 for an opening bracket, 4 to 7 for its closing one, else 8.
     static std::size_t kind_of(char c) {
         static constexpr std::string_view brackets = "([{<)]}>";
         return brackets.find(c) == std::string_view::npos ? 2 * kinds : brackets.find(c);
     }
-    std::vector<std::size_t> closes_;
-    std::vector<std::size_t> open_[kinds];
+    std::vector<uint32_t> closes_;
+    std::vector<uint32_t> open_[kinds];
 };
 
 // Cuts text at every `delimiter` that stands outside brackets.

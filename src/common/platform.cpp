@@ -21,6 +21,7 @@ namespace lexaro {
 
 std::filesystem::path file_path(const std::string& name) { return std::filesystem::u8path(name); }
 
+
 #ifdef _WIN32
 
 namespace {
@@ -115,6 +116,30 @@ void ensure_standard_streams() {
     // Nothing to do: the C runtime keeps descriptors 0 to 2 for the standard
     // streams even when the process starts without them, so no file opened
     // later takes their place.
+}
+
+namespace {
+
+// Whether the name is one of the device namespace ("\\.\NUL" for NUL,
+// "\\.\pipe\NAME"), as the system's own expansion of it shows.
+bool device_name(const std::string& name) {
+    const std::wstring wide = file_path(name).native();
+    const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return false;
+    std::wstring full(size, L'\0');
+    const DWORD length = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) return false;
+    full.resize(length);
+    return full.compare(0, 4, L"\\\\.\\") == 0;
+}
+
+}  // namespace
+
+file_type type_of_file(const std::string& name) {
+    if (device_name(name)) return file_type::other;
+    const DWORD attributes = GetFileAttributesW(file_path(name).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return file_type::none;
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? file_type::directory : file_type::regular;
 }
 
 bool is_console(std::FILE* stream) {
@@ -274,6 +299,13 @@ void ensure_standard_streams() {
 bool is_console(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 void set_binary_mode(int) {}
+
+file_type type_of_file(const std::string& name) {
+    struct stat status;
+    if (stat(name.c_str(), &status) != 0) return file_type::none;
+    if (S_ISREG(status.st_mode)) return file_type::regular;
+    return S_ISDIR(status.st_mode) ? file_type::directory : file_type::other;
+}
 
 int open_for_reading(const std::string& name) {
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);

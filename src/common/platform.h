@@ -24,6 +24,12 @@ std::filesystem::path file_path(const std::string& name);
 // place and receives what is meant for the console.
 void ensure_standard_streams();
 
+// What lies at a name, links followed. Nothing is opened: a FIFO there never
+// makes the caller wait for a writer. On Windows, a name of the device
+// namespace (NUL, CON, \\.\pipe\NAME) is `other`.
+enum class file_type { none, regular, directory, other };
+file_type type_of_file(const std::string& name);
+
 // Whether the stream is a console (a terminal) rather than a file or a pipe.
 bool is_console(std::FILE* stream);
 

@@ -1,15 +1,85 @@
 // lexaro-import end to end on what its names may hold besides regular files:
-// files beside a dictionary that are FIFOs, refused without waiting for a
-// writer, and a text input that is one.
+// outputs that are devices, FIFOs or its own standard output, written in
+// place, and files beside a dictionary that are FIFOs, refused without
+// waiting for a writer.
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "test_support.h"
 
 namespace lexaro::test {
 namespace {
 
+namespace fs = std::filesystem;
+
 const std::string input = "b\t2\na\t1\n";
 const std::string source = "in\na$1\nb$2\n";  // what lexaro-import makes of it
+
+// The system's own names stay what they were, whatever a run did.
+void expect_system_names_kept() {
+    EXPECT_TRUE(fs::is_character_file(fs::symlink_status("/dev/null")));
+    EXPECT_TRUE(fs::is_character_file(fs::symlink_status("/dev/full")));
+    EXPECT_TRUE(fs::is_symlink("/dev/stdout") || fs::is_character_file("/dev/stdout"));
+}
+
+TEST(ImportOutputs, AFifoOrADeviceIsWrittenInPlace) {
+    struct in_place_case {
+        const char* what;
+        std::string output;  // as given to lexaro-import
+        std::string fifo;    // made in the folder and read while the run writes, or ""
+        std::string link;    // made a link to `linked`, or ""
+        std::string linked;
+        std::string read;  // what the FIFO or standard output receives
+    };
+    const std::vector<in_place_case> cases = {
+        {"a FIFO", "out.txt", "out.txt", "", "", source},
+        {"a link to a FIFO", "out.txt", "fifo", "out.txt", "fifo", source},
+        {"a FIFO named as a database", "out.pdb", "out.pdb", "", "", "a database"},
+        {"/dev/stdout", "/dev/stdout", "", "", "", source},
+        {"/dev/fd/1", "/dev/fd/1", "", "", "", source},
+        {"a link to /dev/stdout", "out.txt", "", "out.txt", "/dev/stdout", source},
+        {"/dev/null", "/dev/null", "", "", "", ""},
+        {"a database linked to /dev/null", "out.pdb", "", "out.pdb", "/dev/null", ""},
+    };
+    for (const in_place_case& c : cases) {
+        scratch_dir dir;
+        write_file(dir / "in.tab", input);
+        if (!c.fifo.empty()) {
+            ASSERT_TRUE(make_fifo(dir / c.fifo)) << c.what;
+        }
+        if (!c.link.empty()) {
+            ASSERT_TRUE(make_symlink(c.linked, dir / c.link)) << c.what;
+        }
+        const auto before = dir.files();
+        std::unique_ptr<fifo_reader> reader;
+        if (!c.fifo.empty()) reader = std::make_unique<fifo_reader>(dir / c.fifo);
+        const run_result run =
+            run_with_timeout(20, LEXARO_IMPORT_BINARY, {"in.tab", c.output}, dir.path());
+        const std::string received = reader ? reader->finish() : run.out;
+        EXPECT_EQ(run.status, 0) << c.what << ": " << run.err;
+        EXPECT_EQ(run.err.substr(0, run.err.find('\n') + 1),
+                  "lexaro-import: wrote " + c.output + " from in.tab (tab)\n")
+            << c.what;
+        if (c.read == "a database") {
+            write_file(dir / "got.pdb", received);
+            const run_result back = run_lexaro_dump({"--text", "got.pdb"}, dir.path());
+            EXPECT_EQ(back.out, source) << c.what << ": " << back.err;
+            dir.remove("got.pdb");
+        } else {
+            EXPECT_EQ(received, c.read) << c.what;
+        }
+        // Nothing replaced, nothing left beside it.
+        EXPECT_EQ(dir.files(), before) << c.what;
+        if (!c.fifo.empty()) {
+            EXPECT_TRUE(fs::is_fifo(fs::symlink_status(dir / c.fifo))) << c.what;
+        }
+        if (!c.link.empty()) {
+            EXPECT_TRUE(fs::is_symlink(dir / c.link)) << c.what;
+        }
+        expect_system_names_kept();
+    }
+}
 
 // apple: fruit, as StarDict's three files and as dictd's two.
 void write_dictionaries(const scratch_dir& dir) {

@@ -392,6 +392,27 @@ void release(const std::string& path, int flags, const std::atomic<bool>& done) 
 
 }  // namespace
 
+fifo_reader::fifo_reader(std::string path)
+    : path_(std::move(path)), thread_([this] {
+          const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+          char buffer[65536];
+          ssize_t count;
+          while (fd >= 0 && (count = read(fd, buffer, sizeof buffer)) > 0)
+              bytes_.append(buffer, static_cast<std::size_t>(count));
+          if (fd >= 0) close(fd);
+          done_ = true;
+      }) {}
+
+fifo_reader::~fifo_reader() {
+    if (thread_.joinable()) finish();
+}
+
+std::string fifo_reader::finish() {
+    release(path_, O_WRONLY, done_);
+    thread_.join();
+    return bytes_;
+}
+
 fifo_writer::fifo_writer(std::string path, std::string bytes)
     : path_(std::move(path)), bytes_(std::move(bytes)), thread_([this] {
           // A reader that goes away makes the write fail rather than end the tests.

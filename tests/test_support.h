@@ -111,6 +111,26 @@ run_result run_with_timeout(int seconds, const char* binary, const std::vector<s
 // Makes a FIFO; false when it cannot.
 bool make_fifo(const std::string& path);
 
+// Reads what is written to a FIFO, from a thread of its own, until its
+// writers close it. A run that never opens the FIFO leaves the thread
+// waiting in its open; finish() ends that wait by opening it for a moment.
+class fifo_reader {
+public:
+    explicit fifo_reader(std::string path);
+    ~fifo_reader();
+    fifo_reader(const fifo_reader&) = delete;
+    fifo_reader& operator=(const fifo_reader&) = delete;
+
+    // Everything read; call once the writers are done.
+    std::string finish();
+
+private:
+    std::string path_;
+    std::string bytes_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
 // Writes bytes into a FIFO from a thread of its own, once a reader opens it.
 // finish() ends a wait for a reader that never comes.
 class fifo_writer {

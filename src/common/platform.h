@@ -30,6 +30,20 @@ void ensure_standard_streams();
 enum class file_type { none, regular, directory, other };
 file_type type_of_file(const std::string& name);
 
+// Whether an output of this name is written in place rather than replaced
+// by a new file: it holds a device, a FIFO or a socket (links followed), or
+// it is one of this process's own descriptors (/dev/stdout, /dev/fd/N,
+// /proc/self/fd/N), whatever that descriptor leads to. On Windows, a name of
+// the device namespace.
+bool written_in_place(const std::string& name);
+
+// Opens an output that is written in place for binary writing, without
+// creating or emptying anything: one of this process's own descriptors is
+// copied, anything else opened. A
+// FIFO's open waits for a reader, as a FIFO's writer must; a device's open
+// does not wait. Null, with errno set, when it cannot.
+std::FILE* open_in_place(const std::string& name);
+
 // Whether the stream is a console (a terminal) rather than a file or a pipe.
 bool is_console(std::FILE* stream);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "import/database_output.h"
 
 namespace lexaro::import {
 
@@ -27,7 +28,12 @@ void source_writer::fail(const char* what, int error) const {
 
 void source_writer::open() {
     if (to_standard_output_) return;
-    if (!file_.open(target_)) fail("can't create", errno);
+    // A device or a FIFO gets the source as it is written, as standard
+    // output does. The source of a database stays in the hidden file,
+    // whatever the database's name holds, to be compiled from there.
+    const in_place_writes when =
+        is_database_name(target_) ? in_place_writes::at_commit : in_place_writes::as_written;
+    if (!file_.open(target_, when)) fail(file_.in_place() ? "can't write" : "can't create", errno);
 }
 
 void source_writer::flush_buffer() {

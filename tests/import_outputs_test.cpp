@@ -1,7 +1,7 @@
 // lexaro-import end to end on what its names may hold besides regular files:
 // outputs that are devices, FIFOs or its own standard output, written in
-// place, and files beside a dictionary that are FIFOs, refused without
-// waiting for a writer.
+// place; writes that fail; and files beside a dictionary that are FIFOs,
+// refused without waiting for a writer.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -77,6 +77,51 @@ TEST(ImportOutputs, AFifoOrADeviceIsWrittenInPlace) {
         if (!c.link.empty()) {
             EXPECT_TRUE(fs::is_symlink(dir / c.link)) << c.what;
         }
+        expect_system_names_kept();
+    }
+}
+
+TEST(ImportOutputs, AFailedWriteOrAClosedStandardOutputFailsTheRun) {
+    struct failure_case {
+        const char* what;
+        std::vector<std::string> args;
+        bool streams_closed;          // standard input and output
+        std::string standard_output;  // where standard output goes, when not captured
+        std::string err;
+    };
+    // clang-format off
+    const std::vector<failure_case> cases = {
+        {"standard output closed", {"in.tab", "-"}, true, "",
+         "lexaro-import: can't write standard output: Bad file descriptor\n"},
+        {"standard output full", {"in.tab", "-"}, false, "/dev/full",
+         "lexaro-import: can't write standard output: No space left on device\n"},
+        {"a full device", {"in.tab", "/dev/full"}, false, "",
+         "lexaro-import: can't write file /dev/full: No space left on device\n"},
+        {"/dev/stdout closed", {"in.tab", "/dev/stdout"}, true, "",
+         "lexaro-import: can't write file /dev/stdout: Bad file descriptor\n"},
+        {"a database linked to a full device", {"in.tab", "full.pdb"}, false, "",
+         "lexaro-import: can't write file full.pdb\n"},
+        {"the help, standard output closed", {"--help"}, true, "",
+         "lexaro-import: can't write standard output: Bad file descriptor\n"},
+        {"the help, standard output full", {"--help"}, false, "/dev/full",
+         "lexaro-import: can't write standard output: No space left on device\n"},
+    };
+    // clang-format on
+    for (const failure_case& c : cases) {
+        scratch_dir dir;
+        write_file(dir / "in.tab", input);
+        ASSERT_TRUE(make_symlink("/dev/full", dir / "full.pdb"));
+        const auto before = dir.files();
+        run_options options;
+        options.streams_closed = c.streams_closed;
+        options.standard_output = c.standard_output;
+        const run_result run =
+            run_with_timeout(20, LEXARO_IMPORT_BINARY, c.args, dir.path(), options);
+        EXPECT_EQ(run.status, 1) << c.what;
+        EXPECT_EQ(run.err, c.err) << c.what;
+        EXPECT_EQ(run.out, "") << c.what;
+        EXPECT_EQ(dir.files(), before) << c.what;
+        EXPECT_TRUE(fs::is_symlink(dir / "full.pdb")) << c.what;
         expect_system_names_kept();
     }
 }

@@ -109,6 +109,21 @@ TEST(SpecialFiles, LexaroFailsWhenTheDeviceCannotTakeTheDatabase) {
     EXPECT_TRUE(fs::is_character_file(fs::symlink_status("/dev/full")));
 }
 
+TEST(SpecialFiles, LexaroDumpFailsWithStandardOutputClosed) {
+    test::scratch_dir dir;
+    test::write_file(dir / "d.txt", source);
+    ASSERT_EQ(test::run_lexaro({"d.txt"}, dir.path()).status, 0);
+    test::run_options closed;
+    closed.streams_closed = true;
+    for (const char* command : {"--check", "--text"}) {
+        const test::run_result run =
+            test::run_program_with(LEXARO_DUMP_BINARY, {command, "d.pdb"}, dir.path(), closed);
+        EXPECT_EQ(run.status, 1) << command;
+        EXPECT_EQ(run.err, "lexaro-dump: can't write standard output: Bad file descriptor\n")
+            << command;
+    }
+}
+
 #endif
 
 }  // namespace

@@ -22,6 +22,14 @@ namespace lexaro {
 
 std::filesystem::path file_path(const std::string& name) { return std::filesystem::u8path(name); }
 
+namespace {
+
+// Which of descriptors 0 to 2 ensure_standard_streams() found closed.
+bool closed_at_start[3] = {false, false, false};
+
+}  // namespace
+
+bool standard_stream_was_closed(int fd) { return fd >= 0 && fd <= 2 && closed_at_start[fd]; }
 
 #ifdef _WIN32
 
@@ -114,9 +122,14 @@ constexpr DWORD lock_offset_high = 0x40000000;  // offset 2^62
 }  // namespace
 
 void ensure_standard_streams() {
-    // Nothing to do: the C runtime keeps descriptors 0 to 2 for the standard
-    // streams even when the process starts without them, so no file opened
-    // later takes their place.
+    // The C runtime keeps descriptors 0 to 2 for the standard streams even
+    // when the process starts without them, so no file opened later takes
+    // their place; which of them came without a handle is noted.
+    const DWORD standard[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (int fd = 0; fd <= 2; ++fd) {
+        const HANDLE handle = GetStdHandle(standard[fd]);
+        closed_at_start[fd] = handle == nullptr || handle == INVALID_HANDLE_VALUE;
+    }
 }
 
 namespace {
@@ -149,6 +162,11 @@ std::FILE* open_in_place(const std::string& name) {
     const HANDLE file = open_following_links(name, GENERIC_WRITE);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     return stream_over(file, _O_WRONLY, "wb");
+}
+
+bool check_written(int fd) {
+    const int copy = _dup(fd);
+    return copy >= 0 && _close(copy) == 0;
 }
 
 bool is_console(std::FILE* stream) {
@@ -299,6 +317,7 @@ bool same_file(const std::string& a, const std::string& b) {
 void ensure_standard_streams() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        closed_at_start[fd] = true;
         // open() takes the lowest free descriptor, which is this one.
         const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
         if (opened >= 0 && opened != fd) ::close(opened);
@@ -365,6 +384,10 @@ bool written_in_place(const std::string& name) {
 std::FILE* open_in_place(const std::string& name) {
     int fd;
     if (const int own = descriptor_named(name); own >= 0) {
+        if (standard_stream_was_closed(own)) {
+            errno = EBADF;
+            return nullptr;
+        }
         fd = fcntl(own, F_DUPFD_CLOEXEC, 3);
     } else {
         struct stat status;
@@ -382,6 +405,11 @@ std::FILE* open_in_place(const std::string& name) {
         errno = error;
     }
     return stream;
+}
+
+bool check_written(int fd) {
+    const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    return copy >= 0 && ::close(copy) == 0;
 }
 
 int open_for_reading(const std::string& name) {

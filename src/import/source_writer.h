@@ -37,7 +37,8 @@ public:
     ~source_writer();
 
     // Creates the hidden file beside the target, or opens a target written
-    // in place; output_error when it cannot.
+    // in place; output_error when it cannot, also when the target is
+    // standard output and that was closed when the run started.
     void open();
 
     // The title line, already cut to what lexaro keeps; then the entries.

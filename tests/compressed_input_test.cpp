@@ -3,7 +3,9 @@
 // files whole and forwards, and damaged files reported with their names.
 #include "common/compressed_input.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <functional>
 #include <random>
@@ -287,6 +289,30 @@ TEST(InputFile, OpenFailuresNameTheFile) {
     } catch (const input_error& e) {
         EXPECT_EQ(e.what(), dir / "big" + " is larger than 4 bytes");
     }
+}
+
+// A FIFO is found, but never opened: its open would wait for a writer.
+TEST(InputFile, AFifoIsThereButIsNotRead) {
+    test::scratch_dir dir;
+    ASSERT_TRUE(test::make_fifo(dir / "x.syn"));
+    // Held open here for writing and reading, so that even an open for
+    // reading returns at once.
+    const int held = open((dir / "x.syn").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    EXPECT_TRUE(file_exists(dir / "x.syn"));
+    EXPECT_FALSE(file_exists(dir / "missing"));
+    EXPECT_FALSE(file_exists(dir.path()));
+    for (auto reading : {+[](const std::string& p) { read_whole_file(p); },
+                         +[](const std::string& p) { open_data_file(p); },
+                         +[](const std::string& p) { read_gzip_file(p, 10); }}) {
+        try {
+            reading(dir / "x.syn");
+            ADD_FAILURE() << "no error";
+        } catch (const input_error& e) {
+            EXPECT_EQ(e.what(), dir / "x.syn" + " is not a regular file");
+        }
+    }
+    close(held);
 }
 
 }  // namespace

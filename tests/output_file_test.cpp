@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "test_support.h"
@@ -62,6 +63,45 @@ TEST(OutputFile, ACommitThatCannotReplaceTheTargetLeavesItAsItWas) {
     EXPECT_EQ(dir.files(), files{"d.pdb"});
     EXPECT_EQ(test::read_file(dir / "d.pdb/inside"), "kept");
 }
+
+#ifndef _WIN32
+
+// A link to a device is written through, both ways, and stays a link; a
+// device that fails the write fails the commit and leaves nothing behind.
+TEST(OutputFile, ADeviceBehindALinkIsWrittenInPlace) {
+    test::scratch_dir dir;
+    ASSERT_TRUE(test::make_symlink("/dev/null", dir / "null.pdb"));
+    ASSERT_TRUE(test::make_symlink("/dev/full", dir / "full.pdb"));
+    const files links{"full.pdb", "null.pdb"};
+    for (const in_place_writes when : {in_place_writes::at_commit, in_place_writes::as_written}) {
+        const bool held = when == in_place_writes::at_commit;
+        for (const char* name : {"null.pdb", "full.pdb"}) {
+            output_file file;
+            ASSERT_TRUE(file.open(dir / name, when)) << name;
+            EXPECT_TRUE(file.in_place()) << name;
+            // At commit: a hidden file holds the bytes until then.
+            EXPECT_EQ(file.hidden_name().empty(), !held) << name;
+            EXPECT_EQ(dir.files().size(), held ? 3u : 2u) << name;
+            ASSERT_TRUE(file.write("new", 3));
+            errno = 0;
+            const bool null = std::string(name) == "null.pdb";
+            EXPECT_EQ(file.commit(), null) << name;
+            EXPECT_EQ(errno, null ? 0 : ENOSPC) << name;
+            EXPECT_EQ(dir.files(), links) << name;
+            EXPECT_TRUE(fs::is_symlink(dir / name)) << name;
+        }
+    }
+    // A regular file or a missing name is replaced as ever.
+    test::write_file(dir / "old.pdb", "old");
+    for (const char* name : {"old.pdb", "new.pdb"}) {
+        output_file file;
+        ASSERT_TRUE(file.open(dir / name, in_place_writes::as_written)) << name;
+        EXPECT_FALSE(file.in_place()) << name;
+        EXPECT_FALSE(file.hidden_name().empty()) << name;
+    }
+}
+
+#endif
 
 }  // namespace
 }  // namespace lexaro

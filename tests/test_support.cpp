@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +25,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -371,6 +373,78 @@ bool is_superuser() {
     return geteuid() == 0;
 #endif
 }
+
+#ifndef _WIN32
+
+run_result run_with_timeout(int seconds, const char* binary, const std::vector<std::string>& args,
+                            const std::string& folder, const run_options& options) {
+    std::vector<std::string> command{std::to_string(seconds), binary};
+    command.insert(command.end(), args.begin(), args.end());
+    return run_program_with("/usr/bin/timeout", command, folder, options);
+}
+
+bool make_fifo(const std::string& path) { return mkfifo(path.c_str(), 0644) == 0; }
+
+namespace {
+
+// Opens the FIFO's other end for a moment, again and again until the
+// thread has finished (for two seconds at most): a thread waiting in its
+// open goes on, and meets the end of the FIFO.
+void release(const std::string& path, int flags, const std::atomic<bool>& done) {
+    for (int attempt = 0; attempt < 200 && !done; ++attempt) {
+        const int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (fd >= 0) close(fd);
+    }
+}
+
+}  // namespace
+
+fifo_reader::fifo_reader(std::string path)
+    : path_(std::move(path)), thread_([this] {
+          const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+          char buffer[65536];
+          ssize_t count;
+          while (fd >= 0 && (count = read(fd, buffer, sizeof buffer)) > 0)
+              bytes_.append(buffer, static_cast<std::size_t>(count));
+          if (fd >= 0) close(fd);
+          done_ = true;
+      }) {}
+
+fifo_reader::~fifo_reader() {
+    if (thread_.joinable()) finish();
+}
+
+std::string fifo_reader::finish() {
+    release(path_, O_WRONLY, done_);
+    thread_.join();
+    return bytes_;
+}
+
+fifo_writer::fifo_writer(std::string path, std::string bytes)
+    : path_(std::move(path)), bytes_(std::move(bytes)), thread_([this] {
+          // A reader that goes away makes the write fail rather than end the tests.
+          signal(SIGPIPE, SIG_IGN);
+          const int fd = open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+          for (std::size_t at = 0; fd >= 0 && at < bytes_.size();) {
+              const ssize_t count = write(fd, bytes_.data() + at, bytes_.size() - at);
+              if (count <= 0) break;
+              at += static_cast<std::size_t>(count);
+          }
+          if (fd >= 0) close(fd);
+          done_ = true;
+      }) {}
+
+fifo_writer::~fifo_writer() {
+    if (thread_.joinable()) finish();
+}
+
+void fifo_writer::finish() {
+    release(path_, O_RDONLY, done_);
+    thread_.join();
+}
+
+#endif
 
 std::string make_source(std::string_view title,
                         const std::vector<std::pair<std::string, std::string>>& entries) {

@@ -3,10 +3,12 @@
 // UTF-8 on every system.
 #pragma once
 
+#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "compiler/stream_format.h"
@@ -118,6 +120,54 @@ run_result run_lexaro_dump(const std::vector<std::string>& args, const std::stri
 run_result run_lexaro_import(const std::vector<std::string>& args, const std::string& folder);
 run_result run_program_with(const char* binary, const std::vector<std::string>& args,
                             const std::string& folder, const run_options& options);
+
+#ifndef _WIN32
+// Runs the program under timeout(1): a run that waits for ever (on a FIFO)
+// ends with status 124 after `seconds`.
+run_result run_with_timeout(int seconds, const char* binary, const std::vector<std::string>& args,
+                            const std::string& folder, const run_options& options = {});
+
+// Makes a FIFO; false when it cannot.
+bool make_fifo(const std::string& path);
+
+// Reads what is written to a FIFO, from a thread of its own, until its
+// writers close it. A run that never opens the FIFO leaves the thread
+// waiting in its open; finish() ends that wait by opening it for a moment.
+class fifo_reader {
+public:
+    explicit fifo_reader(std::string path);
+    ~fifo_reader();
+    fifo_reader(const fifo_reader&) = delete;
+    fifo_reader& operator=(const fifo_reader&) = delete;
+
+    // Everything read; call once the writers are done.
+    std::string finish();
+
+private:
+    std::string path_;
+    std::string bytes_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+// Writes bytes into a FIFO from a thread of its own, once a reader opens it.
+// finish() ends a wait for a reader that never comes.
+class fifo_writer {
+public:
+    fifo_writer(std::string path, std::string bytes);
+    ~fifo_writer();
+    fifo_writer(const fifo_writer&) = delete;
+    fifo_writer& operator=(const fifo_writer&) = delete;
+
+    void finish();
+
+private:
+    std::string path_;
+    std::string bytes_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+#endif
 
 // Compiles the source as dict.txt in `dir` with the lexaro binary and gives
 // the bytes of dict.pdb; throws when lexaro fails.

@@ -357,7 +357,9 @@ private:
 // --- Files read at any offset ----------------------------------------------
 
 input_file::input_file(const std::string& path) : path_(path) {
-    if (!file_.open(path) || !file_.regular()) throw input_error("can't open file " + path);
+    if (!file_.open(path) || file_.directory()) throw input_error("can't open file " + path);
+    // A FIFO or a device has no size to read at any offset; it is not opened.
+    if (!file_.regular()) throw input_error(path + " is not a regular file");
 }
 
 std::size_t input_file::read_at(uint64_t offset, void* out, std::size_t length) const {
@@ -368,8 +370,9 @@ std::size_t input_file::read_at(uint64_t offset, void* out, std::size_t length) 
 }
 
 bool file_exists(const std::string& path) {
-    random_access_file file;
-    return file.open(path) && file.regular();
+    // Looked at, not opened: opening a FIFO would wait for a writer.
+    const file_type type = type_of_file(path);
+    return type == file_type::regular || type == file_type::other;
 }
 
 // --- Whole files ----------------------------------------------------------

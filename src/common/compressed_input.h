@@ -31,7 +31,9 @@ public:
 // failure.
 class input_file {
 public:
-    explicit input_file(const std::string& path);  // "can't open file PATH"
+    // "can't open file PATH", or "PATH is not a regular file" for a FIFO or a
+    // device, which is refused without being opened.
+    explicit input_file(const std::string& path);
 
     const std::string& path() const { return path_; }
     uint64_t size() const { return file_.size(); }
@@ -48,7 +50,10 @@ private:
     random_access_file file_;
 };
 
-// True when PATH names something that can be opened for reading.
+// True when something other than a directory lies at PATH (links
+// followed). It is not opened: a FIFO found beside a dictionary's file is
+// taken as there, and input_file then says what it is, rather than waiting
+// for a writer or passing for a missing file.
 bool file_exists(const std::string& path);
 
 // The whole of a plain file; "PATH is larger than N bytes" past max_size.

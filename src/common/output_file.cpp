@@ -6,6 +6,7 @@
 #include <csignal>
 #include <iterator>
 #include <random>
+#include <vector>
 
 #include "common/platform.h"
 
@@ -119,9 +120,10 @@ bool move_over(const std::string& from, const std::string& to) {
 
 void remove_native(const native_char* name) { unlink(name); }
 
-// Ctrl-C, a hangup, a termination and a file-size limit.
+// Ctrl-C, a hangup, a termination, a file-size limit, and a FIFO whose
+// reader went away while its bytes were being copied in.
 void catch_signals(void (*handler)(int)) {
-    for (int signal_number : {SIGINT, SIGHUP, SIGTERM, SIGXFSZ}) {
+    for (int signal_number : {SIGINT, SIGHUP, SIGTERM, SIGXFSZ, SIGPIPE}) {
         // A signal the caller chose to ignore stays ignored.
         struct sigaction current;
         if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
@@ -173,9 +175,18 @@ void untrack_pending() { pending = 0; }
 
 output_file::~output_file() { discard(); }
 
-bool output_file::open(const std::string& target) {
+bool output_file::open(const std::string& target, in_place_writes when) {
     discard();
-    const int mode = replaceable_mode(target);
+    in_place_ = written_in_place(target);
+    if (in_place_ && when == in_place_writes::as_written) {
+        stream_ = open_in_place(target);
+        if (stream_ == nullptr) return false;
+        target_ = target;
+        return true;
+    }
+    // A target written in place at commit: the hidden file is new, with the
+    // permissions any new file gets.
+    const int mode = in_place_ ? 0666 : replaceable_mode(target);
     if (mode < 0) return false;
     const name_parts parts = split_name(target);
     std::minstd_rand random(static_cast<unsigned>(
@@ -202,14 +213,21 @@ bool output_file::write(const void* data, std::size_t size) {
 }
 
 bool output_file::commit() {
-    bool written = std::fflush(stream_) == 0 && sync_to_disk(stream_);
+    // The hidden file of a target written in place is read back and removed:
+    // it need not reach the disk.
+    bool written = std::fflush(stream_) == 0 && (in_place_ || sync_to_disk(stream_));
     int error = errno;
     if (std::fclose(stream_) != 0 && written) {
         written = false;
         error = errno;
     }
     stream_ = nullptr;
-    if (written && move_over(hidden_name_, target_)) {
+    if (hidden_name_.empty()) {  // written in place as written
+        errno = error;
+        return written;
+    }
+    if (written && (in_place_ ? copy_in_place() : move_over(hidden_name_, target_))) {
+        if (in_place_) remove_file(hidden_name_);
         untrack_pending();
         hidden_name_.clear();
         return true;
@@ -222,7 +240,47 @@ bool output_file::commit() {
     return false;
 }
 
+// Copies the hidden file, closed, into the target opened in place.
+bool output_file::copy_in_place() const {
+    std::FILE* from = open_for_reading_no_follow(hidden_name_);
+    if (from == nullptr) return false;
+    std::FILE* to = open_in_place(target_);
+    if (to == nullptr) {
+        const int error = errno;
+        std::fclose(from);
+        errno = error;
+        return false;
+    }
+    std::vector<char> buffer(1 << 16);
+    bool copied = true;
+    int error = 0;
+    std::size_t count;
+    while (copied && (count = std::fread(buffer.data(), 1, buffer.size(), from)) > 0) {
+        copied = std::fwrite(buffer.data(), 1, count, to) == count;
+        if (!copied) error = errno;
+    }
+    if (copied && std::ferror(from)) {
+        copied = false;
+        error = EIO;
+    }
+    if (std::fflush(to) != 0 && copied) {
+        copied = false;
+        error = errno;
+    }
+    if (std::fclose(to) != 0 && copied) {
+        copied = false;
+        error = errno;
+    }
+    std::fclose(from);
+    errno = copied || error != 0 ? error : EIO;
+    return copied;
+}
+
 bool output_file::close_hidden() {
+    if (hidden_name_.empty()) {
+        errno = EINVAL;
+        return false;
+    }
     bool written = std::fflush(stream_) == 0;
     int error = errno;
     if (std::fclose(stream_) != 0 && written) {

@@ -3,12 +3,20 @@
 // flushes, syncs to the disk and renames over the target. Until then a file
 // at the target's name is untouched, and a run that fails or is killed never
 // leaves half a file there; a hidden file never committed is removed, also
-// when the run is ended by SIGINT, SIGHUP, SIGTERM or SIGXFSZ (on Windows by
-// Ctrl-C, Ctrl-Break or SIGTERM); only SIGKILL, a process killed outright
-// and a power loss leave it behind.
+// when the run is ended by SIGINT, SIGHUP, SIGTERM, SIGXFSZ or SIGPIPE (on
+// Windows by Ctrl-C, Ctrl-Break or SIGTERM); only SIGKILL, a process killed
+// outright and a power loss leave it behind.
 //
 // A link at the target's name is replaced by the new file; the file it points
 // to is left alone.
+//
+// A target that cannot be replaced by a file is written in place: a device,
+// a FIFO or a socket (or a link to one), and this process's own descriptors
+// (/dev/stdout, /dev/fd/N). It is opened for writing as it is, never created
+// or emptied, and never renamed over. Its bytes go either through a hidden
+// file all the same, copied into it by commit() (the default: nothing
+// reaches it unless the whole was written, and the hidden file can be read
+// back first), or straight to it as they are written.
 //
 // Failures are returned, not reported: each caller words its own message.
 #pragma once
@@ -17,6 +25,12 @@
 #include <string>
 
 namespace lexaro {
+
+// When a target written in place receives its bytes.
+enum class in_place_writes {
+    at_commit,   // held in the hidden file until commit() copies them
+    as_written,  // written straight to it; there is no hidden file
+};
 
 class output_file {
 public:
@@ -29,10 +43,16 @@ public:
     // target cannot be written: its directory is missing or not writable, or
     // the name holds a directory or a file that may not be written. A new
     // file gets the permissions of the file it replaces, or those a newly
-    // created file gets.
-    bool open(const std::string& target);
+    // created file gets. A target written in place as_written is opened
+    // here, and a FIFO's open waits for a reader.
+    bool open(const std::string& target, in_place_writes when = in_place_writes::at_commit);
 
-    // The hidden file, open for binary writing; null before open().
+    // Whether the target opened is written in place rather than replaced.
+    bool in_place() const { return in_place_; }
+
+    // The file being written, open for binary writing: the hidden file, or
+    // the target itself when it is written in place as_written; null before
+    // open().
     std::FILE* stream() const { return stream_; }
 
     // Writes through stream(); false when the write fails.
@@ -40,23 +60,30 @@ public:
 
     // Flushes, syncs and closes the hidden file, then renames it over the
     // target. False, with errno set, when any step fails; the hidden file is
-    // then removed and the target left as it was.
+    // then removed and the target left as it was. A target written in place
+    // gets the hidden file's bytes copied into it, or, as_written, is
+    // flushed and closed; a failure there may leave part of the bytes in it.
     bool commit();
 
     // Flushes and closes the hidden file and leaves it under its hidden name,
     // for the caller to read back; discard() (or the destructor) removes it.
-    // False, with errno set, when a step fails.
+    // False, with errno set, when a step fails, and (EINVAL) when there is no
+    // hidden file: a target written in place as_written.
     bool close_hidden();
 
-    // Closes and removes the hidden file, if one is open.
+    // Closes and removes the hidden file, if one is open; a target written
+    // in place as_written is closed and keeps what it was given.
     void discard();
 
     const std::string& hidden_name() const { return hidden_name_; }
 
 private:
+    bool copy_in_place() const;
+
     std::FILE* stream_ = nullptr;
     std::string target_;
     std::string hidden_name_;
+    bool in_place_ = false;
 };
 
 }  // namespace lexaro

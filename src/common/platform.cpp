@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <string>
+#include <string_view>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -20,6 +21,15 @@
 namespace lexaro {
 
 std::filesystem::path file_path(const std::string& name) { return std::filesystem::u8path(name); }
+
+namespace {
+
+// Which of descriptors 0 to 2 ensure_standard_streams() found closed.
+bool closed_at_start[3] = {false, false, false};
+
+}  // namespace
+
+bool standard_stream_was_closed(int fd) { return fd >= 0 && fd <= 2 && closed_at_start[fd]; }
 
 #ifdef _WIN32
 
@@ -112,9 +122,51 @@ constexpr DWORD lock_offset_high = 0x40000000;  // offset 2^62
 }  // namespace
 
 void ensure_standard_streams() {
-    // Nothing to do: the C runtime keeps descriptors 0 to 2 for the standard
-    // streams even when the process starts without them, so no file opened
-    // later takes their place.
+    // The C runtime keeps descriptors 0 to 2 for the standard streams even
+    // when the process starts without them, so no file opened later takes
+    // their place; which of them came without a handle is noted.
+    const DWORD standard[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (int fd = 0; fd <= 2; ++fd) {
+        const HANDLE handle = GetStdHandle(standard[fd]);
+        closed_at_start[fd] = handle == nullptr || handle == INVALID_HANDLE_VALUE;
+    }
+}
+
+namespace {
+
+// Whether the name is one of the device namespace ("\\.\NUL" for NUL,
+// "\\.\pipe\NAME"), as the system's own expansion of it shows.
+bool device_name(const std::string& name) {
+    const std::wstring wide = file_path(name).native();
+    const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return false;
+    std::wstring full(size, L'\0');
+    const DWORD length = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) return false;
+    full.resize(length);
+    return full.compare(0, 4, L"\\\\.\\") == 0;
+}
+
+}  // namespace
+
+file_type type_of_file(const std::string& name) {
+    if (device_name(name)) return file_type::other;
+    const DWORD attributes = GetFileAttributesW(file_path(name).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return file_type::none;
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? file_type::directory : file_type::regular;
+}
+
+bool written_in_place(const std::string& name) { return device_name(name); }
+
+std::FILE* open_in_place(const std::string& name) {
+    const HANDLE file = open_following_links(name, GENERIC_WRITE);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    return stream_over(file, _O_WRONLY, "wb");
+}
+
+bool check_written(int fd) {
+    const int copy = _dup(fd);
+    return copy >= 0 && _close(copy) == 0;
 }
 
 bool is_console(std::FILE* stream) {
@@ -314,6 +366,7 @@ bool same_file(const std::string& a, const std::string& b) {
 void ensure_standard_streams() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        closed_at_start[fd] = true;
         // open() takes the lowest free descriptor, which is this one.
         const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
         if (opened >= 0 && opened != fd) ::close(opened);
@@ -323,6 +376,90 @@ void ensure_standard_streams() {
 bool is_console(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 void set_binary_mode(int) {}
+
+file_type type_of_file(const std::string& name) {
+    struct stat status;
+    if (stat(name.c_str(), &status) != 0) return file_type::none;
+    if (S_ISREG(status.st_mode)) return file_type::regular;
+    return S_ISDIR(status.st_mode) ? file_type::directory : file_type::other;
+}
+
+namespace {
+
+// The descriptor that a name in this process's descriptor folders stands
+// for ("/dev/fd/N", "/proc/self/fd/N", "/proc/thread-self/fd/N" or
+// "/proc/PID/fd/N" with this process's PID); -1 for any other name.
+int descriptor_of_name(std::string_view name) {
+    const std::string own = "/proc/" + std::to_string(getpid()) + "/fd/";
+    for (std::string_view folder :
+         {std::string_view("/dev/fd/"), std::string_view("/proc/self/fd/"),
+          std::string_view("/proc/thread-self/fd/"), std::string_view(own)}) {
+        if (name.substr(0, folder.size()) != folder) continue;
+        const std::string_view number = name.substr(folder.size());
+        if (number.empty() || number.size() > 9 ||
+            number.find_first_not_of("0123456789") != std::string_view::npos)
+            return -1;
+        return std::stoi(std::string(number));
+    }
+    return -1;
+}
+
+// The descriptor that a name leads to through its links, as /dev/stdout
+// leads to /proc/self/fd/1; -1 when it leads to none. Only the names of the
+// links are looked at: a descriptor's own link names what it is open on.
+int descriptor_named(std::string name) {
+    for (int hop = 0; hop < 40; ++hop) {
+        const int fd = descriptor_of_name(name);
+        if (fd >= 0) return fd;
+        struct stat status;
+        if (lstat(name.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return -1;
+        std::string target(4096, '\0');
+        const ssize_t length = readlink(name.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return -1;
+        target.resize(static_cast<std::size_t>(length));
+        // A relative link is relative to the folder that holds it.
+        if (target[0] != '/') target = name.substr(0, name.find_last_of('/') + 1) + target;
+        name = target;
+    }
+    return -1;
+}
+
+}  // namespace
+
+bool written_in_place(const std::string& name) {
+    return descriptor_named(name) >= 0 || type_of_file(name) == file_type::other;
+}
+
+std::FILE* open_in_place(const std::string& name) {
+    int fd;
+    if (const int own = descriptor_named(name); own >= 0) {
+        if (standard_stream_was_closed(own)) {
+            errno = EBADF;
+            return nullptr;
+        }
+        fd = fcntl(own, F_DUPFD_CLOEXEC, 3);
+    } else {
+        struct stat status;
+        const bool fifo = stat(name.c_str(), &status) == 0 && S_ISFIFO(status.st_mode);
+        fd = ::open(name.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (fifo ? 0 : O_NONBLOCK));
+        // Writes wait as on any descriptor: only the open was not to.
+        const int flags = fd >= 0 && !fifo ? fcntl(fd, F_GETFL) : -1;
+        if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    if (fd < 0) return nullptr;
+    std::FILE* stream = fdopen(fd, "wb");
+    if (stream == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+    }
+    return stream;
+}
+
+bool check_written(int fd) {
+    const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    return copy >= 0 && ::close(copy) == 0;
+}
 
 int open_for_reading(const std::string& name) {
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);

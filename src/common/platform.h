@@ -24,6 +24,36 @@ std::filesystem::path file_path(const std::string& name);
 // place and receives what is meant for the console.
 void ensure_standard_streams();
 
+// Whether descriptor fd (0 to 2) was closed when ensure_standard_streams()
+// ran: an output meant for it fails as a closed descriptor does (EBADF)
+// rather than vanish into /dev/null.
+bool standard_stream_was_closed(int fd);
+
+// What lies at a name, links followed. Nothing is opened: a FIFO there never
+// makes the caller wait for a writer. On Windows, a name of the device
+// namespace (NUL, CON, \\.\pipe\NAME) is `other`.
+enum class file_type { none, regular, directory, other };
+file_type type_of_file(const std::string& name);
+
+// Whether an output of this name is written in place rather than replaced
+// by a new file: it holds a device, a FIFO or a socket (links followed), or
+// it is one of this process's own descriptors (/dev/stdout, /dev/fd/N,
+// /proc/self/fd/N), whatever that descriptor leads to. On Windows, a name of
+// the device namespace.
+bool written_in_place(const std::string& name);
+
+// Opens an output that is written in place for binary writing, without
+// creating or emptying anything: one of this process's own descriptors is
+// copied (EBADF when it was closed at the start), anything else opened. A
+// FIFO's open waits for a reader, as a FIFO's writer must; a device's open
+// does not wait. Null, with errno set, when it cannot.
+std::FILE* open_in_place(const std::string& name);
+
+// Whether what was written through the descriptor has reached its file as
+// far as closing it tells (a network file system reports write errors then),
+// leaving the descriptor open; false, with errno set, when it has not.
+bool check_written(int fd);
+
 // Whether the stream is a console (a terminal) rather than a file or a pipe.
 bool is_console(std::FILE* stream);
 

@@ -27,6 +27,9 @@ random_access_file::~random_access_file() {
 #ifdef _WIN32
 
 bool random_access_file::open(const std::string& path) {
+    // A device (NUL, a named pipe) is not opened at all.
+    type_ = type_of_file(path);
+    if (type_ == file_type::other) return true;
     // Binary, as every handle is; a folder opens too, to be told apart. The
     // file may be replaced or removed while it is read, as on POSIX systems.
     const HANDLE file = CreateFileW(file_path(path).c_str(), GENERIC_READ,
@@ -40,10 +43,14 @@ bool random_access_file::open(const std::string& path) {
     }
     BY_HANDLE_FILE_INFORMATION information;
     LARGE_INTEGER size;
-    regular_ =
-        GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &information) &&
-        !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && GetFileSizeEx(file, &size);
-    size_ = regular_ ? static_cast<uint64_t>(size.QuadPart) : 0;
+    const bool known = GetFileInformationByHandle(file, &information);
+    if (known && (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        type_ = file_type::directory;
+    else if (known && GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size))
+        type_ = file_type::regular;
+    else
+        type_ = file_type::other;
+    size_ = regular() ? static_cast<uint64_t>(size.QuadPart) : 0;
     return true;
 }
 
@@ -68,12 +75,25 @@ bool random_access_file::read_at(uint64_t offset, void* buffer, std::size_t leng
 #else
 
 bool random_access_file::open(const std::string& path) {
-    // POSIX has no text mode: every file is read as bytes.
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Looked at before it is opened: a FIFO or a device is never opened.
+    type_ = type_of_file(path);
+    if (type_ == file_type::none) return false;
+    if (type_ != file_type::regular) return true;
+    // POSIX has no text mode: every file is read as bytes. Should a FIFO
+    // take the name in the meantime, the open does not wait for a writer.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) return false;
     struct stat status;
-    regular_ = fstat(fd_, &status) == 0 && S_ISREG(status.st_mode);
-    size_ = regular_ ? static_cast<uint64_t>(status.st_size) : 0;
+    const bool known = fstat(fd_, &status) == 0;
+    if (!known || !S_ISREG(status.st_mode)) {
+        type_ = known && S_ISDIR(status.st_mode) ? file_type::directory : file_type::other;
+        ::close(fd_);
+        fd_ = -1;
+        return true;
+    }
+    const int flags = fcntl(fd_, F_GETFL);
+    if (flags >= 0) fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+    size_ = static_cast<uint64_t>(status.st_size);
     return true;
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/platform.h"
+
 namespace lexaro {
 
 class random_access_input {
@@ -28,17 +30,21 @@ public:
     random_access_file(const random_access_file&) = delete;
     random_access_file& operator=(const random_access_file&) = delete;
 
-    // False when the file cannot be opened.
+    // False when nothing at the name can be opened. A regular file is
+    // opened for reading; anything else is only told apart and never opened
+    // (a FIFO's open would wait for a writer, a device's may do more), and
+    // then regular() is false.
     bool open(const std::string& path);
     // Whether it is a regular file: only one of those has a size and can be
     // read at any offset (a directory, a pipe or a device cannot).
-    bool regular() const { return regular_; }
+    bool regular() const { return type_ == file_type::regular; }
+    bool directory() const { return type_ == file_type::directory; }
     uint64_t size() const override { return size_; }
     bool read_at(uint64_t offset, void* buffer, std::size_t length) const override;
 
 private:
     int fd_ = -1;
-    bool regular_ = false;
+    file_type type_ = file_type::none;
     uint64_t size_ = 0;
 };
 

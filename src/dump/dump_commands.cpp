@@ -90,7 +90,8 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
 
 std::optional<std::string> open_database_file(const std::string& path, random_access_file& file) {
     if (!file.open(path)) return "can't open file " + path;
-    if (!file.regular()) return "can't read file " + path;
+    if (file.directory()) return "can't read file " + path;
+    if (!file.regular()) return path + " is not a regular file";
     if (file.size() >= max_database_size) return path + " is too large for a database";
     return std::nullopt;
 }

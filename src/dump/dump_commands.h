@@ -33,7 +33,8 @@ struct options {
 std::optional<options> parse_arguments(const std::vector<std::string_view>& args);
 
 // Opens a file that can be a database: a regular file, smaller than the
-// largest database. Gives the message when it cannot.
+// largest database. Gives the message when it cannot; a FIFO or a device is
+// refused without being opened, so the run never waits for a writer.
 std::optional<std::string> open_database_file(const std::string& path, random_access_file& file);
 
 // Entries out of ascending byte order, and words that repeat the word

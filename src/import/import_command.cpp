@@ -1,6 +1,8 @@
 #include "import/import_command.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <ostream>
@@ -548,8 +550,12 @@ int run(const std::vector<std::string_view>& args, std::ostream& out, std::ostre
     const auto o = parse_arguments(args, problem);
     if (!o) return usage_error(err, problem);
     if (o->help) {
-        out << usage_text;
-        return out.flush() ? status_ok : status_failed;
+        // Standard output closed when the run started holds /dev/null now.
+        errno = standard_stream_was_closed(1) ? EBADF : 0;
+        if (errno == 0 && out << usage_text && out.flush()) return status_ok;
+        err << program << "can't write standard output: " << std::strerror(errno != 0 ? errno : EIO)
+            << '\n';
+        return status_failed;
     }
     try {
         return import(*o, err, terminal);

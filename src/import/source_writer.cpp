@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/platform.h"
+#include "import/database_output.h"
 
 namespace lexaro::import {
 
@@ -26,8 +28,19 @@ void source_writer::fail(const char* what, int error) const {
 }
 
 void source_writer::open() {
-    if (to_standard_output_) return;
-    if (!file_.open(target_)) fail("can't create", errno);
+    // Standard output that was closed when the run started holds /dev/null
+    // now: the run fails before anything is written, as writing to the
+    // closed descriptor would have.
+    if (to_standard_output_) {
+        if (standard_stream_was_closed(1)) fail("can't write", EBADF);
+        return;
+    }
+    // A device or a FIFO gets the source as it is written, as standard
+    // output does. The source of a database stays in the hidden file,
+    // whatever the database's name holds, to be compiled from there.
+    const in_place_writes when =
+        is_database_name(target_) ? in_place_writes::at_commit : in_place_writes::as_written;
+    if (!file_.open(target_, when)) fail(file_.in_place() ? "can't write" : "can't create", errno);
 }
 
 void source_writer::flush_buffer() {
@@ -35,7 +48,7 @@ void source_writer::flush_buffer() {
     errno = 0;
     if (to_standard_output_) {
         if (std::fwrite(buffer_.data(), 1, buffer_.size(), stdout) != buffer_.size())
-            fail("can't write to", errno != 0 ? errno : EIO);
+            fail("can't write", errno != 0 ? errno : EIO);
     } else if (!file_.write(buffer_.data(), buffer_.size())) {
         fail("can't write", errno != 0 ? errno : EIO);
     }
@@ -58,8 +71,8 @@ void source_writer::commit() {
     flush_buffer();
     if (to_standard_output_) {
         errno = 0;
-        if (std::fflush(stdout) != 0 || std::ferror(stdout))
-            fail("can't write to", errno != 0 ? errno : EIO);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout) || !check_written(1))
+            fail("can't write", errno != 0 ? errno : EIO);
         return;
     }
     if (!file_.commit()) fail("can't write", errno != 0 ? errno : EIO);

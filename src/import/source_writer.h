@@ -1,6 +1,8 @@
 // Writes the source that lexaro compiles: the title line, then one
 // "word$translation" line per entry, through a hidden file renamed into
-// place at the end (or to standard output), bytes as they are given.
+// place at the end, or straight to standard output ("-") or to a target
+// that is written in place (a device, a FIFO, /dev/stdout), bytes as they
+// are given.
 // Remembers each entry's size in a block for the words_per_block advice.
 #pragma once
 
@@ -34,7 +36,9 @@ public:
     explicit source_writer(std::string target);
     ~source_writer();
 
-    // Creates the hidden file beside the target; output_error when it cannot.
+    // Creates the hidden file beside the target, or opens a target written
+    // in place; output_error when it cannot, also when the target is
+    // standard output and that was closed when the run started.
     void open();
 
     // The title line, already cut to what lexaro keeps; then the entries.

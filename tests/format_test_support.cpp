@@ -31,6 +31,21 @@ bool run_shell(const std::string& folder, const std::string& command) {
 
 bool dictzip(const std::string& path) { return run_shell("/", "dictzip -k -f '" + path + "'"); }
 
+std::string dictd_number(uint64_t n) {
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    do {
+        text.insert(text.begin(), digits[n % 64]);
+        n /= 64;
+    } while (n > 0);
+    return text;
+}
+
+std::string be32(uint32_t value) {
+    return {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+            static_cast<char>(value >> 8), static_cast<char>(value)};
+}
+
 std::string gzip_bytes(std::string_view bytes) {
     z_stream z{};
     if (deflateInit2(&z, 6, Z_DEFLATED, MAX_WBITS + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)

@@ -2,6 +2,7 @@
 // what it is given, the Debian tools that make dictd files, and gzip output.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -50,6 +51,12 @@ bool run_shell(const std::string& folder, const std::string& command);
 
 // Compresses PATH with dictzip into PATH.dz, keeping PATH; false when it fails.
 bool dictzip(const std::string& path);
+
+// dictd's numbers: base64 digits, most significant first.
+std::string dictd_number(uint64_t n);
+
+// A 32-bit big-endian number, as StarDict's files hold them.
+std::string be32(uint32_t value);
 
 // BYTES as a gzip file of one member.
 std::string gzip_bytes(std::string_view bytes);

@@ -163,23 +163,6 @@ TEST(HostileSeparators, LineEndsAnd0x1AAreRefusedBeforeAnythingIsWritten) {
     }
 }
 
-// dictd's numbers: base64 digits, most significant first.
-std::string dictd_number(uint64_t n) {
-    static const char digits[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    do {
-        out.insert(out.begin(), digits[n % 64]);
-        n /= 64;
-    } while (n > 0);
-    return out;
-}
-
-std::string be32(uint32_t n) {
-    return {static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8),
-            static_cast<char>(n)};
-}
-
 std::string ifo(const std::string& name, uint64_t wordcount, uint64_t idxfilesize,
                 const std::string& more = "") {
     return "StarDict's dict ifo file\nversion=2.4.2\nbookname=" + name +

@@ -24,18 +24,6 @@ std::string utf16(std::u16string_view text, bool big_endian) {
     return bytes;
 }
 
-// dictd's numbers: base64 digits, most significant first.
-std::string dictd_number(std::size_t n) {
-    static const char digits[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    do {
-        text.insert(text.begin(), digits[n % 64]);
-        n /= 64;
-    } while (n > 0);
-    return text;
-}
-
 // "дом" (house) and "сад" (garden), as a tab file, its translations in UTF-8.
 const std::string cyrillic_expected =
     "in\n"

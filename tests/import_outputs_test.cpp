@@ -169,16 +169,5 @@ TEST(ImportOutputs, FilesBesideTheInputAreReadOnlyWhenTheyAreRegularFiles) {
     }
 }
 
-TEST(ImportOutputs, ATextInputMayBeAFifo) {
-    scratch_dir dir;
-    ASSERT_TRUE(make_fifo(dir / "in.tab"));
-    fifo_writer writer(dir / "in.tab", input);
-    const run_result run =
-        run_with_timeout(20, LEXARO_IMPORT_BINARY, {"in.tab", "out.txt"}, dir.path());
-    writer.finish();
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(read_file(dir / "out.txt"), source);
-}
-
 }  // namespace
 }  // namespace lexaro::test

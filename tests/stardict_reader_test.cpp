@@ -8,7 +8,6 @@
 #include <map>
 #include <optional>
 
-#include "common/big_endian.h"
 #include "format_test_support.h"
 #include "test_support.h"
 
@@ -18,12 +17,7 @@ namespace {
 using namespace std::string_literals;
 using test::collected_entry;
 
-std::string be32(uint32_t value) {
-    std::string bytes(4, '\0');
-    put_u32(reinterpret_cast<uint8_t*>(bytes.data()), value);
-    return bytes;
-}
-
+using test::be32;
 // The files of a StarDict dictionary, as bytes.
 struct stardict_files {
     std::string ifo, idx, dict, syn;

@@ -421,29 +421,6 @@ std::string fifo_reader::finish() {
     return bytes_;
 }
 
-fifo_writer::fifo_writer(std::string path, std::string bytes)
-    : path_(std::move(path)), bytes_(std::move(bytes)), thread_([this] {
-          // A reader that goes away makes the write fail rather than end the tests.
-          signal(SIGPIPE, SIG_IGN);
-          const int fd = open(path_.c_str(), O_WRONLY | O_CLOEXEC);
-          for (std::size_t at = 0; fd >= 0 && at < bytes_.size();) {
-              const ssize_t count = write(fd, bytes_.data() + at, bytes_.size() - at);
-              if (count <= 0) break;
-              at += static_cast<std::size_t>(count);
-          }
-          if (fd >= 0) close(fd);
-          done_ = true;
-      }) {}
-
-fifo_writer::~fifo_writer() {
-    if (thread_.joinable()) finish();
-}
-
-void fifo_writer::finish() {
-    release(path_, O_RDONLY, done_);
-    thread_.join();
-}
-
 #endif
 
 std::string make_source(std::string_view title,

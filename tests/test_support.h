@@ -150,23 +150,6 @@ private:
     std::thread thread_;
 };
 
-// Writes bytes into a FIFO from a thread of its own, once a reader opens it.
-// finish() ends a wait for a reader that never comes.
-class fifo_writer {
-public:
-    fifo_writer(std::string path, std::string bytes);
-    ~fifo_writer();
-    fifo_writer(const fifo_writer&) = delete;
-    fifo_writer& operator=(const fifo_writer&) = delete;
-
-    void finish();
-
-private:
-    std::string path_;
-    std::string bytes_;
-    std::atomic<bool> done_{false};
-    std::thread thread_;
-};
 #endif
 
 // Compiles the source as dict.txt in `dir` with the lexaro binary and gives

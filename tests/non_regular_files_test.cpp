@@ -22,7 +22,7 @@ const std::string device = "NUL";
 const std::string device = "/dev/null";
 #endif
 
-TEST(SpecialFiles, LexaroDumpRefusesADatabaseThatIsNotARegularFile) {
+TEST(NonRegularFiles, LexaroDumpRefusesADatabaseThatIsNotARegularFile) {
     test::scratch_dir dir;
     std::vector<std::string> names{device};
 #ifndef _WIN32
@@ -54,7 +54,7 @@ TEST(SpecialFiles, LexaroDumpRefusesADatabaseThatIsNotARegularFile) {
 
 #ifndef _WIN32
 
-TEST(SpecialFiles, LexaroWritesTheDatabaseIntoAFifoOrADeviceInPlace) {
+TEST(NonRegularFiles, LexaroWritesTheDatabaseIntoAFifoOrADeviceInPlace) {
     struct {
         const char* what;
         std::string fifo;    // made and read while the run writes, or ""
@@ -96,7 +96,7 @@ TEST(SpecialFiles, LexaroWritesTheDatabaseIntoAFifoOrADeviceInPlace) {
     EXPECT_TRUE(fs::is_character_file(fs::symlink_status("/dev/null")));
 }
 
-TEST(SpecialFiles, LexaroFailsWhenTheDeviceCannotTakeTheDatabase) {
+TEST(NonRegularFiles, LexaroFailsWhenTheDeviceCannotTakeTheDatabase) {
     test::scratch_dir dir;
     test::write_file(dir / "d.txt", source);
     ASSERT_TRUE(test::make_symlink("/dev/full", dir / "d.pdb"));
@@ -107,21 +107,6 @@ TEST(SpecialFiles, LexaroFailsWhenTheDeviceCannotTakeTheDatabase) {
     EXPECT_EQ(dir.files(), (files{"d.pdb", "d.tmp", "d.txt"}));
     EXPECT_TRUE(fs::is_symlink(dir / "d.pdb"));
     EXPECT_TRUE(fs::is_character_file(fs::symlink_status("/dev/full")));
-}
-
-TEST(SpecialFiles, LexaroDumpFailsWithStandardOutputClosed) {
-    test::scratch_dir dir;
-    test::write_file(dir / "d.txt", source);
-    ASSERT_EQ(test::run_lexaro({"d.txt"}, dir.path()).status, 0);
-    test::run_options closed;
-    closed.streams_closed = true;
-    for (const char* command : {"--check", "--text"}) {
-        const test::run_result run =
-            test::run_program_with(LEXARO_DUMP_BINARY, {command, "d.pdb"}, dir.path(), closed);
-        EXPECT_EQ(run.status, 1) << command;
-        EXPECT_EQ(run.err, "lexaro-dump: can't write standard output: Bad file descriptor\n")
-            << command;
-    }
 }
 
 #endif

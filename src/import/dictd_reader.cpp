@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/compressed_input.h"
+#include "import/article_source.h"
 #include "import/unwrap.h"
 
 namespace lexaro::import {
@@ -379,26 +380,11 @@ std::string read_files(const std::string& path, entry_sink& sink) {
                                     : std::less<const char*>()(a.word.data(), b.word.data());
     });
     const unsigned wrap_width = find_wrap_width(words, *data);
-    std::string_view article;
-    const index_entry* previous = nullptr;
+    article_source articles(*data, sink, " in " + files.index);
     for (const index_entry& entry : words) {
-        try {
-            if (entry.length > max_raw_size) {
-                // Too large for any block: its bytes are checked, not held.
-                data->check_range(entry.offset, entry.length);
-                sink.too_large(entry.word, entry.length);
-                continue;
-            }
-            if (previous == nullptr || entry.offset != previous->offset ||
-                entry.length != previous->length) {
-                article = data->read(entry.offset, entry.length);
-            }
-        } catch (const input_error& error) {
-            throw import_error(std::string(error.what()) + ", the article of \"" +
-                               std::string(entry.word) + "\" in " + files.index);
-        }
-        previous = &entry;
-        const headword_split split = split_headword(entry.word, article);
+        const auto article = articles.read(entry.word, entry.offset, entry.length);
+        if (!article) continue;
+        const headword_split split = split_headword(entry.word, *article);
         if (split.from_article) sink.headword_taken(differs_in_case(split.word));
         sink.add(raw_entry{split.word, split.text, markup::plain, wrap_width});
     }

@@ -11,6 +11,7 @@
 
 #include "common/big_endian.h"
 #include "common/compressed_input.h"
+#include "import/article_source.h"
 
 namespace lexaro::import {
 
@@ -477,26 +478,11 @@ std::string read_files(const std::string& path, entry_sink& sink) {
     std::stable_sort(words.begin(), words.end(),
                      [](const word_entry& a, const word_entry& b) { return a.offset < b.offset; });
     article_reader reader(files.dict, info.sametypesequence);
-    std::string_view article;
-    const word_entry* previous = nullptr;
+    article_source articles(*dict, sink, "");
     for (const word_entry& entry : words) {
-        try {
-            if (entry.size > max_raw_size) {
-                // Too large for any block: its bytes are checked, not held.
-                dict->check_range(entry.offset, entry.size);
-                sink.too_large(entry.word, entry.size);
-                continue;
-            }
-            if (previous == nullptr || entry.offset != previous->offset ||
-                entry.size != previous->size) {
-                article = dict->read(entry.offset, entry.size);
-            }
-        } catch (const input_error& error) {
-            throw import_error(std::string(error.what()) + ", the article of \"" +
-                               std::string(entry.word) + "\"");
-        }
-        previous = &entry;
-        const auto text = reader.read(entry.word, article);
+        const auto article = articles.read(entry.word, entry.offset, entry.size);
+        if (!article) continue;
+        const auto text = reader.read(entry.word, *article);
         if (!text)
             sink.skipped("articles with no text field", files.dict, 0);
         else if (text->definition.size() > max_raw_size)

@@ -148,7 +148,7 @@ public:
             buffer_.clear();
             begin_ = 0;
             start_ = end;
-            skip(offset - end, length);
+            skip(offset - end, offset, length);
         } else {
             begin_ += offset - start_;
             start_ = offset;
@@ -175,13 +175,7 @@ public:
         }
         buffer_.clear();
         begin_ = 0;
-        char scratch[4096];
-        while (start_ < end) {
-            const std::size_t got = stream_.read(
-                scratch, static_cast<std::size_t>(std::min<uint64_t>(end - start_, sizeof scratch)));
-            if (got == 0) past_end(offset, length, start_);
-            start_ += got;
-        }
+        skip(end - start_, offset, length);
     }
 
 private:
@@ -195,9 +189,10 @@ private:
         return count > 0;
     }
 
-    void skip(uint64_t count, uint64_t length) {
+    // Inflates `count` bytes and lets them go, on the way to the range
+    // [offset, offset + length) that the error names if the data end first.
+    void skip(uint64_t count, uint64_t offset, uint64_t length) {
         char scratch[4096];
-        const uint64_t offset = start_ + count;
         while (count > 0) {
             const std::size_t got =
                 stream_.read(scratch, static_cast<std::size_t>(std::min<uint64_t>(count, 4096)));

@@ -14,7 +14,7 @@
 
 #include "common/compressed_input.h"
 #include "import/raw_entry.h"
-#include "import/stardict_reader.h"
+#include "import/formats/stardict_reader.h"
 
 namespace {
 

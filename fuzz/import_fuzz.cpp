@@ -11,7 +11,7 @@
 #include <string>
 
 #include "import/clean_up.h"
-#include "import/formats.h"
+#include "import/formats/formats.h"
 #include "import/text_input.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The dictd reader on dictionaries that Debian's dictfmt and dictzip made,
 // on hand-made broken ones, and on FreeDict's Spanish-English when installed.
-#include "import/dictd_reader.h"
+#include "import/formats/dictd_reader.h"
 
 #include <gtest/gtest.h>
 

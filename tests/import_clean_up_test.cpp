@@ -6,7 +6,7 @@
 #include "import/block_advice.h"
 #include "import/clean_up.h"
 #include "import/entry_table.h"
-#include "import/formats.h"
+#include "import/formats/formats.h"
 #include "import/import_command.h"
 #include "test_support.h"
 

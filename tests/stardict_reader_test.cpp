@@ -1,6 +1,6 @@
 // The StarDict reader on dictionaries written here field by field: the kinds
 // of article fields, every way of storing the files, and broken files.
-#include "import/stardict_reader.h"
+#include "import/formats/stardict_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "import/formats.h"
+#include "import/formats/formats.h"
 
 namespace lexaro::import {
 

@@ -1,4 +1,4 @@
-#include "import/dictd_reader.h"
+#include "import/formats/dictd_reader.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/compressed_input.h"
-#include "import/article_source.h"
+#include "import/formats/article_source.h"
 #include "import/unwrap.h"
 
 namespace lexaro::import {

@@ -1,9 +1,9 @@
-#include "import/formats.h"
+#include "import/formats/formats.h"
 
 #include "common/compressed_input.h"
-#include "import/dictd_reader.h"
-#include "import/readers.h"
-#include "import/stardict_reader.h"
+#include "import/formats/dictd_reader.h"
+#include "import/formats/readers.h"
+#include "import/formats/stardict_reader.h"
 
 namespace lexaro::import {
 

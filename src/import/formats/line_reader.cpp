@@ -1,4 +1,4 @@
-#include "import/line_reader.h"
+#include "import/formats/line_reader.h"
 
 #include <cstring>
 #include <string>

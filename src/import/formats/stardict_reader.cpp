@@ -1,4 +1,4 @@
-#include "import/stardict_reader.h"
+#include "import/formats/stardict_reader.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,7 +11,7 @@
 
 #include "common/big_endian.h"
 #include "common/compressed_input.h"
-#include "import/article_source.h"
+#include "import/formats/article_source.h"
 
 namespace lexaro::import {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "import/line_reader.h"
-#include "import/readers.h"
-#include "import/slash_glosses.h"
+#include "import/formats/line_reader.h"
+#include "import/formats/readers.h"
+#include "import/formats/slash_glosses.h"
 
 namespace lexaro::import {
 

@@ -1,10 +1,10 @@
-#include "import/readers.h"
+#include "import/formats/readers.h"
 
 #include <cstdint>
 #include <string_view>
 #include <vector>
 
-#include "import/line_reader.h"
+#include "import/formats/line_reader.h"
 #include "import/markup_text.h"
 
 namespace lexaro::import {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "import/line_reader.h"
-#include "import/readers.h"
+#include "import/formats/line_reader.h"
+#include "import/formats/readers.h"
 #include "import/text_input.h"
 
 namespace lexaro::import {

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "import/line_reader.h"
-#include "import/readers.h"
+#include "import/formats/line_reader.h"
+#include "import/formats/readers.h"
 
 namespace lexaro::import {
 

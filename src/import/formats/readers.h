@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "import/formats.h"
+#include "import/formats/formats.h"
 
 namespace lexaro::import {
 

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "import/line_reader.h"
+#include "import/formats/line_reader.h"
 #include "import/markup_text.h"
-#include "import/readers.h"
+#include "import/formats/readers.h"
 
 namespace lexaro::import {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "import/markup_text.h"
-#include "import/readers.h"
+#include "import/formats/readers.h"
 #include "import/text_input.h"
 
 namespace lexaro::import {

@@ -9,8 +9,8 @@
 // export.
 #include <string>
 
-#include "import/line_reader.h"
-#include "import/readers.h"
+#include "import/formats/line_reader.h"
+#include "import/formats/readers.h"
 
 namespace lexaro::import {
 

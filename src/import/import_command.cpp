@@ -393,6 +393,7 @@ int import(const options& o, std::ostream& err, bool terminal) {
     const std::string title_line = handheld.title(title, title_size, fit.original_size);
     fit.size = title_line.size();
     writer.write_title(title_line);
+    writer.expect_entries(table->size());
     const merge_counts merged = write_entries(*table, o, writer, shown);
     table.reset();  // the advice and the compiler need memory of their own; the table's goes first
     const block_advice advice = advise_words_per_block(writer.entry_sizes());

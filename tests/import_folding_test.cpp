@@ -22,7 +22,11 @@ TEST(ImportFolding, WordsAreLoweredAndUnaccentedCharacterByCharacter) {
         {false, "λόγος µg straße ǆ ı", "λόγος µg straße ǆ ı"},
         {false, "ΛΌΓΟΣ ΣΊΣΥΦΟΣ, Σ ΟΔΥΣΣΕΑΣ.", "λόγος σίσυφος, σ οδυσσεας."},
         {false, "İYİ ẞ ǅ APPORTER Ω", "iyi ß ǆ apporter ω"},
-        {false, "A\xFF" "B\xC3", "a\xFF" "b\xC3"},
+        {false,
+         "A\xFF"
+         "B\xC3",
+         "a\xFF"
+         "b\xC3"},
         // Canonical decomposition without its marks, base letters, and marks
         // on their own.
         {true, "café École ǘ Việt ΐ ёлка й が", "cafe Ecole u Viet ι елка и か"},
@@ -41,45 +45,71 @@ TEST(ImportFolding, WordsAreLoweredAndUnaccentedCharacterByCharacter) {
 
 TEST(ImportFolding, FoldCaseKeepsEveryLowerCaseWord) {
     check_cases({
-        {"Greek, Unicode's lower case", "in.txt",
+        {"Greek, Unicode's lower case",
+         "in.txt",
          "T\nλόγος$word\nΛΌΓΟΣ$WORD\nάνθρωπος$man\nµg$microgram\nİYİ$good\n",
          {"--fold-case"},
          "T\niyi$İYİ: good\nµg$microgram\nάνθρωπος$man\nλόγος$word | ΛΌΓΟΣ: WORD\n"},
-        {"Greek in CP1253", "in.txt", "T\nλόγος$word\nΛΌΓΟΣ$WORD\nάνθρωπος$man\n",
+        {"Greek in CP1253",
+         "in.txt",
+         "T\nλόγος$word\nΛΌΓΟΣ$WORD\nάνθρωπος$man\n",
          {"--fold-case", "--charset", "CP1253"},
-         "T\n\xDC\xED\xE8\xF1\xF9\xF0\xEF\xF2$man\n\xEB\xFC\xE3\xEF\xF2$word | \xCB\xBC\xC3\xCF\xD3: "
+         "T\n\xDC\xED\xE8\xF1\xF9\xF0\xEF\xF2$man\n\xEB\xFC\xE3\xEF\xF2$word | "
+         "\xCB\xBC\xC3\xCF\xD3: "
          "WORD\n"},
-        {"Turkish in CP1254", "in.txt",
+        {"Turkish in CP1254",
+         "in.txt",
          "T\nİYİ$good\niyi$fine\nırmak$river\nŞİŞE$BOTTLE\nşişe$bottle\n",
          {"--fold-case", "--charset", "CP1254"},
-         "T\niyi$\xDDY\xDD: good | fine\n\xFDrmak$river\n\xFEi\xFE" "e$\xDE\xDD\xDE" "E: BOTTLE | "
+         "T\niyi$\xDDY\xDD: good | fine\n\xFDrmak$river\n\xFEi\xFE"
+         "e$\xDE\xDD\xDE"
+         "E: BOTTLE | "
          "bottle\n"},
-        {"a CP1252 input in CP1252", "in.txt", "T\n\xB5g$microgram\nSTRA\xDF" "E$street\nstra\xDF" "e$road\n",
+        {"a CP1252 input in CP1252",
+         "in.txt",
+         "T\n\xB5g$microgram\nSTRA\xDF"
+         "E$street\nstra\xDF"
+         "e$road\n",
          {"--fold-case", "--input-charset", "CP1252", "--charset", "CP1252"},
-         "T\nstra\xDF" "e$STRA\xDF" "E: street | road\n\xB5g$microgram\n"},
+         "T\nstra\xDF"
+         "e$STRA\xDF"
+         "E: street | road\n\xB5g$microgram\n"},
     });
 }
 
 TEST(ImportFolding, FoldAccentsMergesTheWordsTypedWithoutThem) {
     check_cases({
-        {"the dictionary's spelling first", "in.txt",
+        {"the dictionary's spelling first",
+         "in.txt",
          "T\ncafé$coffee\ncafe$cafe, the word\nÉcole$school\n",
          {"--fold-accents"},
          "T\nEcole$École: school\ncafe$café: coffee | cafe, the word\n"},
-        {"lower case, then accents", "in.txt", "T\nÉCOLE$SCHOOL\nécole$school\n",
+        {"lower case, then accents",
+         "in.txt",
+         "T\nÉCOLE$SCHOOL\nécole$school\n",
          {"--fold-accents", "--fold-case"},
          "T\necole$ÉCOLE: SCHOOL | école: school\n"},
-        {"letters whose marks do not decompose", "in.txt", "T\nøl$beer\nłódź$boat\nđak$pupil\n",
+        {"letters whose marks do not decompose",
+         "in.txt",
+         "T\nøl$beer\nłódź$boat\nđak$pupil\n",
          {"--fold-accents"},
          "T\ndak$đak: pupil\nlodz$łódź: boat\nol$øl: beer\n"},
-        {"decomposed input, Greek and Cyrillic", "in.txt",
+        {"decomposed input, Greek and Cyrillic",
+         "in.txt",
          "T\ncafe\xCC\x81$\nάνθρωπος$man\nёлка$fir\n",
          {"--fold-accents"},
          "T\ncafe$cafe\xCC\x81\nανθρωπος$άνθρωπος: man\nелка$ёлка: fir\n"},
-        {"a word of marks alone stays", "in.txt", "T\n\xCC\x81$acute\n", {"--fold-accents"},
+        {"a word of marks alone stays",
+         "in.txt",
+         "T\n\xCC\x81$acute\n",
+         {"--fold-accents"},
          "T\n\xCC\x81$acute\n"},
-        {"before the charset", "in.txt", "T\nŁódź$city\n", {"--fold-accents", "--charset=CP1250"},
-         "T\nLodz$\xA3\xF3" "d\x9F: city\n"},
+        {"before the charset",
+         "in.txt",
+         "T\nŁódź$city\n",
+         {"--fold-accents", "--charset=CP1250"},
+         "T\nLodz$\xA3\xF3"
+         "d\x9F: city\n"},
     });
 }
 
@@ -133,8 +163,8 @@ TEST(ImportFolding, FreeDictFrenchWithoutAccentsIsSoundAndFoundAsTyped) {
     if (!exists(index))
         GTEST_SKIP() << "dict-freedict-fra-eng is not installed (make test installs it)";
     scratch_dir dir;
-    const run_result run = run_lexaro_import(
-        {"--fold-accents", "--charset", "CP1252", index, "fra.pdb"}, dir.path());
+    const run_result run =
+        run_lexaro_import({"--fold-accents", "--charset", "CP1252", index, "fra.pdb"}, dir.path());
     ASSERT_EQ(run.status, 0) << run.err;
     const run_result check = run_lexaro_dump({"--check", "fra.pdb"}, dir.path());
     ASSERT_EQ(check.status, 0) << check.err;
@@ -153,7 +183,8 @@ TEST(ImportUnwritableWords, AreLeftOutNeverWrittenWithQuestionMarks) {
     check_cases({
         // Big5 has no simplified 国 or 学: 中国 would become 中? and merge
         // with every other word that did.
-        {"CC-CEDICT in Big5", "cedict_ts.u8",
+        {"CC-CEDICT in Big5",
+         "cedict_ts.u8",
          "# CC-CEDICT\n#! version=1\n"
          "中國 中国 [Zhong1 guo2] /China/\n"
          "學 学 [xue2] /to learn/\n"
@@ -165,8 +196,10 @@ TEST(ImportUnwritableWords, AreLeftOutNeverWrittenWithQuestionMarks) {
          "\xBE\xC7$[xue2]; to learn\n"},
         // A transliteration that the set writes stands; translations keep
         // their '?'.
-        {"transliterated words stand", "in.txt",
-         "T\ncafé$coffee\n日本$Japan\nJapan$日本\nµg$μg\n", {"--charset", "ASCII"},
+        {"transliterated words stand",
+         "in.txt",
+         "T\ncafé$coffee\n日本$Japan\nJapan$日本\nµg$μg\n",
+         {"--charset", "ASCII"},
          "T\nJapan$??\ncafe$coffee\n"},
     });
 }

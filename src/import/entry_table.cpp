@@ -112,8 +112,8 @@ void entry_table::end_of_input() {
             at = get_varint(at, word_size);
             at = get_varint(at, translation_size);
             keys_.push_back(key_of({at, word_size}, 0, ref));
-            offset = static_cast<uint64_t>(at - chunks_[c].bytes.get()) + word_size +
-                     translation_size;
+            offset =
+                static_cast<uint64_t>(at - chunks_[c].bytes.get()) + word_size + translation_size;
         }
     }
 }
@@ -158,8 +158,8 @@ entry_table::view entry_table::entry(uint64_t ref) const {
 }
 
 std::string_view entry_table::word_of_key(uint64_t key) const {
-    const char* at = chunks_[(key & ref_mask) >> offset_bits].bytes.get() +
-                     (key & (offset_limit - 1));
+    const char* at =
+        chunks_[(key & ref_mask) >> offset_bits].bytes.get() + (key & (offset_limit - 1));
     uint64_t word_size, translation_size;
     at = get_varint(at, word_size);
     at = get_varint(at, translation_size);

@@ -25,8 +25,8 @@ constexpr mapping accent_mappings[] = {
 template <std::size_t size>
 const char* mapped(const mapping (&table)[size], char32_t c) {
     const mapping* end = std::end(table);
-    const mapping* row = std::lower_bound(std::begin(table), end, c,
-                                          [](const mapping& m, char32_t code) { return m.code < code; });
+    const mapping* row = std::lower_bound(
+        std::begin(table), end, c, [](const mapping& m, char32_t code) { return m.code < code; });
     return row != end && row->code == c ? row->text : nullptr;
 }
 

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "format_test_support.h"
-#include "import/case_folding.h"
+#include "import/word_folding.h"
 #include "import/unwrap.h"
 #include "test_support.h"
 
@@ -292,7 +292,7 @@ TEST(DictdReader, FreeDictSpanishEnglish) {
     std::size_t not_keys = 0, capitalised = 0;
     std::string folded;
     for (const std::string& word : words) {
-        capitalised += fold_case(word, folded);
+        capitalised += lower_case(word, folded);
         not_keys += keys.count(folded) == 0;
     }
     EXPECT_LT(not_keys, 50u);

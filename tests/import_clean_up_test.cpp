@@ -3,6 +3,9 @@
 // of text formats and the command line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "import/block_advice.h"
 #include "import/clean_up.h"
 #include "import/entry_table.h"
@@ -216,6 +219,66 @@ TEST(ImportEntryTable, SortsByWordBytesStablyAndMergesRepeats) {
     EXPECT_EQ(counts.merged, 4u);   // three more "aal", one more "b"
     EXPECT_EQ(counts.repeats, 2u);  // "eel" again, and "" adds nothing
     EXPECT_EQ(counts.cut, 0u);
+}
+
+// Words drawn from a few bytes, zero bytes included, many sharing long
+// beginnings: the table's order is the order of std::stable_sort by bytes.
+TEST(ImportEntryTable, SortsAsComparingWholeWordsWould) {
+    struct shape {
+        const char* what;
+        std::string alphabet;
+        std::size_t shared;  // bytes of a common beginning
+        std::size_t longest;  // bytes after it, at most
+    };
+    const shape shapes[] = {
+        {"short words of two letters", "ab", 0, 4},
+        {"zero bytes at their ends", std::string("a\0", 2), 0, 7},
+        {"high bytes", "a\xFF\x80", 2, 9},
+        {"a long shared beginning", std::string("xy\0", 3), 40, 12},
+        {"beginnings of every length", "ab", 0, 40},
+    };
+    for (const shape& s : shapes) {
+        std::mt19937 draw(7);
+        std::vector<std::pair<std::string, std::string>> entries;
+        for (int i = 0; i < 4000; ++i) {
+            std::string word(s.shared, 'p');
+            const std::size_t size = draw() % (s.longest + 1);
+            for (std::size_t j = 0; j < size; ++j) word += s.alphabet[draw() % s.alphabet.size()];
+            entries.emplace_back(word, std::to_string(i));
+        }
+        std::vector<std::string> expected;
+        auto sorted = entries;
+        std::stable_sort(sorted.begin(), sorted.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (const auto& [word, translation] : sorted) expected.push_back(word + "$" + translation);
+        merge_options kept;
+        kept.keep_duplicates = true;
+        EXPECT_EQ(merged_lines(entries, kept), expected) << s.what;
+    }
+}
+
+// Repeats dropped as they come and repeats left to the merge give the same
+// lines and counts: repeats of one entry, and repeats too far apart for the
+// table to see them coming (more entries between than it remembers).
+TEST(ImportEntryTable, RepeatsNearAndFarMergeAlike) {
+    std::vector<std::pair<std::string, std::string>> near(200000, {"w", "t"});
+    near.emplace_back("w", "u");
+    merge_counts counts;
+    EXPECT_EQ(merged_lines(near, {}, &counts), std::vector<std::string>{"w$t | u"});
+    EXPECT_EQ(counts.merged, 200000u);
+    EXPECT_EQ(counts.repeats, 199999u);
+
+    std::vector<std::pair<std::string, std::string>> far;
+    for (int round = 0; round < 2; ++round)
+        for (int i = 0; i < 100000; ++i)
+            far.emplace_back("w" + std::to_string(i % 1000), std::to_string(i / 1000));
+    counts = {};
+    const auto lines = merged_lines(far, {}, &counts);
+    ASSERT_EQ(lines.size(), 1000u);
+    EXPECT_EQ(lines[0].substr(0, 15), "w0$0 | 1 | 2 | ");
+    EXPECT_EQ(lines[0].substr(lines[0].size() - 7), "98 | 99");
+    EXPECT_EQ(counts.merged, 199000u);
+    EXPECT_EQ(counts.repeats, 100000u);
 }
 
 TEST(ImportEntryTable, LeavesOutWhatWouldOutgrowABlock) {

@@ -10,7 +10,7 @@
 
 #include "common/big_endian.h"
 #include "format_test_support.h"
-#include "import/case_folding.h"
+#include "import/word_folding.h"
 #include "test_support.h"
 
 namespace lexaro::test {
@@ -252,7 +252,7 @@ TEST(ImportFreeDict, SpanishEnglishFromDebianIsFoundWordForWord) {
     std::set<std::string> folded_words;
     std::string folded;
     for (const std::string& word : words) {
-        import::fold_case(word, folded);
+        import::lower_case(word, folded);
         folded_words.insert(folded);
     }
     std::size_t missing = 0;

@@ -130,6 +130,53 @@ TEST(ImportInput, TheSummarySaysHowTheInputWasRead) {
     }
 }
 
+// The header of an MDict file: its size, then UTF-16LE XML.
+std::string mdict_header() {
+    const std::u16string xml =
+        u"<Dictionary GeneratedByEngineVersion=\"2.0\" Encoding=\"UTF-8\" Title=\"two\"/>\r\n";
+    const std::string text = utf16(xml, false) + std::string(2, '\0');
+    return be32(static_cast<uint32_t>(text.size())) + text;
+}
+
+TEST(ImportInput, BinaryFilesAreNeverTakenForText) {
+    struct binary_case {
+        const char* what;
+        std::string name;
+        std::string bytes;
+    };
+    // A two-word MDict file, which no reader takes yet: once a lexaro source
+    // of one entry, its line of binary bytes holding a '$'.
+    const std::string mdict = mdict_header() + "\x3A\x24\x24\xA0" + be32(0) + be32(1) +
+                              be32(0) + be32(2) + "\x02\0\0\0x\x9C$apple\0pear\0";
+    std::vector<binary_case> cases = {
+        {"MDict", "two.mdx", mdict},
+        {"a zero byte among lines of a source", "d.txt", "T\na$b\nc\0$d\n"},
+        {"control bytes without a zero", "d.txt", "T\n\x01\x02\x03$\x04\x05\x06\x07\x08\n"},
+        {"MDict compressed", "two.mdx.gz", gzip_bytes(mdict)},
+    };
+    const std::string sample = "/work/shared/samples/test.mdx";
+    if (exists(sample)) cases.push_back({"MDict sample", "test.mdx", read_file(sample)});
+    for (const binary_case& c : cases) {
+        scratch_dir dir;
+        write_file(dir / c.name, c.bytes);
+        const run_result run = run_lexaro_import({c.name, "out.txt"}, dir.path());
+        EXPECT_EQ(run.status, 1) << c.what;
+        EXPECT_EQ(run.err, "lexaro-import: can't tell the format of " + c.name +
+                               "; name it with --format (stardict, dictd, dsl, xdxf, wiktextract, "
+                               "edict, cedict, dictcc, tab, trans, lexaro or csv)\n")
+            << c.what;
+        EXPECT_EQ(dir.files(), std::vector<std::string>{c.name}) << c.what;
+    }
+    // Text stays text: a few control bytes, and UTF-16 without a mark once
+    // its set is named.
+    check_cases({
+        {"a form feed and an escape", "in.txt", "T\na$b\f\nc$\x1B[1md\n", {},
+         "T\na$b\nc$\x1B[1md\n"},
+        {"UTF-16LE named, recognised", "in.txt", utf16(cyrillic_text, false),
+         {"--input-charset", "UTF-16LE"}, cyrillic_expected},
+    });
+}
+
 TEST(ImportInput, AnUnknownSetIsAnError) {
     scratch_dir dir;
     write_file(dir / "in.tab", "a\tb\n");

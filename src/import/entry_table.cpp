@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <unordered_set>
 
 #include "common/layout.h"
@@ -15,6 +16,20 @@ constexpr std::size_t first_chunk_size = 1 << 16;
 constexpr std::size_t largest_chunk_size = 1 << 24;
 constexpr std::size_t max_varint_size = 10;
 constexpr std::size_t max_cut_words_kept = 10;
+
+// A reference into the arena: 16 bits of chunk index, 24 bits of offset.
+// Chunks hold at most largest_chunk_size bytes but for one larger entry, so
+// every entry starts below offset_limit.
+constexpr int offset_bits = 24;
+constexpr uint64_t offset_limit = uint64_t{1} << offset_bits;
+constexpr std::size_t max_chunks = std::size_t{1} << 16;
+constexpr int ref_bits = 40;
+constexpr uint64_t ref_mask = (uint64_t{1} << ref_bits) - 1;
+static_assert(largest_chunk_size <= offset_limit, "chunk offsets take 24 bits");
+
+// The cache of recent entries: 16,384 buckets of 4 slots, 512 KiB.
+constexpr std::size_t recent_buckets = 1 << 14;
+constexpr std::size_t recent_ways = 4;
 
 char* put_varint(char* at, uint64_t value) {
     while (value >= 0x80) {
@@ -34,16 +49,27 @@ const char* get_varint(const char* at, uint64_t& value) {
     }
 }
 
-// The first 8 bytes of a word as a big-endian number, zeros after a shorter
-// word: numbers that differ order their words as memcmp does.
-uint64_t prefix_of(std::string_view word) {
-    uint64_t value = 0;
-    for (std::size_t i = 0; i < 8; ++i)
-        value = (value << 8) | (i < word.size() ? static_cast<unsigned char>(word[i]) : 0u);
-    return value;
+// A word's sort key: 3 of its bytes from `depth` on (a window) as a
+// big-endian number, zeros past its end, above the entry's reference. Among
+// words that share their first `depth` bytes, keys whose windows differ
+// order their words as memcmp does; equal windows leave the rest to the
+// words, and equal words to the references, which grow in the order of input.
+constexpr std::size_t window_size = 3;
+uint64_t key_of(std::string_view word, std::size_t depth, uint64_t ref) {
+    uint64_t window = 0;
+    for (std::size_t i = depth; i < depth + window_size; ++i)
+        window = (window << 8) | (i < word.size() ? static_cast<unsigned char>(word[i]) : 0u);
+    return window << ref_bits | ref;
 }
 
+// Past this many bytes shared, keys are sorted by comparing their words.
+constexpr std::size_t window_depth_limit = 5 * window_size;
+
 }  // namespace
+
+entry_table::entry_table(bool drop_repeats) : drop_repeats_(drop_repeats) {
+    if (drop_repeats_) recent_.assign(recent_buckets * recent_ways, 0);
+}
 
 uint64_t entry_table::hash_of(std::string_view word, std::string_view translation) {
     // The library's string hash takes eight bytes a step; the two are mixed
@@ -54,65 +80,64 @@ uint64_t entry_table::hash_of(std::string_view word, std::string_view translatio
 
 bool entry_table::is_repeat(std::string_view word, std::string_view translation,
                             uint64_t hash) const {
-    const auto tag = static_cast<uint32_t>(hash);
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = tag & mask; slots_[i] != 0; i = (i + 1) & mask) {
-        if (slot_hashes_[i] != tag) continue;
-        const view e = entry(slots_[i] - 1);
+    const uint64_t tag = hash >> ref_bits;
+    const uint64_t* bucket = &recent_[(hash % recent_buckets) * recent_ways];
+    for (std::size_t i = 0; i < recent_ways && bucket[i] != 0; ++i) {
+        if (bucket[i] >> ref_bits != tag) continue;
+        const view e = entry((bucket[i] & ref_mask) - 1);
         if (e.word == word && e.translation == translation) return true;
     }
     return false;
 }
 
 void entry_table::remember(uint64_t ref, uint64_t hash) {
-    // Grown at three quarters full, so that probes stay short; each slot
-    // keeps 32 bits of its entry's hash, which place it again and tell most
-    // entries apart without reading the arena.
-    if (4 * (keys_.size() + 1) > 3 * slots_.size()) {
-        std::vector<uint64_t> old;
-        std::vector<uint32_t> old_hashes;
-        old.swap(slots_);
-        old_hashes.swap(slot_hashes_);
-        slots_.assign(old.empty() ? 1024 : 2 * old.size(), 0);
-        slot_hashes_.assign(slots_.size(), 0);
-        for (std::size_t i = 0; i < old.size(); ++i)
-            if (old[i] != 0) place(old[i], old_hashes[i]);
-    }
-    place(ref + 1, static_cast<uint32_t>(hash));
-}
-
-void entry_table::place(uint64_t slot, uint32_t tag) {
-    const std::size_t mask = slots_.size() - 1;
-    std::size_t i = tag & mask;
-    while (slots_[i] != 0) i = (i + 1) & mask;
-    slots_[i] = slot;
-    slot_hashes_[i] = tag;
+    uint64_t* bucket = &recent_[(hash % recent_buckets) * recent_ways];
+    std::copy_backward(bucket, bucket + recent_ways - 1, bucket + recent_ways);
+    bucket[0] = (hash >> ref_bits) << ref_bits | (ref + 1);
 }
 
 void entry_table::end_of_input() {
-    std::vector<uint64_t>().swap(slots_);
-    std::vector<uint32_t>().swap(slot_hashes_);
+    std::vector<uint64_t>().swap(recent_);
     drop_repeats_ = false;
+    if (keys_.size() == count_) return;
+    // The keys in the order of input, walking the chunks.
+    keys_.clear();
+    keys_.reserve(count_);
+    for (std::size_t c = 0; c < chunks_.size(); ++c) {
+        uint64_t offset = 0;
+        while (offset < chunks_[c].used) {
+            const uint64_t ref = uint64_t{c} << offset_bits | offset;
+            const char* at = chunks_[c].bytes.get() + offset;
+            uint64_t word_size, translation_size;
+            at = get_varint(at, word_size);
+            at = get_varint(at, translation_size);
+            keys_.push_back(key_of({at, word_size}, 0, ref));
+            offset =
+                static_cast<uint64_t>(at - chunks_[c].bytes.get()) + word_size + translation_size;
+        }
+    }
 }
 
 void entry_table::add(std::string_view word, std::string_view translation) {
     uint64_t hash = 0;
     if (drop_repeats_) {
         hash = hash_of(word, translation);
-        if (!slots_.empty() && is_repeat(word, translation, hash)) {
+        if (is_repeat(word, translation, hash)) {
             ++repeats_dropped_;
             return;
         }
     }
     const std::size_t need = 2 * max_varint_size + word.size() + translation.size();
-    if (chunks_.empty() || chunks_.back().size - chunks_.back().used < need) {
+    if (chunks_.empty() || chunks_.back().size - chunks_.back().used < need ||
+        chunks_.back().used >= offset_limit) {
+        if (chunks_.size() == max_chunks) throw std::bad_alloc();
         std::size_t size = chunks_.empty() ? first_chunk_size
                                            : std::min(chunks_.back().size * 2, largest_chunk_size);
         size = std::max(size, need);
         chunks_.push_back({std::unique_ptr<char[]>(new char[size]), size, 0});
     }
     chunk& c = chunks_.back();
-    const uint64_t ref = (uint64_t{chunks_.size() - 1} << 32) | c.used;
+    const uint64_t ref = uint64_t{chunks_.size() - 1} << offset_bits | c.used;
     char* at = c.bytes.get() + c.used;
     at = put_varint(at, word.size());
     at = put_varint(at, translation.size());
@@ -120,34 +145,74 @@ void entry_table::add(std::string_view word, std::string_view translation) {
     std::memcpy(at + word.size(), translation.data(), translation.size());
     c.used = static_cast<std::size_t>(at - c.bytes.get()) + word.size() + translation.size();
     if (drop_repeats_) remember(ref, hash);
-    keys_.push_back({prefix_of(word), ref});
+    ++count_;
     text_bytes_ += word.size() + translation.size();
 }
 
 entry_table::view entry_table::entry(uint64_t ref) const {
-    const char* at = chunks_[ref >> 32].bytes.get() + (ref & 0xFFFFFFFFu);
+    const char* at = chunks_[ref >> offset_bits].bytes.get() + (ref & (offset_limit - 1));
     uint64_t word_size, translation_size;
     at = get_varint(at, word_size);
     at = get_varint(at, translation_size);
     return {{at, word_size}, {at + word_size, translation_size}};
 }
 
-std::string_view entry_table::word(std::size_t i) const { return entry(keys_[i].ref).word; }
+std::string_view entry_table::word_of_key(uint64_t key) const {
+    const char* at =
+        chunks_[(key & ref_mask) >> offset_bits].bytes.get() + (key & (offset_limit - 1));
+    uint64_t word_size, translation_size;
+    at = get_varint(at, word_size);
+    at = get_varint(at, translation_size);
+    return {at, word_size};
+}
+
+std::string_view entry_table::word(std::size_t i) const { return entry(keys_[i] & ref_mask).word; }
 
 std::string_view entry_table::translation(std::size_t i) const {
-    return entry(keys_[i].ref).translation;
+    return entry(keys_[i] & ref_mask).translation;
 }
 
 void entry_table::sort() {
-    // References grow in the order of input, so ordering equal words by
-    // them makes the (in-place) sort stable. Most comparisons end at the
-    // prefixes, without reading the arena.
-    std::sort(keys_.begin(), keys_.end(), [this](const sort_key& a, const sort_key& b) {
-        if (a.prefix != b.prefix) return a.prefix < b.prefix;
-        const int order = entry(a.ref).word.compare(entry(b.ref).word);  // as memcmp, then size
-        if (order != 0) return order < 0;
-        return a.ref < b.ref;
+    end_of_input();
+    sort_windows(keys_.data(), keys_.data() + keys_.size(), 0);
+}
+
+// Sorts keys that share their words' first `depth` bytes, each holding the
+// window of its word from there: by window, which needs no word read; then
+// each run of an equal window by what follows it.
+void entry_table::sort_windows(uint64_t* first, uint64_t* last, std::size_t depth) {
+    std::sort(first, last);
+    for (uint64_t* run = first; run != last;) {
+        uint64_t* end = run + 1;
+        while (end != last && (*end ^ *run) >> ref_bits == 0) ++end;
+        if (end - run > 1) sort_equal_windows(run, end, depth);
+        run = end;
+    }
+}
+
+void entry_table::sort_equal_windows(uint64_t* first, uint64_t* last, std::size_t depth) {
+    const std::size_t next = depth + window_size;
+    // A word that ends within the window starts every longer one: those come
+    // first, a shorter before a longer (they differ in the zero bytes at
+    // their ends), then in the order of input.
+    uint64_t* longer =
+        std::partition(first, last, [&](uint64_t key) { return word_of_key(key).size() <= next; });
+    std::sort(first, longer, [this](uint64_t a, uint64_t b) {
+        const std::size_t a_size = word_of_key(a).size(), b_size = word_of_key(b).size();
+        return a_size != b_size ? a_size < b_size : (a & ref_mask) < (b & ref_mask);
     });
+    if (last - longer < 2) return;
+    if (next >= window_depth_limit) {
+        // Words that share this much: compared whole, equal ones in the order of input.
+        std::sort(longer, last, [this](uint64_t a, uint64_t b) {
+            const int order = word_of_key(a).compare(word_of_key(b));
+            return order != 0 ? order < 0 : (a & ref_mask) < (b & ref_mask);
+        });
+        return;
+    }
+    for (uint64_t* key = longer; key != last; ++key)
+        *key = key_of(word_of_key(*key), next, *key & ref_mask);
+    sort_windows(longer, last, next);
 }
 
 void entry_table::for_each_word(const merge_options& options,
@@ -161,14 +226,14 @@ void entry_table::for_each_word(const merge_options& options,
     std::unordered_set<std::string_view> seen;  // the same, once a word has many
     constexpr std::size_t many = 16;
     for (std::size_t i = 0; i < keys_.size();) {
-        const view first = entry(keys_[i].ref);
+        const view first = entry(keys_[i] & ref_mask);
         std::size_t end = i + 1;
         if (options.keep_duplicates) {
             out(first.word, first.translation);
             i = end;
             continue;
         }
-        while (end < keys_.size() && entry(keys_[end].ref).word == first.word) ++end;
+        while (end < keys_.size() && word_of_key(keys_[end]) == first.word) ++end;
         if (end == i + 1) {
             out(first.word, first.translation);
             i = end;
@@ -179,7 +244,7 @@ void entry_table::for_each_word(const merge_options& options,
         seen.clear();
         bool lost_some = false;
         for (std::size_t j = i + 1; j < end; ++j) {
-            const std::string_view t = entry(keys_[j].ref).translation;
+            const std::string_view t = entry(keys_[j] & ref_mask).translation;
             ++counts.merged;
             // An empty translation adds nothing; an empty first one is replaced.
             const bool repeat =

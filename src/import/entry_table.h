@@ -1,9 +1,11 @@
 // Every clean entry of a dictionary, held until they are all read, then
 // sorted by word and merged. The text lies in one growing arena of chunks
-// (each entry whole in one chunk, its two sizes in front), and the order in
-// a vector of 16-byte keys (the word's first 8 bytes and a reference into
-// the arena), sorted in place: memory is the text, a few bytes of sizes and
-// 16 bytes an entry.
+// (each entry whole in one chunk, its two sizes in front); once input ends,
+// the order is a vector of one 8-byte key an entry (3 bytes of the word and a
+// reference into the arena), made at its final size and sorted in place, 3
+// bytes of the words at a time. Memory is the text, a few bytes of sizes and 8 bytes an entry, and
+// a fixed half megabyte while reading: about twice the input for entries of
+// any size, small ones included.
 //
 // A table that outgrows memory could sort runs into temporary files and
 // merge them behind the same add / sort / for_each_word calls.
@@ -33,20 +35,24 @@ struct merge_counts {
 class entry_table {
 public:
     // drop_repeats: an entry whose word and translation are those of an
-    // entry already added is counted and dropped at once, as the merge would
-    // leave it out, so that millions of repeats of one entry take no memory.
-    explicit entry_table(bool drop_repeats = true) : drop_repeats_(drop_repeats) {}
+    // entry added shortly before (a cache of recent entries finds it) is
+    // counted and dropped at once, as the merge would leave it out, so that
+    // millions of repeats of a few entries take no memory. Repeats further
+    // apart are left to the merge, with the same result.
+    explicit entry_table(bool drop_repeats = true);
     entry_table(const entry_table&) = delete;
     entry_table& operator=(const entry_table&) = delete;
 
     void add(std::string_view word, std::string_view translation);
 
-    // Done adding: lets go of what finding repeats took.
+    // Done adding: lets go of what finding repeats took and makes the order
+    // (the order of input until sort()).
     void end_of_input();
 
-    std::size_t size() const { return keys_.size(); }
+    std::size_t size() const { return count_; }
     uint64_t text_bytes() const { return text_bytes_; }
-    std::string_view word(std::size_t i) const;  // in the table's current order
+    // In the table's current order; only after end_of_input().
+    std::string_view word(std::size_t i) const;
     std::string_view translation(std::size_t i) const;
 
     // Orders the entries by word, byte by byte as memcmp compares (a shorter
@@ -72,27 +78,26 @@ private:
     struct view {
         std::string_view word, translation;
     };
+    // ref: chunk index << 24 | offset in the chunk, 40 bits; a key holds 3
+    // bytes of the word (big-endian, zeros past its end) above it.
     view entry(uint64_t ref) const;
+    std::string_view word_of_key(uint64_t key) const;
+    void sort_windows(uint64_t* first, uint64_t* last, std::size_t depth);
+    void sort_equal_windows(uint64_t* first, uint64_t* last, std::size_t depth);
 
-    struct sort_key {
-        uint64_t prefix;  // the word's first 8 bytes, big-endian
-        uint64_t ref;     // chunk index << 32 | offset in the chunk
-    };
-
-    // An open-addressing set of the entries added, by the hash of word and
-    // translation: each slot is an entry's ref + 1, or 0 when empty, beside
-    // the low 32 bits of its hash.
+    // A cache of recent entries by the hash of word and translation, in
+    // buckets of a few slots, the newest first: each slot is an entry's ref
+    // + 1 (0 when empty) below 24 bits of its hash.
     bool is_repeat(std::string_view word, std::string_view translation, uint64_t hash) const;
     void remember(uint64_t ref, uint64_t hash);
-    void place(uint64_t slot, uint32_t tag);
     static uint64_t hash_of(std::string_view word, std::string_view translation);
 
     std::vector<chunk> chunks_;
-    std::vector<sort_key> keys_;
+    std::vector<uint64_t> keys_;  // made by end_of_input
+    std::size_t count_ = 0;
     uint64_t text_bytes_ = 0;
     bool drop_repeats_;
-    std::vector<uint64_t> slots_;
-    std::vector<uint32_t> slot_hashes_;
+    std::vector<uint64_t> recent_;
     uint64_t repeats_dropped_ = 0;
 };
 

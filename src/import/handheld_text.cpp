@@ -1,7 +1,7 @@
 #include "import/handheld_text.h"
 
-#include "import/case_folding.h"
 #include "import/clean_up.h"
+#include "import/word_folding.h"
 
 namespace lexaro::import {
 
@@ -15,32 +15,55 @@ bool is_ascii(std::string_view text) {
 
 }  // namespace
 
-handheld_text::handheld_text(bool fold_case, charset_encoder* encoder)
-    : fold_case_(fold_case), encoder_(encoder) {}
+handheld_text::handheld_text(folding fold, charset_encoder* encoder)
+    : fold_(fold), encoder_(encoder) {}
 
-void handheld_text::apply(std::string& word, std::string& translation) {
-    if (fold_case_ && fold_case(word, scratch_)) {
-        // The dictionary's own spelling starts the translation, so that the
-        // handheld still shows it.
-        translation.insert(0, translation.empty() ? word : word + ": ");
-        word.swap(scratch_);
-        ++counts_.folded;
-    }
+void handheld_text::fold(std::string& word, std::string& translation) {
+    std::string_view folded = word;
+    const bool lowered = fold_.lower_case && lower_case(folded, lowered_);
+    if (lowered) folded = lowered_;
+    const bool unaccented = fold_.accents && without_accents(folded, unaccented_);
+    if (unaccented) folded = unaccented_;
+    // A word of combining marks alone stays as it is: an empty word could
+    // not be typed at all.
+    if (!(lowered || unaccented) || folded.empty()) return;
+    counts_.lowered += lowered;
+    counts_.unaccented += unaccented;
+    // The dictionary's own spelling starts the translation, so that the
+    // handheld still shows it.
+    if (translation.empty())
+        translation = word;
+    else
+        translation.insert(0, ": ").insert(0, word);
+    word.assign(folded);
+}
+
+bool handheld_text::apply(std::string& word, std::string& translation) {
+    if (fold_.lower_case || fold_.accents) fold(word, translation);
     if (encoder_ == nullptr) {
         counts_.non_ascii = counts_.non_ascii || !is_ascii(word) || !is_ascii(translation);
-        return;
+        return true;
     }
-    const uint64_t before = encoder_->transliterated() + encoder_->replaced();
-    scratch_.clear();
-    encoder_->encode(translation, scratch_);
-    translation.swap(scratch_);
-    scratch_.clear();
-    encoder_->encode(word, scratch_);
-    if (encoder_->transliterated() + encoder_->replaced() != before) {
-        if (counts_.changed_words++ < changed_words_kept)
-            counts_.first_changed.push_back(escape_invalid_utf8(cut_at_character(word, 80)));
+    const uint64_t transliterated = encoder_->transliterated();
+    const uint64_t replaced = encoder_->replaced();
+    word_.clear();
+    encoder_->encode(word, word_);
+    if (encoder_->replaced() != replaced) {
+        if (counts_.unwritable++ < changed_words_kept)
+            counts_.first_unwritable.push_back(escape_invalid_utf8(cut_at_character(word, 80)));
+        return false;
     }
-    word.swap(scratch_);
+    translation_.clear();
+    encoder_->encode(translation, translation_);
+    const uint64_t changes = encoder_->transliterated() - transliterated;
+    const uint64_t marks = encoder_->replaced() - replaced;
+    counts_.transliterated += changes;
+    counts_.replaced += marks;
+    if (changes + marks > 0 && counts_.changed_words++ < changed_words_kept)
+        counts_.first_changed.push_back(escape_invalid_utf8(cut_at_character(word, 80)));
+    word.swap(word_);
+    translation.swap(translation_);
+    return true;
 }
 
 std::string handheld_text::title(std::string_view title, std::size_t max_size,
@@ -49,16 +72,25 @@ std::string handheld_text::title(std::string_view title, std::size_t max_size,
         original_size = title.size();
         return std::string(cut_at_character(title, max_size));
     }
-    // Cut the text by whole characters until its conversion fits.
+    // Cut the text by whole characters until its conversion fits; only what
+    // is written is counted.
     std::string_view source = cut_at_character(title, max_size * 4);
     std::string converted;
-    encoder_->encode(source, converted);
+    uint64_t transliterated = 0, replaced = 0;
+    const auto encode = [&] {
+        converted.clear();
+        transliterated = encoder_->transliterated();
+        replaced = encoder_->replaced();
+        encoder_->encode(source, converted);
+    };
+    encode();
     original_size = source.size() < title.size() ? title.size() : converted.size();
     while (converted.size() > max_size) {
         source = cut_at_character(source, source.size() - 1);
-        converted.clear();
-        encoder_->encode(source, converted);
+        encode();
     }
+    counts_.transliterated += encoder_->transliterated() - transliterated;
+    counts_.replaced += encoder_->replaced() - replaced;
     return converted;
 }
 

@@ -40,11 +40,16 @@ const char usage_text[] =
     "  --charset NAME      the handheld's character set (CP1252, CP1250, CP1251,\n"
     "                      Shift_JIS, Big5, GB2312, ...): words and translations are\n"
     "                      converted before sorting; characters it lacks are\n"
-    "                      transliterated or written as '?'\n"
+    "                      transliterated, else written as '?' in translations;\n"
+    "                      a word that it cannot write is left out and counted\n"
     "  --input-charset NAME  the input's character set (default UTF-8, or as its\n"
     "                      byte-order mark says)\n"
-    "  --fold-case         words in lower case; the dictionary's own spelling starts\n"
-    "                      the translation where it differs\n"
+    "  --fold-case         words in lower case (a word already in lower case stays\n"
+    "                      as it is); the dictionary's own spelling starts the\n"
+    "                      translation where it differs\n"
+    "  --fold-accents      words without accents and other diacritics, found as typed\n"
+    "                      without them (after --fold-case, before --charset); the\n"
+    "                      dictionary's own spelling starts the translation\n"
     "  --translations CODE Wiktextract: the translations into language CODE make the\n"
     "                      dictionary, each with the English word and gloss\n"
     "  --words-per-block N for an OUTPUT.pdb: the entries in each block (100 to 10000;\n"
@@ -67,8 +72,7 @@ public:
         ++read_;
         const raw_entry& raw = decoder_ == nullptr ? entry : decode(entry);
         if (clean_.clean(raw, word_, translation_)) {
-            handheld_.apply(word_, translation_);
-            table_.add(word_, translation_);
+            if (handheld_.apply(word_, translation_)) table_.add(word_, translation_);
         }
         shown_.reading(read_);
     }
@@ -222,8 +226,11 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
     else
         err << "  merged:          " << m.merged << " entries into the word before them, "
             << m.repeats << " repeated translations left out\n";
+    const handheld_counts& h = handheld.counts();
     err << "  dropped:         " << c.empty_words << " with no word, " << c.oversize
-        << " too large for a block\n";
+        << " too large for a block";
+    if (h.unwritable > 0) err << ", " << h.unwritable << " that " << o.charset << " cannot write";
+    err << '\n';
     if (sink.headwords() > 0)
         err << "  headwords:       " << sink.headwords()
             << " from the articles, as the dictionary writes them; " << sink.recased()
@@ -255,11 +262,12 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
         if (o.input_charset.empty()) err << "; name the input's character set with --input-charset";
         err << '\n';
     }
-    const handheld_counts& h = handheld.counts();
-    if (o.fold_case) err << "  case:            " << h.folded << " words folded to lower case\n";
-    if (const charset_encoder* encoder = handheld.encoder()) {
-        err << "  charset:         " << o.charset << ": " << encoder->transliterated()
-            << " characters transliterated, " << encoder->replaced() << " written as '?'";
+    if (o.fold_case) err << "  case:            " << h.lowered << " words folded to lower case\n";
+    if (o.fold_accents)
+        err << "  accents:         " << h.unaccented << " words written without their accents\n";
+    if (handheld.encoder() != nullptr) {
+        err << "  charset:         " << o.charset << ": " << h.transliterated
+            << " characters transliterated, " << h.replaced << " written as '?'";
         for (std::size_t i = 0; i < h.first_changed.size(); ++i)
             err << (i == 0 ? ", in the entries of \"" : ", \"") << h.first_changed[i] << '"';
         if (h.changed_words > h.first_changed.size()) err << ", ...";
@@ -281,13 +289,20 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
 }
 
 void print_warnings(std::ostream& err, const options& o, const clean_up_counts& c,
-                    const merge_counts& m, const block_advice& advice, uint64_t written) {
+                    const handheld_counts& h, const merge_counts& m, const block_advice& advice,
+                    uint64_t written) {
     for (const std::string& word : c.oversize_words)
         err << program << "warning: dropped \"" << word
             << "\": word and translation take more than " << block_buffer_size << " bytes\n";
     if (c.oversize > c.oversize_words.size())
         err << program << "warning: and " << c.oversize - c.oversize_words.size()
             << " more entries too large for a block\n";
+    for (const std::string& word : h.first_unwritable)
+        err << program << "warning: dropped \"" << word << "\": " << o.charset
+            << " cannot write the word\n";
+    if (h.unwritable > h.first_unwritable.size())
+        err << program << "warning: and " << h.unwritable - h.first_unwritable.size()
+            << " more words that " << o.charset << " cannot write\n";
     for (const std::string& word : m.cut_words)
         err << program << "warning: \"" << escape_invalid_utf8(word)
             << "\": translations left out, the word would outgrow a block\n";
@@ -354,7 +369,7 @@ int import(const options& o, std::ostream& err, bool terminal) {
     } clear_progress{shown};
     cleaner clean(o.newline);
     auto table = std::make_unique<entry_table>(!o.keep_duplicates);
-    handheld_text handheld(o.fold_case, encoder.get());
+    handheld_text handheld({o.fold_case, o.fold_accents}, encoder.get());
     table_sink sink(clean, handheld, *table, shown);
     std::unique_ptr<charset_decoder> entry_decoder;
     if (!f->reads_text && !o.input_charset.empty()) {
@@ -378,6 +393,7 @@ int import(const options& o, std::ostream& err, bool terminal) {
     const std::string title_line = handheld.title(title, title_size, fit.original_size);
     fit.size = title_line.size();
     writer.write_title(title_line);
+    writer.expect_entries(table->size());
     const merge_counts merged = write_entries(*table, o, writer, shown);
     table.reset();  // the advice and the compiler need memory of their own; the table's goes first
     const block_advice advice = advise_words_per_block(writer.entry_sizes());
@@ -391,7 +407,8 @@ int import(const options& o, std::ostream& err, bool terminal) {
     if (fit.cut())
         err << program << "warning: the title takes " << fit.original_size
             << " bytes and lexaro keeps " << title_size << "; cut to " << fit.size << '\n';
-    print_warnings(err, o, clean.counts(), merged, advice, writer.entry_sizes().size());
+    print_warnings(err, o, clean.counts(), handheld.counts(), merged, advice,
+                   writer.entry_sizes().size());
     print_summary(err, o, f, sink, text.get(), writer.entry_sizes().size(), clean.counts(), merged,
                   advice, handheld);
     if (database) print_database_summary(err, *database);
@@ -460,6 +477,10 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
         }
         if (a == "--fold-case") {
             o.fold_case = true;
+            continue;
+        }
+        if (a == "--fold-accents") {
+            o.fold_accents = true;
             continue;
         }
         std::string value;

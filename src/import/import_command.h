@@ -29,6 +29,7 @@ struct options {
     std::string charset;        // the handheld's character set; empty: UTF-8 as it is
     std::string input_charset;  // the input's character set; empty: UTF-8 or a byte-order mark
     bool fold_case = false;     // words in lower case, the dictionary's spelling kept
+    bool fold_accents = false;  // words without diacritics, the dictionary's spelling kept
     std::string translations;   // Wiktextract: the language whose translations make the words
     std::optional<int> words_per_block;  // for a .pdb output: the block size
     bool help = false;

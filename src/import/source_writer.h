@@ -41,6 +41,10 @@ public:
     // standard output and that was closed when the run started.
     void open();
 
+    // At most this many entries follow: their sizes get their memory at
+    // once, rather than twice as much while it grows.
+    void expect_entries(std::size_t count) { entry_sizes_.reserve(count); }
+
     // The title line, already cut to what lexaro keeps; then the entries.
     void write_title(std::string_view title);
     void write_entry(std::string_view word, std::string_view translation);

@@ -14,6 +14,8 @@ bool ends_with(std::string_view text, std::string_view end) {
 }
 
 constexpr std::size_t sample_lines = 200;
+// A sample where more than one byte in this many is a control character is binary.
+constexpr std::size_t max_control_share = 10;
 
 // StarDict names its articles file as dictd does; its .ifo tells them apart.
 bool stardict_claims(const std::string& path) {
@@ -66,6 +68,20 @@ bool looks_like_source(std::string_view sample, bool whole_file) {
     return recognise_text(sample, whole_file) == row("lexaro");
 }
 
+// Whether a sample (made UTF-8) is of a binary file rather than text: text
+// holds no zero byte, and few control characters besides tab, line feed,
+// form feed and carriage return. UTF-16 text is decoded by then, so its
+// zero bytes are gone.
+bool looks_binary(std::string_view sample) {
+    std::size_t controls = 0;
+    for (const char c : sample) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b == 0) return true;
+        controls += (b < 0x20 && b != '\t' && b != '\n' && b != '\f' && b != '\r') || b == 0x7F;
+    }
+    return controls * max_control_share > sample.size();
+}
+
 // Whether path ends in one of the row's extensions (for a text format, also
 // with ".gz" or ".dz" after it); gives that extension's length.
 std::optional<std::size_t> extension_of(const format_row& f, std::string_view path) {
@@ -111,6 +127,7 @@ std::optional<format> format_by_name(const std::string& path) {
 
 std::optional<format> format_by_content(std::string_view sample, bool whole_file) {
     if (sample.substr(0, 3) == "\xEF\xBB\xBF") sample.remove_prefix(3);
+    if (looks_binary(sample)) return std::nullopt;
     for (const format_row& f : table)
         if (f.looks_like != nullptr && f.looks_like(sample, whole_file)) return &f;
     return std::nullopt;

@@ -62,7 +62,9 @@ const std::string& format_names();
 // The format that the file's name shows, when one does.
 std::optional<format> format_by_name(const std::string& path);
 
-// The format that these first lines of a text show, when exactly one does.
+// The format that these first lines of a text show, when exactly one does;
+// never a format for the sample of a binary file (zero bytes, or more than
+// one byte in ten a control character).
 std::optional<format> format_by_content(std::string_view sample, bool whole_file);
 
 // Which of the three plain text formats (tab, trans, lexaro) these first

@@ -184,7 +184,7 @@ format open_input(const options& o, std::unique_ptr<text_input>& text) {
 std::string name_of(const std::string& path) {
     std::string name = path.substr(path.find_last_of('/') + 1);
     for (const char* suffix : {".dz", ".gz", ".index", ".dict", ".ifo", ".idx", ".syn", ".txt",
-                               ".tab", ".tsv", ".dsl", ".xdxf", ".csv", ".jsonl", ".json"}) {
+                               ".tab", ".tsv", ".dsl", ".xdxf", ".tei", ".csv", ".jsonl", ".json"}) {
         const std::string_view s = suffix;
         if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
             name.resize(name.size() - s.size());

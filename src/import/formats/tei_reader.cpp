@@ -54,6 +54,9 @@ constexpr std::size_t max_title_size = 1024;
 constexpr std::size_t max_entry_depth = 48;
 constexpr std::size_t max_outer_depth = 256;
 constexpr int max_include_depth = 8;
+// The headwords taken from one entry: each is handed on with the whole
+// article, so that an entry of thousands cannot make the output quadratic.
+constexpr std::size_t max_words = 64;
 constexpr uint32_t none = UINT32_MAX;
 
 bool is_space(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
@@ -104,7 +107,11 @@ public:
                 if (const auto t = cdata_text()) return *t;
                 continue;
             }
-            if (pos_ == buffer_.size() && !more()) return token::done;
+            if (pos_ == buffer_.size() && !more()) {
+                token_at_ = pos_;
+                done_ = true;
+                return token::done;
+            }
             token_at_ = pos_;
             if (buffer_[pos_] != '<') {
                 if (const auto t = plain_text()) return *t;
@@ -164,7 +171,8 @@ public:
     // The line (from 1) where the last token begins.
     uint64_t line() {
         for (; counted_ < token_at_; ++counted_) line_ += buffer_[counted_] == '\n';
-        return line_;
+        // At the end: the line of the last byte.
+        return done_ && last_byte_ == '\n' ? line_ - 1 : line_;
     }
     const std::string& path() const { return path_; }
 
@@ -183,6 +191,7 @@ private:
     // through (everything before pos_). False at the end of the text.
     bool more() {
         if (at_end_) return false;
+        if (!buffer_.empty()) last_byte_ = buffer_.back();
         if (pos_ > 0) {
             token_at_ = pos_;
             line();
@@ -304,6 +313,8 @@ private:
         for (;;) {
             bool malformed = false;
             const std::size_t end = parse_tag(malformed);
+            if (end != std::string::npos && end - pos_ > max_tag_size)
+                fail("a tag begun here is longer than 64 KiB");
             if (end != std::string::npos) {
                 pos_ = end;
                 if (malformed) damaged("malformed tags");
@@ -377,6 +388,8 @@ private:
     std::size_t counted_ = 0;   // bytes whose line feeds line_ counts
     uint64_t line_ = 1;
     bool at_end_ = false;
+    bool done_ = false;  // the last token was the end
+    char last_byte_ = '\0';
     bool in_cdata_ = false;
     uint64_t cdata_line_ = 0;
     // The last tag.
@@ -666,17 +679,19 @@ private:
                 if (!x.self_closing()) path_.push_back(element);
                 continue;
             }
-            if (too_deep > 0) {
+            if (too_deep > 0 && name != "entry") {
                 --too_deep;
                 continue;
             }
-            std::size_t i = path_.size();
+            // Entries do not nest: </entry> ends this one, whatever is open.
+            std::size_t i = name == "entry" ? 1 : path_.size();
             while (i > 0 && element_name(path_[i - 1]) != name) --i;
             if (i == 0) {
                 x.damaged("end tags that close no element");
                 continue;
             }
-            if (i != path_.size()) x.damaged("elements not closed");
+            if (i != path_.size() || too_deep > 0) x.damaged("elements not closed");
+            too_deep = 0;
             path_.resize(i - 1);
             if (path_.empty()) {
                 finish(x, entry_line);
@@ -685,22 +700,29 @@ private:
         }
     }
 
-    // An entry larger than any block: read past, counted, never held.
+    // An entry larger than any block: read past, counted, never held. True
+    // when it was ended by the start of another entry.
     bool skip_large_entry(xml_scanner& x, std::size_t bytes) {
         gather_words();
-        const std::string word = words_.empty() ? std::string() : words_.front();
-        std::size_t depth = path_.size() - 1;
+        const std::string first(word_count() > 0 ? word(0) : std::string_view());
+        bool another = false;
         for (;;) {
             const token t = x.next();
             if (t == token::done) x.fail("the file ends inside an <entry> larger than a block");
-            bytes += x.size();
-            if (t == token::start && !x.self_closing()) ++depth;
-            if (t != token::end) continue;
-            if (depth == 0 && x.name() == "entry") break;
-            if (depth > 0) --depth;
+            if (t == token::text || x.name() != "entry") {
+                bytes += x.size();
+                continue;
+            }
+            if (t == token::start) {
+                x.damaged("entries not closed before the next");
+                another = true;
+            } else {
+                bytes += x.size();
+            }
+            break;
         }
-        sink_.too_large(word, bytes);
-        return false;
+        sink_.too_large(first, bytes);
+        return another;
     }
 
     uint32_t add_element(xml_scanner& x, kind what) {
@@ -781,33 +803,53 @@ private:
     // Hands the entry in nodes_ on: one raw entry per headword.
     void finish(xml_scanner& x, uint64_t entry_line) {
         gather_words();
-        if (words_.empty()) {
+        if (word_count() == 0) {
             sink_.skipped("entries with no headword", x.path(), entry_line);
             return;
         }
+        if (extra_words_ > 0)
+            sink_.skipped("entries with more than 64 headwords (the rest left out)", x.path(),
+                          entry_line);
         article_.clear();
         lay_out();
-        for (const std::string& word : words_) sink_.add(raw_entry{word, article_, markup::plain});
+        for (std::size_t i = 0; i < word_count(); ++i)
+            sink_.add(raw_entry{word(i), article_, markup::plain});
     }
 
     // --- Headwords ---------------------------------------------------------
 
-    // Every <orth> of the entry's forms (and forms within them), each once.
+    std::size_t word_count() const { return word_ends_.size(); }
+    std::string_view word(std::size_t i) const {
+        const std::size_t start = i == 0 ? 0 : word_ends_[i - 1];
+        return std::string_view(words_).substr(start, word_ends_[i] - start);
+    }
+
+    // Every <orth> of the entry's forms (and forms within them), each once,
+    // the first max_words of them.
     void gather_words() {
         words_.clear();
+        word_ends_.clear();
+        extra_words_ = 0;
         for (uint32_t c = nodes_[0].first; c != none; c = nodes_[c].next)
             if (nodes_[c].what == kind::form) gather_words(c, 0);
     }
     void gather_words(uint32_t form, std::size_t depth) {
         for (uint32_t c = nodes_[form].first; c != none; c = nodes_[c].next) {
-            if (nodes_[c].what == kind::orth) {
-                std::string word;
-                text_of(c, word);
-                if (!word.empty() && std::find(words_.begin(), words_.end(), word) == words_.end())
-                    words_.push_back(std::move(word));
-            } else if (nodes_[c].what == kind::form && depth < max_entry_depth) {
-                gather_words(c, depth + 1);
+            if (nodes_[c].what == kind::form && depth < max_entry_depth) gather_words(c, depth + 1);
+            if (nodes_[c].what != kind::orth) continue;
+            const std::size_t start = words_.size();
+            text_of(c, words_);
+            const std::string_view added = std::string_view(words_).substr(start);
+            bool repeated = added.empty();
+            for (std::size_t i = 0; i < word_count() && !repeated; ++i) repeated = word(i) == added;
+            if (!repeated && word_count() == max_words) {
+                ++extra_words_;
+                repeated = true;
             }
+            if (repeated)
+                words_.resize(start);
+            else
+                word_ends_.push_back(words_.size());
         }
     }
 
@@ -868,7 +910,7 @@ private:
         article_writer w(article_);
         // The first line: the spellings when there are several, their
         // pronunciation and grammar, then the entry's own grammar and labels.
-        const bool spellings = words_.size() > 1;
+        const bool spellings = word_count() > 1;
         bool after_form = false;
         for (uint32_t c = nodes_[0].first; c != none; c = nodes_[c].next) {
             const kind k = nodes_[c].what;
@@ -1131,7 +1173,10 @@ private:
     std::vector<node> nodes_;
     std::string text_;
     std::vector<uint32_t> path_;
-    std::vector<std::string> words_;
+    // Its headwords, one after the other, and where each ends.
+    std::string words_;
+    std::vector<std::size_t> word_ends_;
+    std::size_t extra_words_ = 0;
     std::string article_, piece_, label_;
 };
 

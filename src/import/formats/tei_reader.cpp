@@ -163,7 +163,9 @@ public:
         return {};
     }
     // A text token; raw: CDATA, whose '&' is text.
-    std::string_view text() const { return std::string_view(buffer_).substr(token_at_, text_size_); }
+    std::string_view text() const {
+        return std::string_view(buffer_).substr(token_at_, text_size_);
+    }
     bool raw() const { return raw_; }
     // The bytes the last token took.
     std::size_t size() const { return pos_ - token_at_; }
@@ -320,7 +322,8 @@ private:
                 if (malformed) damaged("malformed tags");
                 return closing_ ? token::end : token::start;
             }
-            if (buffer_.size() - pos_ > max_tag_size) fail("a tag begun here is longer than 64 KiB");
+            if (buffer_.size() - pos_ > max_tag_size)
+                fail("a tag begun here is longer than 64 KiB");
             if (!more()) fail("a tag begun here does not end");
         }
     }
@@ -431,6 +434,7 @@ kind kind_of(std::string_view name) {
         std::string_view name;
         kind what;
     };
+    // clang-format off
     static constexpr known table[] = {
         {"form", kind::form},   {"orth", kind::orth},     {"pron", kind::pron},
         {"gramGrp", kind::gram_grp}, {"pos", kind::gram}, {"gen", kind::gram},
@@ -442,6 +446,7 @@ kind kind_of(std::string_view name) {
         {"xr", kind::xr},       {"ref", kind::ref},       {"note", kind::note},
         {"trans", kind::trans}, {"tr", kind::tr},         {"entry", kind::entry},
     };
+    // clang-format on
     for (const known& k : table)
         if (k.name == name) return k.what;
     return kind::other;
@@ -510,7 +515,7 @@ public:
             uint64_t line;
         };
         std::vector<open_element> open;
-        std::size_t too_deep = 0;  // elements past max_outer_depth still open
+        std::size_t too_deep = 0;                 // elements past max_outer_depth still open
         std::size_t header = none, title = none;  // where <teiHeader> and the <title> are open
         for (;;) {
             const token t = x.next();
@@ -608,12 +613,12 @@ private:
             x.fail("the entries are in " + href +
                    "; only files beside the dictionary are read, by relative names");
         if (depth >= max_include_depth) x.fail("XIncludes nested more than 8 deep");
-        const std::size_t slash = x.path().find_last_of('/');
-        const std::string path =
-            slash == std::string::npos ? (href == "-" ? "./-" : href) : x.path().substr(0, slash + 1) + href;
+        const std::string folder = folder_of(x.path());
+        const std::string path = folder.empty() && href == "-" ? "./-" : folder + href;
         std::unique_ptr<text_input> text;
         try {
-            if (type_of_file(path) == file_type::other) throw import_error(path + " is not a regular file");
+            if (type_of_file(path) == file_type::other)
+                throw import_error(path + " is not a regular file");
             text = std::make_unique<text_input>(path, "");
         } catch (const import_error& e) {
             x.fail(std::string("can't include: ") + e.what());
@@ -656,7 +661,8 @@ private:
         for (;;) {
             const token t = x.next();
             if (t == token::done)
-                x.fail("the file ends inside the <entry> begun at line " + std::to_string(entry_line));
+                x.fail("the file ends inside the <entry> begun at line " +
+                       std::to_string(entry_line));
             bytes += x.size();
             if (bytes > max_raw_size) return skip_large_entry(x, bytes);
             if (t == token::text) {
@@ -757,10 +763,17 @@ private:
             // Between the elements of an entry, a form, a sense, a cit...: no
             // text. Elsewhere it may part the words of mixed content.
             switch (nodes_[parent].what) {
-                case kind::entry: case kind::form: case kind::sense: case kind::hom:
-                case kind::cit: case kind::gram_grp: case kind::xr: case kind::trans:
+                case kind::entry:
+                case kind::form:
+                case kind::sense:
+                case kind::hom:
+                case kind::cit:
+                case kind::gram_grp:
+                case kind::xr:
+                case kind::trans:
                     return;
-                default: text_ += ' ';
+                default:
+                    text_ += ' ';
             }
         } else {
             append_decoded(x, text_, text, x.raw());
@@ -871,7 +884,8 @@ private:
     }
 
     // Text wrapped in `open` and `close`, or nothing when it is empty.
-    void wrapped(uint32_t id, std::string& out, std::string_view open, std::string_view close) const {
+    void wrapped(uint32_t id, std::string& out, std::string_view open,
+                 std::string_view close) const {
         const std::size_t start = out.size();
         out += open;
         const std::size_t text_start = out.size();
@@ -970,8 +984,9 @@ private:
         bool after_line = false;   // a line of its own was written last
         for (uint32_t c = nodes_[id].first; c != none; c = nodes_[c].next) {
             const kind k = nodes_[c].what;
-            if (k == kind::text || (at_root && (k == kind::form || k == kind::gram_grp ||
-                                                k == kind::gram || k == kind::pron || k == kind::usg)))
+            if (k == kind::text ||
+                (at_root && (k == kind::form || k == kind::gram_grp || k == kind::gram ||
+                             k == kind::pron || k == kind::usg)))
                 continue;
             if (is_block(c)) {
                 ++number;
@@ -1049,9 +1064,15 @@ private:
                     piece_ += '>';
                 break;
             }
-            case kind::gram: wrapped(id, piece_, "<", ">"); break;
-            case kind::usg: wrapped(id, piece_, "[", "]"); break;
-            case kind::note: wrapped(id, piece_, "(", ")"); break;
+            case kind::gram:
+                wrapped(id, piece_, "<", ">");
+                break;
+            case kind::usg:
+                wrapped(id, piece_, "[", "]");
+                break;
+            case kind::note:
+                wrapped(id, piece_, "(", ")");
+                break;
             case kind::pron: {
                 const std::size_t start = piece_.size();
                 text_of(id, piece_);
@@ -1070,8 +1091,10 @@ private:
                     wrapped(id, piece_, "(", ")");  // an abbreviation, an inflected form
                 }
                 break;
-            case kind::text: break;
-            default: text_of(id, piece_);
+            case kind::text:
+                break;
+            default:
+                text_of(id, piece_);
         }
     }
 
@@ -1147,7 +1170,7 @@ private:
             ++refs;
         }
         const bool several = refs > 1;
-        piece_ = type == "syn" ? (several ? "Synonyms: " : "Synonym: ")
+        piece_ = type == "syn"   ? (several ? "Synonyms: " : "Synonym: ")
                  : type == "ant" ? (several ? "Antonyms: " : "Antonym: ")
                                  : "See also: ";
         const std::size_t start = piece_.size();
@@ -1194,7 +1217,8 @@ bool looks_like_tei(std::string_view sample, bool) {
     const std::string_view head = sample.substr(0, 4096);
     if (head.find("http://www.tei-c.org/ns/1.0") != std::string_view::npos) return true;
     if (head.find("<!DOCTYPE TEI") != std::string_view::npos) return true;
-    for (std::size_t at = head.find("<TEI"); at != std::string_view::npos; at = head.find("<TEI", at + 1)) {
+    for (std::size_t at = head.find("<TEI"); at != std::string_view::npos;
+         at = head.find("<TEI", at + 1)) {
         const char next = at + 4 < head.size() ? head[at + 4] : '\0';
         if (next == '>' || next == '.' || is_space(next)) return true;
     }

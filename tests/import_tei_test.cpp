@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include "format_test_support.h"
+#include "import/formats/formats.h"
+#include "import/text_input.h"
 #include "test_support.h"
 
 namespace lexaro::test {
@@ -177,6 +179,45 @@ TEST(ImportTei, IncludedFilesAreReadInTheirPlace) {
     EXPECT_NE(run.err.find("  entries read:    6\n"), std::string::npos) << run.err;
 }
 
+// Keeps the entries and counts the damage.
+class damage_sink : public collecting_sink {
+public:
+    void damaged(std::string_view kind, const std::string&, uint64_t line) override {
+        damage.push_back(std::string(kind) + " at line " + std::to_string(line));
+    }
+    std::vector<std::string> damage;
+};
+
+TEST(ImportTei, MarkupCutByTheEndOfAReadIsReadWhole) {
+    // The first read of a file gives its first 64 KiB; each piece of markup
+    // is put across that end at every offset.
+    constexpr std::size_t first_read = 64 * 1024;
+    const std::pair<std::string, std::string> cases[] = {
+        {"a &amp; b", "a & b"},          {"x &#x263A; y", "x \xE2\x98\xBA y"},
+        {"<![CDATA[c]]]]>d", "c]]d"},    {"<!-- c -->e", "e"},
+        {"<hi rend=\"x>\">f</hi>", "f"}, {"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"},
+    };
+    const std::string head = "<TEI><text><body>\n<!--";
+    const std::string before =
+        "-->\n<entry><form><orth>w</orth></form><sense><cit type=\"trans\"><quote>";
+    const std::string after = "</quote></cit></sense></entry>\n</body></text></TEI>\n";
+    scratch_dir dir;
+    for (const auto& [markup, text] : cases) {
+        for (std::size_t cut = 0; cut <= markup.size(); ++cut) {
+            SCOPED_TRACE(markup + " cut after " + std::to_string(cut));
+            const std::size_t fill = first_read - cut - head.size() - before.size();
+            write_file(dir / "cut.tei", head + std::string(fill, '-') + before + markup + after);
+            import::text_input input(dir / "cut.tei", "");
+            import::reader_options options;
+            import::reader_input reader{dir / "cut.tei", &input, options};
+            damage_sink sink;
+            (*import::format_from_name("tei"))->read(reader, sink);
+            EXPECT_EQ(sink.entries, (std::vector<collected_entry>{{"w", text}}));
+            EXPECT_EQ(sink.damage, std::vector<std::string>{});
+        }
+    }
+}
+
 // Damage that loses no entry: read over, counted by kind with its first place.
 TEST(ImportTei, DamageThatLosesNoEntryIsCountedWhereItIs) {
     struct damage_case {
@@ -228,7 +269,7 @@ TEST(ImportTei, DamageThatLosesNoEntryIsCountedWhereItIs) {
          "</sense></entry>\n" +
              entry_b,
          "d\na$x < y <\nb$y\n",
-         "  damaged markup:  2 '<' that begins no tag, the first in d.tei line 4\n"},
+         "  damaged markup:  2 '<' signs that begin no tag, the first in d.tei line 4\n"},
         {"malformed attributes",
          "<entry><form><orth>a</orth></form><sense><cit type=trans><quote a b=\"c\">x</quote></cit>"
          "</sense></entry>\n" +

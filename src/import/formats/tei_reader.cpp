@@ -118,7 +118,7 @@ public:
                 continue;
             }
             if (!ensure(2)) {
-                damaged("'<' that begins no tag");
+                damaged("'<' signs that begin no tag");
                 return one_byte_text();
             }
             const char c = buffer_[pos_ + 1];
@@ -144,7 +144,7 @@ public:
                 continue;
             }
             if (c == '/' || is_name_start(c)) return tag();
-            damaged("'<' that begins no tag");
+            damaged("'<' signs that begin no tag");
             return one_byte_text();
         }
     }

@@ -14,8 +14,10 @@
 # counts, and checks what the TEI import gives for Haus, essen and Essen.
 # With --all, every .tei file of the package must import without error.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+[ $# -ge 1 ] || { echo "usage: tests/freedict_tei.sh LEXARO-IMPORT [--all]" >&2; exit 2; }
 import=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+[ -z "${FREEDICT_SOURCE:-}" ] || FREEDICT_SOURCE=$(cd "$FREEDICT_SOURCE" && pwd)
+cd "$(dirname "$0")/.."
 all=${2:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -27,7 +27,7 @@ define cmake_build
 @$(AS_OWNER) cmake --build $(1) -j $(JOBS)
 endef
 
-.PHONY: all deps build programs test demo install package bench clean windows windows-test windows-zip
+.PHONY: all deps build programs test demo install package bench freedict-check clean windows windows-test windows-zip
 
 all: build
 
@@ -71,6 +71,13 @@ package:
 # Release build against a real dictionary; writes bench/results.md. Not part of test.
 bench: deps
 	bench/run
+
+# FreeDict's TEI files (Debian's source package freedict, fetched once
+# unless FREEDICT_SOURCE names an unpacked tree) against the dictd files
+# built from them; every TEI file of the package with FREEDICT_ALL=--all.
+# Not part of test: it needs the 74 MB package.
+freedict-check: programs
+	@$(AS_OWNER) tests/freedict_tei.sh $(BUILD)/lexaro-import $(FREEDICT_ALL)
 
 # lexaro.exe and lexaro-dump.exe, cross-compiled with MinGW-w64; their
 # tests run under wine, and both builds must make the same databases.

@@ -28,7 +28,7 @@ private:
 };
 
 constexpr const char* formats[] = {"dsl",    "xdxf", "csv", "dictcc", "edict", "cedict",
-                                   "wiktextract", "tab", "trans", "lexaro"};
+                                   "wiktextract", "tab", "trans", "lexaro", "tei"};
 constexpr std::size_t format_count = sizeof formats / sizeof formats[0];
 
 }  // namespace

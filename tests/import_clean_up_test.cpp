@@ -388,6 +388,11 @@ TEST(ImportFormats, RecognisesEachFormatByItsFirstLines) {
         {"DSL led by its languages", "#INDEX_LANGUAGE \"English\"\nword\n\tx\n", "dsl"},
         {"XDXF", "<?xml version=\"1.0\"?>\n<xdxf lang_from=\"ENG\">\n<ar><k>a</k>b</ar>\n", "xdxf"},
         {"XDXF by its doctype", "<!DOCTYPE xdxf SYSTEM \"x.dtd\">\n", "xdxf"},
+        {"TEI P5", "<?xml version=\"1.0\"?>\n<TEI xmlns=\"http://www.tei-c.org/ns/1.0\">\n", "tei"},
+        {"TEI P4", "<!DOCTYPE TEI.2 SYSTEM \"freedict-P4.dtd\">\n<TEI.2>\n<teiHeader>", "tei"},
+        {"TEI P4 without doctype", "<TEI.2>\n<teiHeader>", "tei"},
+        {"a TEI part by its namespace", "<div xmlns=\"http://www.tei-c.org/ns/1.0\"><entry>", "tei"},
+        {"other XML", "<?xml version=\"1.0\"?>\n<TEIX><entry>", "none"},
         {"EDICT", "\xE3\x80\x80\xEF\xBC\x9F\xEF\xBC\x9F\xEF\xBC\x9F /EDICT/\n"
                   "\xE7\x9D\x80 [\xE3\x81\xA1] /(n) x/\n", "edict"},
         {"CC-CEDICT", "# CC-CEDICT\n#! version=1\n\xE4\xB8\xAD \xE4\xB8\xAD [zhong1] /middle/\n",
@@ -411,6 +416,7 @@ TEST(ImportFormats, KnowsFormatsByTheirFileNames) {
         {"x.idx.gz", "stardict"},       {"x.syn", "stardict"},
         {"x.dsl", "dsl"},               {"x.dsl.dz", "dsl"},
         {"x.xdxf.gz", "xdxf"},          {"x.jsonl.gz", "wiktextract"},
+        {"deu-eng.tei", "tei"},         {"x.tei.gz", "tei"},
         {"x.csv", "csv"},               {"x.tsv", "tab"},
         {"x.txt", "none"},              {"x.index.gz", "none"},
         {".dsl", "none"},               {"x.dz", "none"},
@@ -463,7 +469,7 @@ TEST(ImportCommandLine, RefusesWhatItCannotUse) {
         {{"a", "b", "c"}, "too many file names: c"},
         {{"a", "b", "--format"}, "option --format needs a value"},
         {{"a", "b", "--format=rtf"},
-         "unknown format rtf; the formats are stardict, dictd, dsl, xdxf, wiktextract, edict, "
+         "unknown format rtf; the formats are stardict, dictd, dsl, xdxf, tei, wiktextract, edict, "
          "cedict, dictcc, tab, trans, lexaro or csv"},
         {{"a", "b", "--charset="}, "option --charset needs a value"},
         {{"a", "b", "--keep-duplicates=yes"}, "unknown option --keep-duplicates=yes"},

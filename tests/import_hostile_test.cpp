@@ -324,6 +324,15 @@ TEST(HostileTime, PathologicalLinesTakeLinearTime) {
         {"dsl", "tags.dsl", "#NAME \"x\"\n\nw\n\t" + repeat("[") + "\n"},
         {"xdxf", "keys.xdxf", "<xdxf><ar><k>w</k>" + repeat("<k>") + "</ar><ar><k>" + repeat("<k>") +
                                   "</k>x</ar></xdxf>\n"},
+        {"tei", "nested.tei", "<TEI><entry><form><orth>w</orth></form>" + repeat("<sense>") +
+                                  "</entry><entry><form>" + repeat("<form><orth>x</orth>") +
+                                  "</form></entry>" + repeat("<a></a>") + "</TEI>"},
+        {"tei", "ends.tei", "<TEI>" + repeat("</sense>") + repeat("<!a>") + repeat("< &") + "</TEI>"},
+        {"tei", "spellings.tei", "<TEI><entry><form>" + [&] {
+             std::string orths;
+             for (int i = 0; orths.size() < size; ++i) orths += "<orth>" + std::to_string(i) + "</orth>";
+             return orths;
+         }() + "</form></entry></TEI>"},
     };
     for (const slow_case& c : cases) {
         SCOPED_TRACE(c.format);

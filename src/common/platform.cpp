@@ -156,6 +156,10 @@ file_type type_of_file(const std::string& name) {
     return attributes & FILE_ATTRIBUTE_DIRECTORY ? file_type::directory : file_type::regular;
 }
 
+std::string folder_of(const std::string& name) {
+    return name.substr(0, name.find_last_of("/\\:") + 1);
+}
+
 bool written_in_place(const std::string& name) { return device_name(name); }
 
 std::FILE* open_in_place(const std::string& name) {
@@ -376,6 +380,10 @@ void ensure_standard_streams() {
 bool is_console(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 void set_binary_mode(int) {}
+
+std::string folder_of(const std::string& name) {
+    return name.substr(0, name.find_last_of('/') + 1);
+}
 
 file_type type_of_file(const std::string& name) {
     struct stat status;

@@ -35,6 +35,11 @@ bool standard_stream_was_closed(int fd);
 enum class file_type { none, regular, directory, other };
 file_type type_of_file(const std::string& name);
 
+// The folder part of a file name, with its final separator ("/", and on
+// Windows also "\\" and a drive's ":"), or "" for a name in the working
+// folder: what a name relative to that file is put after.
+std::string folder_of(const std::string& name);
+
 // Whether an output of this name is written in place rather than replaced
 // by a new file: it holds a device, a FIFO or a socket (links followed), or
 // it is one of this process's own descriptors (/dev/stdout, /dev/fd/N,

@@ -30,8 +30,8 @@ const char usage_text[] =
     "OUTPUT.pdb compiles that source, as lexaro does, into the database for the handheld and\n"
     "checks it; the source itself is not kept. Any other OUTPUT is the source; - writes it to\n"
     "standard output.\n"
-    "  --format NAME       the input's format: stardict, dictd, dsl, xdxf, wiktextract,\n"
-    "                      edict, cedict, dictcc, tab, trans, lexaro or csv\n"
+    "  --format NAME       the input's format: stardict, dictd, dsl, xdxf, tei,\n"
+    "                      wiktextract, edict, cedict, dictcc, tab, trans, lexaro or csv\n"
     "                      (recognised from the file's name and content when not given)\n"
     "  --title TEXT        the title line (default: the dictionary's own name)\n"
     "  --join SEP          between the translations of one word (default \" | \")\n"
@@ -188,7 +188,7 @@ format open_input(const options& o, std::unique_ptr<text_input>& text) {
 std::string name_of(const std::string& path) {
     std::string name = path.substr(path.find_last_of('/') + 1);
     for (const char* suffix : {".dz", ".gz", ".index", ".dict", ".ifo", ".idx", ".syn", ".txt",
-                               ".tab", ".tsv", ".dsl", ".xdxf", ".csv", ".jsonl", ".json"}) {
+                               ".tab", ".tsv", ".dsl", ".xdxf", ".tei", ".csv", ".jsonl", ".json"}) {
         const std::string_view s = suffix;
         if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
             name.resize(name.size() - s.size());

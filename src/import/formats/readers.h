@@ -43,6 +43,8 @@ std::string read_dsl(reader_input& input, entry_sink& sink);
 bool looks_like_dsl(std::string_view sample, bool whole_file);
 std::string read_xdxf(reader_input& input, entry_sink& sink);
 bool looks_like_xdxf(std::string_view sample, bool whole_file);
+std::string read_tei(reader_input& input, entry_sink& sink);
+bool looks_like_tei(std::string_view sample, bool whole_file);
 std::string read_csv(reader_input& input, entry_sink& sink);
 bool looks_like_csv(std::string_view sample, bool whole_file);
 std::string read_dictcc(reader_input& input, entry_sink& sink);

@@ -13,6 +13,7 @@
 #include <climits>
 #else
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -325,6 +326,14 @@ void release_work_file() {
 
 bool holds_work_file() { return held_work_file != INVALID_HANDLE_VALUE; }
 
+unsigned usable_processors() {
+    DWORD_PTR process = 0, system = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0) return 1;
+    unsigned count = 0;
+    for (; process != 0; process &= process - 1) ++count;
+    return count;
+}
+
 bool standard_error_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
 
 bool write_to_console(int fd, std::string_view utf8, std::size_t& taken) {
@@ -608,6 +617,25 @@ void release_work_file() {
 }
 
 bool holds_work_file() { return held_work_file >= 0; }
+
+unsigned usable_processors() {
+    if constexpr (!threads_available) return 1;
+#ifdef __linux__
+    // The mask is as large as the kernel's: grown until it holds it.
+    for (int processors = 1024; processors <= (1 << 20); processors *= 2) {
+        cpu_set_t* set = CPU_ALLOC(processors);
+        if (set == nullptr) break;
+        const std::size_t size = CPU_ALLOC_SIZE(processors);
+        const int result = sched_getaffinity(0, size, set);
+        const int count = result == 0 ? CPU_COUNT_S(size, set) : 0;
+        CPU_FREE(set);
+        if (result == 0) return count > 0 ? static_cast<unsigned>(count) : 1;
+        if (errno != EINVAL) break;
+    }
+#endif
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<unsigned>(online) : 1;
+}
 
 #endif
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <random>
 
 #include "format_test_support.h"
@@ -134,6 +135,32 @@ TEST(ImportJobs, TheOptionIsCheckedLikeTheOthers) {
         }
         dir.remove("out.pdb");
         EXPECT_EQ(dir.files(), std::vector<std::string>{"in.txt"}) << args[0];
+    }
+}
+
+// Ctrl-C or a termination while the blocks are compressed: the run ends by
+// the signal, and leaves the folder as it was, without its temporary file.
+TEST(ImportJobs, ASignalDuringTheCompileLeavesNothingBehind) {
+    scratch_dir dir;
+    std::string text = dictionary_like_text(12000000);
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    std::string source = "Signalled\n";
+    for (int i = 0; i < 12000; ++i)
+        source += "w" + std::to_string(100000 + i) + "$" + text.substr(i * 1000, 1000) + "\n";
+    write_file(dir / "in.txt", source);
+    for (int signal_number : {SIGINT, SIGTERM}) {
+        for (const char* jobs : {"1", "3"}) {
+            write_file(dir / "dict.pdb", "the database before");
+            run_options options;
+            options.signal_when_written = "dict.tmp";  // once blocks are written
+            options.signal_number = signal_number;
+            const run_result run = run_program_with(
+                LEXARO_IMPORT_BINARY, {"--jobs", jobs, "in.txt", "dict.pdb"}, dir.path(), options);
+            EXPECT_EQ(run.status, 128 + signal_number) << signal_number << ", --jobs " << jobs;
+            EXPECT_EQ(dir.files(), (std::vector<std::string>{"dict.pdb", "in.txt"}))
+                << signal_number << ", --jobs " << jobs;
+            EXPECT_EQ(read_file(dir / "dict.pdb"), "the database before");
+        }
     }
 }
 

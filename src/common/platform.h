@@ -121,6 +121,10 @@ void release_work_file();
 // Whether this process holds a working file now.
 bool holds_work_file();
 
+// Removes the working file this process holds, as long as its name still
+// leads to that file (nothing when it holds none). Safe in a signal handler.
+void remove_held_work_file();
+
 // Whether this build can start threads: a WebAssembly build without them
 // cannot, and does everything on the one thread it has.
 #if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)

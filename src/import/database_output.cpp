@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "common/layout.h"
+#include "common/output_file.h"
 #include "common/platform.h"
 #include "common/random_access_file.h"
 #include "compiler/block_builder.h"
@@ -140,7 +141,9 @@ database_summary write_database(source_writer& writer, std::optional<int> words_
 
     import_observer observer(shown, writer.entry_sizes().size(), summary, jobs);
     // Whatever ends the passes early, nothing of this run stays: a
-    // temporary file that another run holds is that run's.
+    // temporary file that another run holds is that run's. A signal
+    // removes the one this run holds as it removes the hidden files.
+    remove_work_file_on_signal();
     auto remove_own_files = [&] {
         writer.discard();
         if (holds_work_file()) remove_file(temp_name);

@@ -234,6 +234,10 @@ public:
         slots_[0].compressed = compressed_block;
         pending_.assemble_in(fill_slot());
     }
+    // The threads end before the slots they work in go.
+    ~block_builder() { work_.stop(false); }
+    block_builder(const block_builder&) = delete;
+    block_builder& operator=(const block_builder&) = delete;
 
     void add(const entry& e) {
         pending_.add(e);

@@ -208,45 +208,6 @@ std::string noise(std::size_t size) {
     return bytes;
 }
 
-// Words of random letters drawn with a fixed seed: text that deflate
-// shrinks, and quickly.
-std::string words(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string text;
-    while (text.size() < size) {
-        for (unsigned letters = 3 + random() % 7; letters > 0; --letters)
-            text += static_cast<char>('a' + random() % 26);
-        text += ' ';
-    }
-    text.resize(size);
-    return text;
-}
-
-// With any number of jobs the stream is the one that one job writes.
-TEST_F(BlockBuilder, JobsWriteTheStreamOfOneJob) {
-    entries near_full;  // three blocks of 100 entries, each block 999,600 bytes or more
-    for (int i = 0; i < 300; ++i)
-        near_full.emplace_back("w" + std::to_string(1000 + i), words(9990, i));
-    entries small_blocks = numbered(3000);  // 30 blocks of 100 small entries
-    const struct {
-        const char* what;
-        std::string source;
-        int32_t per_block;
-    } cases[] = {
-        {"no entry", "T\n", 500},
-        {"one block of one entry", "T\ncat$chat\n", 500},
-        {"a last block of one entry", test::make_source("T", numbered(501)), 500},
-        {"blocks near 1,000,000 bytes", test::make_source("T", near_full), 100},
-        {"many small blocks", test::make_source("T", small_blocks), 100},
-    };
-    for (const auto& c : cases) {
-        const std::string one = compile(c.source, c.per_block);
-        for (unsigned jobs : {2u, 3u, 8u})
-            EXPECT_EQ(compile(c.source, c.per_block, stream_limits{}, jobs), one)
-                << c.what << ", " << jobs << " jobs";
-    }
-}
-
 std::string regex_escaped(std::string_view text) {
     std::string escaped;
     for (char c : text) {

@@ -91,26 +91,6 @@ TEST(OrderedWorkJobs, WhatAPieceThrowsIsThrownInItsTurn) {
     }  // the pieces after it are dropped, the threads end
 }
 
-TEST(OrderedWorkJobs, PiecesDroppedByAStopAreDoneWhenTaken) {
-    numbered_pieces p(3);
-    p.start_more(4);
-    p.work.stop(false);
-    for (int i = 0; i < 4; ++i) {
-        const auto slot = p.work.take(false);
-        ASSERT_TRUE(slot.has_value()) << i;
-        EXPECT_EQ(p.done[*slot], i);
-        p.work.release(*slot);
-    }
-    EXPECT_FALSE(p.work.take(true).has_value());
-    p.start_more(6);  // after the stop, on this thread
-    for (int i = 4; i < 6; ++i) {
-        const auto slot = p.work.take(false);
-        ASSERT_TRUE(slot.has_value()) << i;
-        EXPECT_EQ(p.thread[*slot], std::this_thread::get_id());
-        p.work.release(*slot);
-    }
-}
-
 TEST(UsableProcessors, AreThoseOfTheAffinityMask) {
     EXPECT_GE(usable_processors(), 1u);
 #ifdef __linux__

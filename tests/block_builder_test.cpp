@@ -229,16 +229,20 @@ TEST_F(BlockBuilder, AFailureWithJobsEndsAsWithOneJob) {
     const auto within = [&](int block) {
         return five.index[block].block_offset + five.index[block].block_length / 2;
     };
-    const std::string no_dollar = "no dollar here\n" + test::make_source("", numbered(300)).substr(1);
+    const std::string no_dollar =
+        "no dollar here\n" + test::make_source("", numbered(300)).substr(1);
     const struct {
         const char* what;
         std::string source;
         stream_limits limits;
         std::string message;
     } cases[] = {
-        {"too many blocks", source_of(950, ""), {5, max_stream_size},
+        {"too many blocks",
+         source_of(950, ""),
+         {5, max_stream_size},
          "too many blocks, try to increase words_per_block parameter"},
-        {"a line without '$' while blocks are compressed", source_of(720, no_dollar),
+        {"a line without '$' while blocks are compressed",
+         source_of(720, no_dollar),
          {max_block_count, max_stream_size},
          "'$' (word/translation separator) not found: no dollar here"},
         {"a block beyond blockbuf while blocks are compressed",
@@ -246,12 +250,16 @@ TEST_F(BlockBuilder, AFailureWithJobsEndsAsWithOneJob) {
          {max_block_count, max_stream_size},
          "not enough space in blockbuf, try to decrease words_per_block parameter"},
         {"the stream too large at the third block, a line without '$' after it",
-         source_of(500, no_dollar), {max_block_count, within(2)},
+         source_of(500, no_dollar),
+         {max_block_count, within(2)},
          "dictionary too large for one database"},
-        {"a last block that does not compress", source_of(700, "zz$" + noise(999990) + "\n"),
-         {max_block_count, max_stream_size}, "compress() failed"},
+        {"a last block that does not compress",
+         source_of(700, "zz$" + noise(999990) + "\n"),
+         {max_block_count, max_stream_size},
+         "compress() failed"},
         {"the stream too large at the fifth block, the last does not compress",
-         source_of(500, "zz$" + noise(999990) + "\n"), {max_block_count, within(4)},
+         source_of(500, "zz$" + noise(999990) + "\n"),
+         {max_block_count, within(4)},
          "dictionary too large for one database"},
     };
     for (const auto& c : cases) {

@@ -186,8 +186,8 @@ TEST(DumpCheckJobs, FindTheFirstBrokenRuleInFileOrder) {
     const auto last_byte = [&](uint32_t i) { return block(i) + db.index[i].block_length - 1; };
     const auto key = [&](uint32_t i) { return db.stream_start + db.index[i].key_offset; };
     const struct {
-        const char* found;  // a part of the rule that one job reports
-        std::vector<uint64_t> flipped;  // bytes changed
+        const char* found;                   // a part of the rule that one job reports
+        std::vector<uint64_t> flipped;       // bytes changed
         uint64_t unreadable = ~uint64_t{0};  // a byte that cannot be read
     } cases[] = {
         {"", {}},

@@ -95,8 +95,8 @@ TEST(ImportJobs, ABlockThatDoesNotCompressEndsTheRunAsWithOneJob) {
     write_file(dir / "in.txt", numbered_source(1000) + "zz$" + noise(999990) + "\n");
     for (const char* jobs : {"1", "2", "3", "8"}) {
         write_file(dir / "dict.pdb", "the database before");
-        const run_result run =
-            run_lexaro_import({"--jobs", jobs, "--format", "lexaro", "in.txt", "dict.pdb"}, dir.path());
+        const run_result run = run_lexaro_import(
+            {"--jobs", jobs, "--format", "lexaro", "in.txt", "dict.pdb"}, dir.path());
         EXPECT_EQ(run.status, 1) << jobs;
         EXPECT_EQ(run.err, "lexaro-import: compress() failed\n") << jobs;
         EXPECT_EQ(dir.files(), (std::vector<std::string>{"dict.pdb", "in.txt"})) << jobs;

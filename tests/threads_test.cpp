@@ -24,7 +24,8 @@ struct numbered_pieces {
     explicit numbered_pieces(unsigned jobs)
         : work(jobs, [this](std::size_t slot) {
               std::this_thread::sleep_for(std::chrono::microseconds(300 * (piece[slot] * 7 % 5)));
-              if (piece[slot] == throwing) throw std::runtime_error("piece " + std::to_string(throwing));
+              if (piece[slot] == throwing)
+                  throw std::runtime_error("piece " + std::to_string(throwing));
               done[slot] = piece[slot];
               thread[slot] = std::this_thread::get_id();
           }) {

@@ -498,7 +498,8 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
         if (matched) {
             o.jobs = number_from(value, 1, max_jobs);
             if (!o.jobs) {
-                problem = "--jobs " + value + " is not a number from 1 to " + std::to_string(max_jobs);
+                problem =
+                    "--jobs " + value + " is not a number from 1 to " + std::to_string(max_jobs);
                 return std::nullopt;
             }
             continue;

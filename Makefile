@@ -6,6 +6,8 @@ MAKEFLAGS += --no-print-directory
 BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_ARGS ?=
+# Passed to ctest by make test, such as -R PATTERN to run some tests only.
+CTEST_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES = cmake make g++ zlib1g-dev libgtest-dev groff-base man-db dictfmt dictzip \
 	dict-freedict-spa-eng dict-freedict-fra-eng edict
@@ -43,7 +45,7 @@ programs:
 	$(call cmake_build,$(BUILD),$(BUILD_TYPE),OFF)
 
 test: build
-	@$(AS_OWNER) ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@$(AS_OWNER) ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
 demo: programs
 	@echo "$(BUILD)/lexaro examples/en-fr.txt 100"

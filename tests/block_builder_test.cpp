@@ -6,6 +6,8 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <random>
+
 #include "common/big_endian.h"
 #include "common/platform.h"
 #include "driver/settings.h"
@@ -27,10 +29,10 @@ class BlockBuilder : public testing::Test {
 protected:
     // Compiles the source with the given block size; returns the stream.
     std::string compile(const std::string& source, int32_t per_block = 500,
-                        stream_limits limits = stream_limits{}) {
+                        stream_limits limits = stream_limits{}, unsigned jobs = 1) {
         prepare(source, per_block);
         testing::internal::CaptureStdout();
-        compile_dictionary(limits);
+        compile_dictionary(limits, jobs);
         release_work_file();  // as the end of a run does
         testing::internal::GetCapturedStdout();
         return test::read_file(temp_name);
@@ -165,9 +167,9 @@ TEST_F(BlockBuilder, KeysOfAnyLengthAreTheBlocksOwnWords) {
 
 // Runs pass 1 with lowered limits in a child process, whose standard output
 // goes to standard error where the death test can see it.
-void compile_with(stream_limits limits) {
+void compile_with(stream_limits limits, unsigned jobs = 1) {
     dup2(STDERR_FILENO, STDOUT_FILENO);
-    compile_dictionary(limits);
+    compile_dictionary(limits, jobs);
 }
 
 TEST_F(BlockBuilder, RefusesABlockBeyondTheBlockCount) {
@@ -191,6 +193,90 @@ TEST_F(BlockBuilder, RefusesAStreamTheDatabaseCannotHold) {
         prepare(source, 500);
         EXPECT_EXIT(compile_with({max_block_count, limit}), testing::ExitedWithCode(1),
                     "3\r\nerror: dictionary too large for one database\n$");
+    }
+}
+
+// Bytes that deflate cannot shrink, without the bytes that end a line or
+// the source.
+std::string noise(std::size_t size) {
+    std::mt19937 random(42);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        do byte = static_cast<char>(random());
+        while (byte == '\0' || byte == '\n' || byte == '\r' || byte == '\x1A');
+    }
+    return bytes;
+}
+
+std::string regex_escaped(std::string_view text) {
+    std::string escaped;
+    for (char c : text) {
+        if (std::string_view(".[]{}()\\*+?^$|").find(c) != std::string_view::npos) escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+// A failure ends the pass as with one job: the same message, and the
+// temporary file holds the same blocks, those cut before the failure,
+// whatever the blocks still being compressed when it was met.
+TEST_F(BlockBuilder, AFailureWithJobsEndsAsWithOneJob) {
+    const auto source_of = [](int count, const std::string& tail) {
+        return test::make_source("T", numbered(count)) + tail;
+    };
+    // The stream of 500 entries, to place a size limit within its third block.
+    const test::parsed_stream five = test::parse_stream(compile(source_of(500, ""), 100));
+    const auto within = [&](int block) {
+        return five.index[block].block_offset + five.index[block].block_length / 2;
+    };
+    const std::string no_dollar =
+        "no dollar here\n" + test::make_source("", numbered(300)).substr(1);
+    const struct {
+        const char* what;
+        std::string source;
+        stream_limits limits;
+        std::string message;
+    } cases[] = {
+        {"too many blocks",
+         source_of(950, ""),
+         {5, max_stream_size},
+         "too many blocks, try to increase words_per_block parameter"},
+        {"a line without '$' while blocks are compressed",
+         source_of(720, no_dollar),
+         {max_block_count, max_stream_size},
+         "'$' (word/translation separator) not found: no dollar here"},
+        {"a block beyond blockbuf while blocks are compressed",
+         source_of(650, "big$" + std::string(999990, 'x') + "\n"),
+         {max_block_count, max_stream_size},
+         "not enough space in blockbuf, try to decrease words_per_block parameter"},
+        {"the stream too large at the third block, a line without '$' after it",
+         source_of(500, no_dollar),
+         {max_block_count, within(2)},
+         "dictionary too large for one database"},
+        {"a last block that does not compress",
+         source_of(700, "zz$" + noise(999990) + "\n"),
+         {max_block_count, max_stream_size},
+         "compress() failed"},
+        {"the stream too large at the fifth block, the last does not compress",
+         source_of(500, "zz$" + noise(999990) + "\n"),
+         {max_block_count, within(4)},
+         "dictionary too large for one database"},
+    };
+    for (const auto& c : cases) {
+        std::string one;
+        for (unsigned jobs : {1u, 2u, 3u, 8u}) {
+            prepare(c.source, 100);
+            EXPECT_EXIT(compile_with(c.limits, jobs), testing::ExitedWithCode(1),
+                        "\nerror: " + regex_escaped(c.message) + "\n$")
+                << c.what << ", " << jobs << " jobs";
+            const std::string stream = test::read_file(temp_name);
+            if (jobs == 1) {
+                one = stream;
+                EXPECT_GT(one.size(), 286u + 2 * 100) << c.what;  // blocks were written
+            } else {
+                EXPECT_EQ(stream, one) << c.what << ", " << jobs << " jobs";
+            }
+        }
     }
 }
 

@@ -167,6 +167,70 @@ TEST(DumpCheck, AnUnreadablePartIsReportedAsSuch) {
     out.close();
 }
 
+// With more jobs the check finds what one job finds: the first broken rule
+// in file order, whichever block a job reads first.
+TEST(DumpCheckJobs, FindTheFirstBrokenRuleInFileOrder) {
+    static const std::string sound = [] {
+        std::vector<std::pair<std::string, std::string>> entries;
+        for (int i = 0; i < 1150; ++i)
+            entries.emplace_back("w" + std::to_string(10000 + i), std::string(i % 50, 't'));
+        entries[600].first = "w10599";  // repeats the word before it
+        test::scratch_dir dir;
+        return test::compile_database(dir, test::make_source("Jobs", entries), 100);
+    }();
+    const memory_input input(sound);
+    database db;
+    ASSERT_FALSE(open_database(input, db).has_value());
+    ASSERT_EQ(db.header.block_count, 12);
+    const auto block = [&](uint32_t i) { return db.stream_start + db.index[i].block_offset; };
+    const auto last_byte = [&](uint32_t i) { return block(i) + db.index[i].block_length - 1; };
+    const auto key = [&](uint32_t i) { return db.stream_start + db.index[i].key_offset; };
+    const struct {
+        const char* found;                   // a part of the rule that one job reports
+        std::vector<uint64_t> flipped;       // bytes changed
+        uint64_t unreadable = ~uint64_t{0};  // a byte that cannot be read
+    } cases[] = {
+        {"", {}},
+        {"block 3 does not inflate", {last_byte(3), key(9) + 1}},
+        {"key of block 9 differs from its first word", {key(9) + 1, last_byte(10)}},
+        {"block 11 does not begin with the level 9 zlib header", {block(11) + 1}},
+        {"can't read the file", {last_byte(8)}, block(5) + 4},
+        {"block 5 does not inflate", {last_byte(5)}, block(8) + 4},
+        {"max_word_size", {db.stream_start + field_offset::max_word_size + 3}},
+    };
+    for (const auto& c : cases) {
+        std::string bytes = sound;
+        for (uint64_t at : c.flipped) bytes[at] ^= 0x20;
+        const failing_input file(bytes, c.unreadable);
+        std::optional<violation> one;
+        order_report one_order;
+        for (unsigned jobs : {1u, 2u, 3u, 8u}) {
+            database parsed;
+            order_report order;
+            entry_totals totals;
+            const outcome found = check_database(file, parsed, order, totals, jobs);
+            if (jobs == 1) {
+                one = found;
+                one_order = order;
+                EXPECT_EQ(found.has_value(), *c.found != '\0') << c.found;
+                if (found) {
+                    EXPECT_NE(found->rule.find(c.found), std::string::npos) << found->rule;
+                }
+                continue;
+            }
+            ASSERT_EQ(found.has_value(), one.has_value()) << c.found << ", " << jobs << " jobs";
+            if (found) {
+                EXPECT_EQ(describe(*found), describe(*one)) << jobs << " jobs";
+                EXPECT_EQ(found->unreadable, one->unreadable) << c.found << ", " << jobs << " jobs";
+            } else {
+                EXPECT_EQ(order.repeated, 1u);
+                EXPECT_EQ(order.first_repeated, "w10599");
+                EXPECT_EQ(order.entry, one_order.entry);
+            }
+        }
+    }
+}
+
 TEST(DumpCheck, BoundsWhatABlockMayInflateTo) {
     const auto deflated = [](const std::string& data, int level = 9) {
         std::string block(compressBound(data.size()), '\0');

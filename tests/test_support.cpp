@@ -310,7 +310,18 @@ std::pair<int, long> run_child(const char* binary, const std::vector<std::string
     }
     int wait_status = 0;
     rusage usage{};
-    wait4(child, &wait_status, 0, &usage);
+    if (options.signal_when_written.empty()) {
+        wait4(child, &wait_status, 0, &usage);
+    } else {
+        const std::string watched = folder + "/" + options.signal_when_written;
+        bool sent = false;
+        while (wait4(child, &wait_status, WNOHANG, &usage) == 0) {
+            struct stat status;
+            if (!sent && stat(watched.c_str(), &status) == 0 && status.st_size > 0)
+                sent = kill(child, options.signal_number) == 0;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    }
     const int status =
         WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     return {status, usage.ru_maxrss};

@@ -77,6 +77,10 @@ struct run_options {
     // (RLIMIT_CPU), past which it is killed.
     long cpu_seconds_limit = 0;
     std::string standard_output;  // when set, the file standard output goes to, uncaptured
+    // When set (not on Windows): the run is sent the signal as soon as the
+    // file of this name in its folder holds a byte.
+    std::string signal_when_written;
+    int signal_number = 0;
 };
 
 // Windows has no file-size or address-space limits for run_options, no /proc,

@@ -149,19 +149,25 @@ name_parts split_name(const std::string& path) {
 // process writes one at a time.
 native_char pending_name[4096];
 volatile std::sig_atomic_t pending = 0;
+volatile std::sig_atomic_t work_file_too = 0;
 
 extern "C" void remove_pending_and_die(int signal_number) {
     if (pending) remove_native(pending_name);
+    if (work_file_too) remove_held_work_file();
     std::signal(signal_number, SIG_DFL);
     std::raise(signal_number);
 }
 
-void track_pending(const std::string& name) {
-    static const bool handlers_installed = [] {
+void install_handlers() {
+    static const bool installed = [] {
         catch_signals(remove_pending_and_die);
         return true;
     }();
-    (void)handlers_installed;
+    (void)installed;
+}
+
+void track_pending(const std::string& name) {
+    install_handlers();
     pending = 0;
     const std::filesystem::path::string_type native = file_path(name).native();
     if (native.size() >= std::size(pending_name)) return;
@@ -172,6 +178,11 @@ void track_pending(const std::string& name) {
 void untrack_pending() { pending = 0; }
 
 }  // namespace
+
+void remove_work_file_on_signal() {
+    install_handlers();
+    work_file_too = 1;
+}
 
 output_file::~output_file() { discard(); }
 

@@ -86,4 +86,9 @@ private:
     bool in_place_ = false;
 };
 
+// From now on, a run ended by one of the signals above also removes the
+// working file it holds (claim_work_file): lexaro-import's temporary file
+// goes with its hidden files. lexaro keeps its own, as after any failure.
+void remove_work_file_on_signal();
+
 }  // namespace lexaro

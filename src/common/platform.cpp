@@ -1,6 +1,8 @@
 #include "common/platform.h"
 
 #include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -13,6 +15,7 @@
 #include <climits>
 #else
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -117,6 +120,7 @@ bool names_file(const std::string& name, HANDLE file) {
 // are mandatory for the bytes they cover, so the lock covers one byte far
 // beyond any data the file holds.
 HANDLE held_work_file = INVALID_HANDLE_VALUE;
+std::string held_work_name;
 constexpr DWORD lock_offset_high = 0x40000000;  // offset 2^62
 
 }  // namespace
@@ -317,17 +321,35 @@ claim_result claim_work_file(const std::string& name, std::FILE** stream) {
             CloseHandle(file);
             return claim_result::cannot_create;
         }
+        held_work_name = name;
         held_work_file = file;
         return claim_result::claimed;
     }
 }
 
 void release_work_file() {
-    if (held_work_file != INVALID_HANDLE_VALUE) CloseHandle(held_work_file);
+    const HANDLE file = held_work_file;
     held_work_file = INVALID_HANDLE_VALUE;
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
 }
 
 bool holds_work_file() { return held_work_file != INVALID_HANDLE_VALUE; }
+
+// Windows runs the handler of Ctrl-C on a thread of its own, where any call
+// may be made.
+void remove_held_work_file() {
+    const HANDLE file = held_work_file;
+    if (file != INVALID_HANDLE_VALUE && names_file(held_work_name, file))
+        _wunlink(file_path(held_work_name).c_str());
+}
+
+unsigned usable_processors() {
+    DWORD_PTR process = 0, system = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0) return 1;
+    unsigned count = 0;
+    for (; process != 0; process &= process - 1) ++count;
+    return count;
+}
 
 bool standard_error_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
 
@@ -529,14 +551,16 @@ std::FILE* create_new_file(const std::string& name, int mode) {
 namespace {
 
 // The descriptor whose lock marks the working file as this run's. It stays
-// open, and the file locked, until the process ends.
-int held_work_file = -1;
+// open, and the file locked, until the process ends. Its name is kept for
+// a signal handler, which may neither allocate nor lock.
+volatile std::sig_atomic_t held_work_file = -1;
+char held_work_name[4096];
 
 // Whether the name, not followed if it is a link, is the open file.
-bool names_descriptor(const std::string& name, int fd) {
+bool names_descriptor(const char* name, int fd) {
     struct stat named, opened;
-    return lstat(name.c_str(), &named) == 0 && fstat(fd, &opened) == 0 &&
-           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+    return lstat(name, &named) == 0 && fstat(fd, &opened) == 0 && named.st_dev == opened.st_dev &&
+           named.st_ino == opened.st_ino;
 }
 
 }  // namespace
@@ -566,7 +590,7 @@ claim_result claim_work_file(const std::string& name, std::FILE** stream) {
             // reused: it may be a hard link, whose other names must keep
             // their bytes. Its lock keeps other runs out until the new file
             // is made.
-            if (!names_descriptor(name, old)) {
+            if (!names_descriptor(name.c_str(), old)) {
                 ::close(old);
                 continue;
             }
@@ -593,7 +617,7 @@ claim_result claim_work_file(const std::string& name, std::FILE** stream) {
             if (busy) continue;
             return claim_result::cannot_create;
         }
-        if (!names_descriptor(name, fd)) {
+        if (!names_descriptor(name.c_str(), fd)) {
             ::close(fd);
             continue;
         }
@@ -605,17 +629,46 @@ claim_result claim_work_file(const std::string& name, std::FILE** stream) {
             ::close(fd);
             return claim_result::cannot_create;
         }
+        // A name too long to keep is never removed by a signal handler.
+        const bool kept = name.size() < sizeof held_work_name;
+        std::memcpy(held_work_name, kept ? name.c_str() : "", kept ? name.size() + 1 : 1);
         held_work_file = fd;
         return claim_result::claimed;
     }
 }
 
 void release_work_file() {
-    if (held_work_file >= 0) ::close(held_work_file);
+    const int fd = held_work_file;
     held_work_file = -1;
+    if (fd >= 0) ::close(fd);
 }
 
 bool holds_work_file() { return held_work_file >= 0; }
+
+void remove_held_work_file() {
+    const int fd = held_work_file;
+    if (fd >= 0 && held_work_name[0] != '\0' && names_descriptor(held_work_name, fd))
+        unlink(held_work_name);
+}
+
+unsigned usable_processors() {
+    if constexpr (!threads_available) return 1;
+#ifdef __linux__
+    // The mask is as large as the kernel's: grown until it holds it.
+    for (int processors = 1024; processors <= (1 << 20); processors *= 2) {
+        cpu_set_t* set = CPU_ALLOC(processors);
+        if (set == nullptr) break;
+        const std::size_t size = CPU_ALLOC_SIZE(processors);
+        const int result = sched_getaffinity(0, size, set);
+        const int count = result == 0 ? CPU_COUNT_S(size, set) : 0;
+        CPU_FREE(set);
+        if (result == 0) return count > 0 ? static_cast<unsigned>(count) : 1;
+        if (errno != EINVAL) break;
+    }
+#endif
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<unsigned>(online) : 1;
+}
 
 #endif
 

@@ -126,4 +126,21 @@ void release_work_file();
 // Whether this process holds a working file now.
 bool holds_work_file();
 
+// Removes the working file this process holds, as long as its name still
+// leads to that file (nothing when it holds none). Safe in a signal handler.
+void remove_held_work_file();
+
+// Whether this build can start threads: a WebAssembly build without them
+// cannot, and does everything on the one thread it has.
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+constexpr bool threads_available = false;
+#else
+constexpr bool threads_available = true;
+#endif
+
+// The processors this process may run on: those of its affinity mask (as
+// taskset or a container's CPU set leaves them), at least 1; 1 where
+// threads_available is false.
+unsigned usable_processors();
+
 }  // namespace lexaro

@@ -8,9 +8,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/ordered_work.h"
 #include "common/platform.h"
 #include "compiler/source_reader.h"
 #include "compiler/stream_format.h"
@@ -23,7 +26,8 @@ namespace {
 
 // The uncompressed block being assembled, and zlib's output for it. Both are
 // allocated once for the process and reused for every block, and once every
-// block is written, for reading the blocks back.
+// block is written, for reading the blocks back. Blocks compressed on other
+// threads meanwhile get a pair of buffers each, as they are needed.
 uint8_t blockbuf[block_buffer_size];
 uint8_t compressed_block[block_buffer_size];
 
@@ -36,13 +40,17 @@ struct key_place {
 };
 
 // The entries of the block being filled, laid out as the uncompressed block
-// wants them: words go straight into blockbuf, each followed by a zero byte,
-// and translations wait in a store of their own, kept from block to block,
-// until the cut puts them after the words. Once the block needs more than
-// blockbuf holds nothing more is stored (the cut refuses the block), so
-// memory stays bounded whatever the source's lines hold.
+// wants them: words go straight into its buffer (blockbuf, or a buffer of
+// the same size), each followed by a zero byte, and translations wait in a
+// store of their own, kept from block to block, until the cut puts them
+// after the words. Once the block needs more than the buffer holds nothing
+// more is stored (the cut refuses the block), so memory stays bounded
+// whatever the source's lines hold.
 class pending_block {
 public:
+    // The buffer that the next block is assembled in; set while it is empty.
+    void assemble_in(uint8_t* buffer) { buffer_ = buffer; }
+
     void add(const entry& e) {
         const uint64_t word_start = words_size_;
         words_size_ += e.word.size() + 1;
@@ -50,8 +58,8 @@ public:
         if (count_++ == 0) first_word_size_ = e.word.size();
         last_word_start_ = word_start;
         if (!fits()) return;
-        std::copy(e.word.begin(), e.word.end(), blockbuf + word_start);
-        blockbuf[word_start + e.word.size()] = 0;
+        std::copy(e.word.begin(), e.word.end(), buffer_ + word_start);
+        buffer_[word_start + e.word.size()] = 0;
         translations_.append(e.translation).push_back('\0');
     }
 
@@ -61,7 +69,7 @@ public:
     std::size_t assemble() {
         if (!fits())
             fatal_error("not enough space in blockbuf, try to decrease words_per_block parameter");
-        std::copy(translations_.begin(), translations_.end(), blockbuf + words_size_);
+        std::copy(translations_.begin(), translations_.end(), buffer_ + words_size_);
         return static_cast<std::size_t>(words_size_ + translations_size_);
     }
 
@@ -80,6 +88,7 @@ public:
 private:
     bool fits() const { return words_size_ + translations_size_ <= block_buffer_size; }
 
+    uint8_t* buffer_ = blockbuf;
     std::size_t count_ = 0;
     uint64_t words_size_ = 0;  // sizes count each string's zero byte
     uint64_t translations_size_ = 0;
@@ -195,10 +204,40 @@ struct size_statistics {
     }
 };
 
-class block_builder {
+// A block on its way to the stream: assembled by the reading thread,
+// compressed by a worker thread (or the reading thread itself) and written
+// by the reading thread, in block order. The first slot's buffers are
+// blockbuf and compressed_block; the others get theirs the first time they
+// are used, left untouched until written to.
+struct block_slot {
+    uint8_t* block = nullptr;
+    uint8_t* compressed = nullptr;
+    std::unique_ptr<uint8_t[]> own_buffers;
+    std::size_t length = 0;
+    uLongf compressed_length = 0;
+    int result = Z_OK;
+
+    void compress() {
+        compressed_length = block_buffer_size;
+        result = compress2(compressed, &compressed_length, block, length, compression_level);
+    }
+};
+
+class block_builder : public failure_settler {
 public:
-    block_builder(stream_file& stream, const stream_limits& limits)
-        : stream_(stream), limits_(limits) {}
+    block_builder(stream_file& stream, const stream_limits& limits, unsigned jobs)
+        : stream_(stream),
+          limits_(limits),
+          work_(jobs, [this](std::size_t slot) { slots_[slot].compress(); }),
+          slots_(work_.slot_count()) {
+        slots_[0].block = blockbuf;
+        slots_[0].compressed = compressed_block;
+        pending_.assemble_in(fill_slot());
+    }
+    // The threads end before the slots they work in go.
+    ~block_builder() { work_.stop(false); }
+    block_builder(const block_builder&) = delete;
+    block_builder& operator=(const block_builder&) = delete;
 
     void add(const entry& e) {
         pending_.add(e);
@@ -207,21 +246,30 @@ public:
 
     bool has_pending() const { return !pending_.empty(); }
 
-    // Compresses the pending block in one call and appends it to the stream.
+    // Hands the pending block over to be compressed in one call, writes the
+    // blocks that are compressed by now, and takes a slot for the next one.
     void cut_block() {
-        if (index_.size() == limits_.max_blocks)
+        if (keys_.size() == limits_.max_blocks)
             fatal_error("too many blocks, try to increase words_per_block parameter");
-        const std::size_t length = pending_.assemble();
-        uLongf compressed_length = block_buffer_size;
-        if (compress2(compressed_block, &compressed_length, blockbuf, length, compression_level) !=
-            Z_OK)
-            fatal_error("compress() failed");
-        const auto offset = static_cast<uint32_t>(stream_.position());
-        stream_.write(compressed_block, compressed_length);
-
+        block_slot& slot = slots_[filling_];
+        slot.length = pending_.assemble();
         keys_.push_back(pending_.keys());
-        index_.push_back({0, offset, static_cast<uint32_t>(compressed_length)});
         pending_.clear();
+        work_.start(filling_);
+        write_blocks(false);
+        pending_.assemble_in(fill_slot());
+    }
+
+    // A fatal error while blocks are still being compressed: those cut
+    // before it are written, unless it is the writing of a block that
+    // failed, which all of them follow.
+    void settle() override {
+        if (writing_) {
+            work_.stop(false);
+            return;
+        }
+        work_.stop(true);
+        write_blocks(true);
     }
 
     // Appends the key table and the block index, then fills in the header.
@@ -229,6 +277,7 @@ public:
     // the start, so that memory stays bounded however long the words are:
     // each block is inflated as far as its last word.
     void finish(const title_field& title, uint32_t entry_count) {
+        write_blocks(true);
         key_reader reader;
         for (std::size_t i = 0; i < keys_.size(); ++i) {
             const key_place& key = keys_[i];
@@ -266,17 +315,66 @@ public:
     }
 
 private:
+    // A slot to assemble the next block in: a free one, else the one whose
+    // block is the next to write, once written.
+    uint8_t* fill_slot() {
+        std::optional<std::size_t> slot = work_.free_slot();
+        if (!slot) {
+            slot = work_.take(true);
+            write_block(*slot);
+        }
+        filling_ = *slot;
+        block_slot& s = slots_[filling_];
+        if (s.block == nullptr) {
+            s.own_buffers.reset(new uint8_t[2 * block_buffer_size]);
+            s.block = s.own_buffers.get();
+            s.compressed = s.block + block_buffer_size;
+        }
+        return s.block;
+    }
+
+    // Writes the compressed blocks in order: those done by now, or all.
+    void write_blocks(bool all) {
+        while (const std::optional<std::size_t> slot = work_.take(all)) {
+            write_block(*slot);
+            work_.release(*slot);
+        }
+    }
+
+    void write_block(std::size_t slot) {
+        const block_slot& s = slots_[slot];
+        writing_ = true;
+        if (s.result != Z_OK) fatal_error("compress() failed");
+        const auto offset = static_cast<uint32_t>(stream_.position());
+        stream_.write(s.compressed, s.compressed_length);
+        index_.push_back({0, offset, static_cast<uint32_t>(s.compressed_length)});
+        writing_ = false;
+    }
+
     stream_file& stream_;
     stream_limits limits_;
+    ordered_work work_;
+    std::vector<block_slot> slots_;
+    std::size_t filling_ = 0;
+    bool writing_ = false;
     pending_block pending_;
     std::vector<key_place> keys_;
     std::vector<block_index_entry> index_;
     size_statistics stats_;
 };
 
+// The builder settles a fatal error for as long as the pass runs.
+class settling {
+public:
+    explicit settling(failure_settler& settler) { settle_before_failing(&settler); }
+    ~settling() { settle_before_failing(nullptr); }
+    settling(const settling&) = delete;
+    settling& operator=(const settling&) = delete;
+};
+
 }  // namespace
 
-void compile_dictionary(const stream_limits& limits) {
+void compile_dictionary(const stream_limits& limits, unsigned jobs) {
 #ifdef __GLIBC__
     // Each compress2 call allocates and frees some 300 KB of zlib work area
     // at the top of the heap. With the default threshold glibc hands it back
@@ -291,7 +389,8 @@ void compile_dictionary(const stream_limits& limits) {
     stream.write(placeholder, sizeof placeholder);
     const title_field title = source.read_title();
 
-    block_builder builder(stream, limits);
+    block_builder builder(stream, limits, jobs);
+    settling failures_settled(builder);
     const auto per_block = static_cast<uint32_t>(words_per_block);
     // A block is cut after every words_per_block-th entry, and once more at
     // the end of the source for the entries left over.

@@ -18,6 +18,13 @@ struct stream_limits {
 // Reads source_name, words_per_block and temp_name. Returns once the whole
 // stream is written and both files are closed; every failure is fatal (an
 // observer's failure throws, and the files are closed on the way out).
-void compile_dictionary(const stream_limits& limits = stream_limits{});
+//
+// jobs: how many blocks are compressed at once, each on a thread of its
+// own, while this thread reads the source and writes the blocks in order;
+// the stream's bytes are the same for every number. With 1, as lexaro runs
+// it, each block is compressed and written on this thread as it is cut.
+// A failure is the one that one job meets first: blocks cut before it are
+// written first, and none after it.
+void compile_dictionary(const stream_limits& limits = stream_limits{}, unsigned jobs = 1);
 
 }  // namespace lexaro

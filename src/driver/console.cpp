@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "common/platform.h"
 
@@ -13,6 +14,7 @@ namespace {
 // dictionary, redirected to a file, down to a few dozen writes.
 char redirected_buffer[1 << 16];
 pass_observer* observer = nullptr;
+failure_settler* settler = nullptr;
 }  // namespace
 
 void setup_console() {
@@ -43,6 +45,7 @@ void write_progress(uint32_t count) {
 
 void fatal_error(std::string_view message) {
     message = message.substr(0, message.find('\0'));
+    if (failure_settler* first = std::exchange(settler, nullptr)) first->settle();
     if (observer != nullptr) observer->failed(std::string(message));
     console_write("\nerror: ");
     console_write(message);
@@ -52,6 +55,8 @@ void fatal_error(std::string_view message) {
 }
 
 void observe_passes(pass_observer* passes) { observer = passes; }
+
+void settle_before_failing(failure_settler* work) { settler = work; }
 
 std::optional<std::string> check_written_database(const std::string& hidden_name) {
     if (observer == nullptr) return std::nullopt;

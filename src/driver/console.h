@@ -47,6 +47,24 @@ protected:
 // While an observer is set, write_progress and fatal_error go to it.
 void observe_passes(pass_observer* observer);
 
+// Work that a fatal error settles before it is reported: the compiler's
+// blocks still being compressed on other threads. Those cut before the
+// failure are written first, in order, since a failure among them is the
+// one that came first; then the threads end, so that nothing runs beside
+// the exit or the caller that takes the error over.
+class failure_settler {
+public:
+    // Runs once, on the failing thread; a failure of its own is fatal in
+    // its place.
+    virtual void settle() = 0;
+
+protected:
+    ~failure_settler() = default;
+};
+
+// While a settler is set, the next fatal error calls it first (and clears it).
+void settle_before_failing(failure_settler* settler);
+
 // The observer's verdict on a database written whole; nothing without one.
 std::optional<std::string> check_written_database(const std::string& hidden_name);
 

@@ -411,24 +411,47 @@ outcome block_reader::read(const database& db, uint32_t i, block_entries& out) {
     return std::nullopt;
 }
 
+entry_reader::entry_reader(const database& db, unsigned jobs)
+    : db_(db), work_(jobs, [this](std::size_t slot) {
+          block_slot& s = *slots_[slot];
+          s.problem = s.reader.read(db_, s.block, s.entries);
+      }) {
+    slots_.resize(work_.slot_count());
+}
+
 bool entry_reader::next() {
     if (finished_) return false;
-    if (next_block_ == db_.index.size()) {
+    if (holds_current_) work_.release(current_);
+    holds_current_ = false;
+    // Every free slot starts on the next block, so that the jobs stay busy
+    // while the caller goes through this one.
+    while (next_block_ < db_.index.size()) {
+        const std::optional<std::size_t> slot = work_.free_slot();
+        if (!slot) break;
+        if (!slots_[*slot]) slots_[*slot] = std::make_unique<block_slot>();
+        slots_[*slot]->block = next_block_++;
+        work_.start(*slot);
+    }
+    const std::optional<std::size_t> slot = work_.take(true);
+    if (!slot) {
         finished_ = true;
         problem_ = check_statistics();
         return false;
     }
-    const uint32_t i = next_block_++;
-    problem_ = reader_.read(db_, i, entries_);
-    if (problem_) {
+    current_ = *slot;
+    holds_current_ = true;
+    const block_slot& s = *slots_[current_];
+    if (s.problem) {
         finished_ = true;
+        problem_ = s.problem;
+        work_.stop(false);
         return false;
     }
-    totals_.compressed_size += db_.index[i].block_length;
-    for (uint32_t j = 0; j < entries_.count; ++j) {
+    totals_.compressed_size += db_.index[s.block].block_length;
+    for (uint32_t j = 0; j < s.entries.count; ++j) {
         // A size counts the zero byte after the string.
-        const auto word_size = static_cast<uint32_t>(entries_.word(j).size() + 1);
-        const auto translation_size = static_cast<uint32_t>(entries_.translation(j).size() + 1);
+        const auto word_size = static_cast<uint32_t>(s.entries.word(j).size() + 1);
+        const auto translation_size = static_cast<uint32_t>(s.entries.translation(j).size() + 1);
         max_word_ = std::max(max_word_, word_size);
         max_translation_ = std::max(max_translation_, translation_size);
         total_word_ += word_size;

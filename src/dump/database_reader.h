@@ -6,17 +6,20 @@
 // Memory stays bounded whatever the file holds: the header, record list,
 // key table and block index are read in small pieces, the keys stay in the
 // file (only their sizes are kept), and the blocks are read and inflated one
-// at a time through two buffers of 1,000,000 bytes.
+// at a time through two buffers of 1,000,000 bytes (a pair more for each
+// further job).
 #pragma once
 
 #include <zlib.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/ordered_work.h"
 #include "common/random_access_file.h"
 #include "compiler/stream_format.h"
 
@@ -113,25 +116,38 @@ struct entry_totals {
     uint64_t compressed_size = 0;
 };
 
-// Reads every block in order, one at a time; after the last one, checks the
-// header's size statistics against those of the entries read.
+// Reads every block in order; after the last one, checks the header's size
+// statistics against those of the entries read. With more than one job the
+// blocks are inflated and checked that many at a time, on threads of their
+// own, each with its own buffers, and taken in order all the same: the
+// first broken rule in file order is the one found, as with one.
 class entry_reader {
 public:
-    explicit entry_reader(const database& db) : db_(db) {}
+    explicit entry_reader(const database& db, unsigned jobs = 1);
     // Reads the next block into entries(); false after the last block or a
     // broken rule, which problem() then gives.
     bool next();
-    const block_entries& entries() const { return entries_; }
+    const block_entries& entries() const { return slots_[current_]->entries; }
     const outcome& problem() const { return problem_; }
     const entry_totals& totals() const { return totals_; }  // once next() gave false
 
 private:
     outcome check_statistics();
 
+    // One block read on its way: which, into what, and what broke.
+    struct block_slot {
+        block_reader reader;
+        block_entries entries;
+        uint32_t block = 0;
+        outcome problem;
+    };
+
     const database& db_;
-    block_reader reader_;
-    block_entries entries_;
-    uint32_t next_block_ = 0;
+    std::vector<std::unique_ptr<block_slot>> slots_;
+    ordered_work work_;
+    std::size_t current_ = 0;
+    bool holds_current_ = false;
+    uint32_t next_block_ = 0;  // the next to start reading
     bool finished_ = false;
     outcome problem_;
     entry_totals totals_;

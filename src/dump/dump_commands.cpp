@@ -106,9 +106,9 @@ void order_report::add(std::string_view word) {
 }
 
 outcome check_database(const random_access_input& file, database& db, order_report& order,
-                       entry_totals& totals) {
+                       entry_totals& totals, unsigned jobs) {
     if (auto v = open_database(file, db)) return v;
-    entry_reader reader(db);
+    entry_reader reader(db, jobs);
     while (reader.next()) {
         const block_entries& block = reader.entries();
         for (uint32_t j = 0; j < block.count; ++j) order.add(block.word(j));

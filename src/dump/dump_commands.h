@@ -51,9 +51,11 @@ struct order_report {
 };
 
 // What --check checks: every rule of the layout, and every block inflated
-// and read, in order. Nothing when the database is sound.
+// and read, in order. Nothing when the database is sound. With more than
+// one job the blocks are inflated that many at a time; the verdict is the
+// same for every number.
 outcome check_database(const random_access_input& file, database& db, order_report& order,
-                       entry_totals& totals);
+                       entry_totals& totals, unsigned jobs = 1);
 
 // Each command writes its results to out and stops early once a write has
 // failed; the caller reports that failure.

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "common/layout.h"
+#include "common/output_file.h"
 #include "common/platform.h"
 #include "common/random_access_file.h"
 #include "compiler/block_builder.h"
@@ -28,8 +29,8 @@ public:
 // is checked before it is put in place.
 class import_observer : public pass_observer {
 public:
-    import_observer(progress& shown, uint64_t entries, database_summary& summary)
-        : shown_(shown), entries_(entries), summary_(summary) {}
+    import_observer(progress& shown, uint64_t entries, database_summary& summary, unsigned jobs)
+        : shown_(shown), entries_(entries), summary_(summary), jobs_(jobs) {}
 
     void entry_read(uint32_t count) override { shown_.compiling(count, entries_); }
 
@@ -42,7 +43,7 @@ public:
         dump::database db;
         dump::order_report order;
         dump::entry_totals totals;
-        if (auto v = dump::check_database(file, db, order, totals)) {
+        if (auto v = dump::check_database(file, db, order, totals, jobs_)) {
             if (v->unreadable) return "can't read file " + hidden_name;
             return summary_.file + " is not sound: " + dump::describe(*v);
         }
@@ -59,6 +60,7 @@ private:
     progress& shown_;
     uint64_t entries_;
     database_summary& summary_;
+    unsigned jobs_;
 };
 
 // The observer set for as long as the passes run.
@@ -125,7 +127,7 @@ std::string stream_file_of(const std::string& database) {
 }
 
 database_summary write_database(source_writer& writer, std::optional<int> words_per_block,
-                                const block_advice& advice, progress& shown) {
+                                const block_advice& advice, progress& shown, unsigned jobs) {
     database_summary summary;
     summary.file = writer.target();
     choose_words_per_block(writer.entry_sizes(), words_per_block, advice, summary);
@@ -137,9 +139,11 @@ database_summary write_database(source_writer& writer, std::optional<int> words_
     source_name = hidden_source;
     lexaro::words_per_block = summary.words_per_block;
 
-    import_observer observer(shown, writer.entry_sizes().size(), summary);
+    import_observer observer(shown, writer.entry_sizes().size(), summary, jobs);
     // Whatever ends the passes early, nothing of this run stays: a
-    // temporary file that another run holds is that run's.
+    // temporary file that another run holds is that run's. A signal
+    // removes the one this run holds as it removes the hidden files.
+    remove_work_file_on_signal();
     auto remove_own_files = [&] {
         writer.discard();
         if (holds_work_file()) remove_file(temp_name);
@@ -147,7 +151,7 @@ database_summary write_database(source_writer& writer, std::optional<int> words_
     };
     try {
         observing during(observer);
-        compile_dictionary();
+        compile_dictionary(stream_limits{}, jobs);
         writer.discard();
         package_database();
     } catch (const pass_failure& e) {

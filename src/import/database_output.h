@@ -42,9 +42,11 @@ struct database_summary {
 // lexaro's default when every block fits, else the largest that fits. On
 // a failure, output_error with lexaro's message: the hidden source and
 // database are removed, and so is the temporary file when this run held it;
-// a database of that name stays as it was.
+// a database of that name stays as it was. A run ended by a signal removes
+// them too. Blocks are compressed, and checked, `jobs` at a time; the
+// database and the messages are the same for every number.
 database_summary write_database(source_writer& writer, std::optional<int> words_per_block,
-                                const block_advice& advice, progress& shown);
+                                const block_advice& advice, progress& shown, unsigned jobs);
 
 // The summary's last lines.
 void print_database_summary(std::ostream& err, const database_summary& d);

@@ -54,6 +54,9 @@ const char usage_text[] =
     "                      dictionary, each with the English word and gloss\n"
     "  --words-per-block N for an OUTPUT.pdb: the entries in each block (100 to 10000;\n"
     "                      default 500 when every block fits, else the largest that fits)\n"
+    "  --jobs N            for an OUTPUT.pdb: the blocks compressed and checked at once,\n"
+    "                      each on a thread (1 to 256; default: one for each processor\n"
+    "                      the run may use); the database is the same for every N\n"
     "  --help              print this help\n"
     "Every option also takes the form --name=VALUE.\n"
     "exit status: 0 written, 1 input or output error, 2 usage error\n";
@@ -399,7 +402,8 @@ int import(const options& o, std::ostream& err, bool terminal) {
     const block_advice advice = advise_words_per_block(writer.entry_sizes());
     std::optional<database_summary> database;
     if (is_database_name(o.output))
-        database = write_database(writer, o.words_per_block, advice, shown);
+        database = write_database(writer, o.words_per_block, advice, shown,
+                                  o.jobs ? static_cast<unsigned>(*o.jobs) : usable_processors());
     else
         writer.commit();
     shown.clear();
@@ -415,13 +419,13 @@ int import(const options& o, std::ostream& err, bool terminal) {
     return status_ok;
 }
 
-// A block size given on the command line: decimal digits alone, in lexaro's range.
-std::optional<int> words_per_block_from(const std::string& text) {
+// A number given on the command line: decimal digits alone, from low to high.
+std::optional<int> number_from(const std::string& text, int low, int high) {
     if (text.empty() || text.size() > 5 ||
         text.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
     const int n = std::stoi(text);
-    if (n < min_words_per_block || n > max_words_per_block) return std::nullopt;
+    if (n < low || n > high) return std::nullopt;
     return n;
 }
 
@@ -501,7 +505,7 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
         if (!option_value(args, i, "--words-per-block", value, problem, matched))
             return std::nullopt;
         if (matched) {
-            const auto n = words_per_block_from(value);
+            const auto n = number_from(value, min_words_per_block, max_words_per_block);
             if (!n) {
                 problem = "--words-per-block " + value + " is not a number from " +
                           std::to_string(min_words_per_block) + " to " +
@@ -509,6 +513,16 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
                 return std::nullopt;
             }
             o.words_per_block = n;
+            continue;
+        }
+        if (!option_value(args, i, "--jobs", value, problem, matched)) return std::nullopt;
+        if (matched) {
+            o.jobs = number_from(value, 1, max_jobs);
+            if (!o.jobs) {
+                problem =
+                    "--jobs " + value + " is not a number from 1 to " + std::to_string(max_jobs);
+                return std::nullopt;
+            }
             continue;
         }
         std::string title;

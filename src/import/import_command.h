@@ -16,6 +16,7 @@ namespace lexaro::import {
 constexpr int status_ok = 0;
 constexpr int status_failed = 1;  // an input or output error
 constexpr int status_usage = 2;
+constexpr int max_jobs = 256;  // --jobs
 
 extern const char usage_line[];
 extern const char usage_text[];
@@ -32,6 +33,7 @@ struct options {
     bool fold_accents = false;  // words without diacritics, the dictionary's spelling kept
     std::string translations;   // Wiktextract: the language whose translations make the words
     std::optional<int> words_per_block;  // for a .pdb output: the block size
+    std::optional<int> jobs;  // for a .pdb output: blocks at once; default: usable processors
     bool help = false;
     std::string input;
     std::string output;  // "-" for standard output

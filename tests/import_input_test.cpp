@@ -7,6 +7,7 @@
 
 #include "format_test_support.h"
 #include "test_support.h"
+#include "import/formats/formats.h"
 
 namespace lexaro::test {
 namespace {
@@ -162,8 +163,7 @@ TEST(ImportInput, BinaryFilesAreNeverTakenForText) {
         const run_result run = run_lexaro_import({c.name, "out.txt"}, dir.path());
         EXPECT_EQ(run.status, 1) << c.what;
         EXPECT_EQ(run.err, "lexaro-import: can't tell the format of " + c.name +
-                               "; name it with --format (stardict, dictd, dsl, xdxf, wiktextract, "
-                               "edict, cedict, dictcc, tab, trans, lexaro or csv)\n")
+                               "; name it with --format (" + import::format_names() + ")\n")
             << c.what;
         EXPECT_EQ(dir.files(), std::vector<std::string>{c.name}) << c.what;
     }

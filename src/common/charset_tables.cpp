@@ -58,6 +58,21 @@ void append_utf8(char32_t c, std::string& out) {
 // The 94 cells of a row, from 0xA1 to 0xFE; -1 outside.
 int cell_of(unsigned char byte) { return byte >= 0xA1 && byte <= 0xFE ? byte - 0xA1 : -1; }
 
+const generated_set& shift_jis() {
+    static const generated_set& set = *find_set("SHIFT_JIS");
+    return set;
+}
+
+// The character of a JIS X 0208 cell (row and cell from 0), from Shift_JIS's
+// table, where the same character is at the cell's shifted bytes.
+char32_t jis_x0208(int row, int cell) {
+    const generated_set& set = shift_jis();
+    const unsigned lead = static_cast<unsigned>(row / 2 + (row < 62 ? 0x81 : 0xC1));
+    const unsigned trail = static_cast<unsigned>(row % 2 ? cell + 0x9F : cell + 0x40 + (cell >= 63));
+    if (lead < set.lead_first || lead >= set.lead_first + set.leads) return 0;
+    return set.cells[(lead - set.lead_first) * set.trails + trail - set.trail_first];
+}
+
 }  // namespace
 
 const generated_set* find_set(std::string_view name) {
@@ -135,14 +150,14 @@ std::size_t decode_euc_jp(std::string_view in, std::string& out, bool more, uint
             if (i + length > in.size()) {
                 if (more) break;  // the rest comes with the next piece
             } else if (lead == 0x8E) {
-                const int cell = cell_of(at(i + 1));
-                if (cell >= 0) c = euc_jp_katakana[cell];
+                // Shift_JIS has these as single bytes.
+                if (at(i + 1) <= 0xFE) c = shift_jis().singles[at(i + 1) - 0x80];
             } else if (lead == 0x8F) {
                 const int row = cell_of(at(i + 1)), cell = cell_of(at(i + 2));
                 if (row >= 0 && cell >= 0) c = euc_jp_jis_x0212[row * 94 + cell];
             } else {
                 const int row = cell_of(lead), cell = cell_of(at(i + 1));
-                if (row >= 0 && cell >= 0) c = euc_jp_jis_x0208[row * 94 + cell];
+                if (row >= 0 && cell >= 0) c = jis_x0208(row, cell);
             }
         }
         if (c == 0) {  // no character: one byte skipped, as glibc does

@@ -96,8 +96,9 @@ TEST(CharsetsAgainstGlibc, EveryCharacterIsWrittenAsIconvWritesIt) {
             if (c >= 0xD800 && c <= 0xDFFF) continue;
             const std::string text = utf8_of(c);
             std::string expected;
-            const bool in_set = c < 0x80 ? (expected = text, true)
-                                         : glibc.exactly(text, expected) && !holds_source_bytes(expected);
+            const bool in_set =
+                c < 0x80 ? (expected = text, true)
+                         : glibc.exactly(text, expected) && !holds_source_bytes(expected);
             exact += in_set && c >= 0x80;
             if (!in_set) {
                 const std::string_view instead = transliteration(c);
@@ -131,7 +132,8 @@ TEST(CharsetsAgainstGlibc, EucJpIsReadAsIconvReadsIt) {
             inputs.push_back({static_cast<char>(a), static_cast<char>(b)});
             if (a == 0x8F)
                 for (int c = 0; c <= 0xFF; ++c)
-                    inputs.push_back({static_cast<char>(a), static_cast<char>(b), static_cast<char>(c)});
+                    inputs.push_back(
+                        {static_cast<char>(a), static_cast<char>(b), static_cast<char>(c)});
         }
     }
     uint64_t differing = 0;
@@ -142,7 +144,8 @@ TEST(CharsetsAgainstGlibc, EucJpIsReadAsIconvReadsIt) {
             decoder->decode(input, out, false);
             if (out != glibc.read(input) && ++differing <= 10) {
                 std::string shown;
-                for (const char byte : input) shown += std::to_string(static_cast<unsigned char>(byte)) + " ";
+                for (const char byte : input)
+                    shown += std::to_string(static_cast<unsigned char>(byte)) + " ";
                 ADD_FAILURE() << "EUC-JP " << shown;
             }
         }

@@ -1,12 +1,13 @@
 // Character sets by name, to and from UTF-8: the same bytes from iconv on
 // Linux and from the code-page calls on Windows (these tests run under wine
 // too), so that a database is the same whichever system made it.
+#include "common/charset.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <vector>
 
-#include "common/charset.h"
 #include "test_support.h"
 
 namespace lexaro {
@@ -29,7 +30,8 @@ std::vector<charset_row> handheld_charset_rows() {
             fields.push_back(line.substr(start, tab - start));
         fields.push_back(line.substr(start));
         EXPECT_EQ(fields.size(), 5u) << line;
-        if (fields.size() == 5) rows.push_back({fields[0], fields[1], fields[2], fields[3], fields[4]});
+        if (fields.size() == 5)
+            rows.push_back({fields[0], fields[1], fields[2], fields[3], fields[4]});
     }
     return rows;
 }
@@ -38,7 +40,8 @@ std::vector<charset_row> handheld_charset_rows() {
 std::string bytes_of(const std::string& hex) {
     std::string bytes;
     std::istringstream words(hex);
-    for (std::string word; words >> word;) bytes.push_back(static_cast<char>(std::stoul(word, nullptr, 16)));
+    for (std::string word; words >> word;)
+        bytes.push_back(static_cast<char>(std::stoul(word, nullptr, 16)));
     return bytes;
 }
 
@@ -97,7 +100,8 @@ TEST(Charsets, TheUsualNamesOfEachSetWriteTheSameBytes) {
         {{"CP1257", "WINDOWS-1257", "WINBALTRIM"}, "\xC5\xBE", "\xFE"},
         {{"KOI8-R", "koi8-r", "KOI8R", "CSKOI8R"}, "\xD0\x96", "\xF6"},
         {{"SHIFT_JIS", "Shift_JIS", "SHIFT-JIS", "SJIS", "sjis", "MS_KANJI", "CSSHIFTJIS"},
-         "\xC2\xA5", "\x5C"},
+         "\xC2\xA5",
+         "\x5C"},
         {{"BIG5", "Big5", "BIG-5", "BIG-FIVE", "CN-BIG5"}, "\xE4\xB8\x9F", "\xA5\xE1"},
         {{"GB2312", "gb2312", "EUC-CN", "EUCCN", "CSGB2312", "CN-GB"}, "\xE4\xB8\x9F", "?"},
     };

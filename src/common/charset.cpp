@@ -77,8 +77,8 @@ std::unique_ptr<charset_encoder> charset_encoder::open(const std::string& name,
         problem = "unknown character set " + name;
         return nullptr;
     }
-    std::unique_ptr<charset_encoder> encoder(new charset_encoder(
-        name, reinterpret_cast<void*>(static_cast<uintptr_t>(code_page)), {}));
+    std::unique_ptr<charset_encoder> encoder(
+        new charset_encoder(name, reinterpret_cast<void*>(static_cast<uintptr_t>(code_page)), {}));
     if (!encoder->carries_a_source()) {
         problem = cannot_carry_a_source(name);
         return nullptr;

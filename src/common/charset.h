@@ -42,7 +42,7 @@ public:
 private:
     charset_decoder(std::string name, void* handle);
     std::string name_;
-    void* handle_;  // null for EUC-JP, read from the table
+    void* handle_;          // null for EUC-JP, read from the table
     std::size_t unit_ = 1;  // the bytes of a code unit, skipped at a bad one: 2 in UTF-16
     uint64_t invalid_ = 0;
 };

@@ -17,19 +17,19 @@ struct alias {
     const char* set;
 };
 constexpr alias aliases[] = {
-    {"CP1250", "CP1250"},       {"WINDOWS1250", "CP1250"}, {"MSEE", "CP1250"},
-    {"CP1251", "CP1251"},       {"WINDOWS1251", "CP1251"}, {"MSCYRL", "CP1251"},
-    {"CP1252", "CP1252"},       {"WINDOWS1252", "CP1252"}, {"MSANSI", "CP1252"},
-    {"CP1253", "CP1253"},       {"WINDOWS1253", "CP1253"}, {"MSGREEK", "CP1253"},
-    {"CP1254", "CP1254"},       {"WINDOWS1254", "CP1254"}, {"MSTURK", "CP1254"},
-    {"CP1255", "CP1255"},       {"WINDOWS1255", "CP1255"}, {"MSHEBR", "CP1255"},
-    {"CP1256", "CP1256"},       {"WINDOWS1256", "CP1256"}, {"MSARAB", "CP1256"},
-    {"CP1257", "CP1257"},       {"WINDOWS1257", "CP1257"}, {"WINBALTRIM", "CP1257"},
-    {"CP1258", "CP1258"},       {"WINDOWS1258", "CP1258"}, {"KOI8R", "KOI8-R"},
-    {"CSKOI8R", "KOI8-R"},      {"SHIFTJIS", "SHIFT_JIS"}, {"SJIS", "SHIFT_JIS"},
-    {"MSKANJI", "SHIFT_JIS"},   {"CSSHIFTJIS", "SHIFT_JIS"}, {"BIG5", "BIG5"},
-    {"BIGFIVE", "BIG5"},        {"CNBIG5", "BIG5"},        {"GB2312", "GB2312"},
-    {"EUCCN", "GB2312"},        {"CSGB2312", "GB2312"},    {"CNGB", "GB2312"},
+    {"CP1250", "CP1250"},     {"WINDOWS1250", "CP1250"},   {"MSEE", "CP1250"},
+    {"CP1251", "CP1251"},     {"WINDOWS1251", "CP1251"},   {"MSCYRL", "CP1251"},
+    {"CP1252", "CP1252"},     {"WINDOWS1252", "CP1252"},   {"MSANSI", "CP1252"},
+    {"CP1253", "CP1253"},     {"WINDOWS1253", "CP1253"},   {"MSGREEK", "CP1253"},
+    {"CP1254", "CP1254"},     {"WINDOWS1254", "CP1254"},   {"MSTURK", "CP1254"},
+    {"CP1255", "CP1255"},     {"WINDOWS1255", "CP1255"},   {"MSHEBR", "CP1255"},
+    {"CP1256", "CP1256"},     {"WINDOWS1256", "CP1256"},   {"MSARAB", "CP1256"},
+    {"CP1257", "CP1257"},     {"WINDOWS1257", "CP1257"},   {"WINBALTRIM", "CP1257"},
+    {"CP1258", "CP1258"},     {"WINDOWS1258", "CP1258"},   {"KOI8R", "KOI8-R"},
+    {"CSKOI8R", "KOI8-R"},    {"SHIFTJIS", "SHIFT_JIS"},   {"SJIS", "SHIFT_JIS"},
+    {"MSKANJI", "SHIFT_JIS"}, {"CSSHIFTJIS", "SHIFT_JIS"}, {"BIG5", "BIG5"},
+    {"BIGFIVE", "BIG5"},      {"CNBIG5", "BIG5"},          {"GB2312", "GB2312"},
+    {"EUCCN", "GB2312"},      {"CSGB2312", "GB2312"},      {"CNGB", "GB2312"},
 };
 constexpr const char* euc_jp_names[] = {"EUCJP", "UJIS", "CSEUCPKDFMTJAPANESE", "OSF00030010"};
 
@@ -68,7 +68,8 @@ const generated_set& shift_jis() {
 char32_t jis_x0208(int row, int cell) {
     const generated_set& set = shift_jis();
     const unsigned lead = static_cast<unsigned>(row / 2 + (row < 62 ? 0x81 : 0xC1));
-    const unsigned trail = static_cast<unsigned>(row % 2 ? cell + 0x9F : cell + 0x40 + (cell >= 63));
+    const unsigned trail =
+        static_cast<unsigned>(row % 2 ? cell + 0x9F : cell + 0x40 + (cell >= 63));
     if (lead < set.lead_first || lead >= set.lead_first + set.leads) return 0;
     return set.cells[(lead - set.lead_first) * set.trails + trail - set.trail_first];
 }
@@ -92,7 +93,8 @@ set_writer::set_writer(const generated_set& set) : set_(set) {
         for (unsigned trail = 0; trail < set.trails; ++trail) {
             const uint32_t c = set.cells[lead * set.trails + trail];
             if (c != 0)
-                codes_.push_back(c << 16 | (set.lead_first + lead) << 8 | (set.trail_first + trail));
+                codes_.push_back(c << 16 | (set.lead_first + lead) << 8 |
+                                 (set.trail_first + trail));
         }
     }
     codes_.insert(codes_.end(), set.extras, set.extras + set.extra_size);
@@ -101,7 +103,8 @@ set_writer::set_writer(const generated_set& set) : set_(set) {
 
 bool set_writer::append(char32_t c, std::string& out) const {
     if (c > 0xFFFF) return false;
-    const auto found = std::lower_bound(codes_.begin(), codes_.end(), static_cast<uint32_t>(c) << 16);
+    const auto found =
+        std::lower_bound(codes_.begin(), codes_.end(), static_cast<uint32_t>(c) << 16);
     if (found != codes_.end() && *found >> 16 == c) {
         const uint32_t code = *found & 0xFFFF;
         if (code > 0xFF) out.push_back(static_cast<char>(code >> 8));
@@ -109,10 +112,9 @@ bool set_writer::append(char32_t c, std::string& out) const {
         return true;
     }
     const long_code* end = set_.long_codes + set_.long_size;
-    const long_code* found_long =
-        std::lower_bound(set_.long_codes, end, c, [](const long_code& l, char32_t code_point) {
-            return l.code_point < code_point;
-        });
+    const long_code* found_long = std::lower_bound(
+        set_.long_codes, end, c,
+        [](const long_code& l, char32_t code_point) { return l.code_point < code_point; });
     if (found_long == end || found_long->code_point != c) return false;
     out.append(found_long->bytes);
     return true;

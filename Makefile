@@ -7,12 +7,13 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-# libc-bin: glibc's iconv program, from whose converters the build makes the
-# character set tables (for the MinGW build too).
-PACKAGES = cmake make g++ zlib1g-dev libc-bin libgtest-dev groff-base man-db dictfmt dictzip \
+PACKAGES = cmake make g++ zlib1g-dev libgtest-dev groff-base man-db dictfmt dictzip \
 	dict-freedict-spa-eng edict
 # The programs alone, as make demo, make install and make package build them.
+# libc-bin: glibc's iconv program, from whose converters the build makes the
+# character set tables (for the MinGW build too).
 PROGRAM_PACKAGES = cmake make g++ zlib1g-dev libc-bin
+PACKAGES += libc-bin
 # make package also needs dpkg-shlibdeps (and file) to declare the dependencies.
 DEB_PACKAGES = dpkg-dev file
 # make install and make package build in Release mode in a folder of their own.

@@ -12,7 +12,10 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES = cmake make g++ zlib1g-dev libgtest-dev groff-base man-db dictfmt dictzip \
 	dict-freedict-spa-eng dict-freedict-fra-eng edict
 # The programs alone, as make demo, make install and make package build them.
-PROGRAM_PACKAGES = cmake make g++ zlib1g-dev
+# libc-bin: glibc's iconv program, from whose converters the build makes the
+# character set tables (for the MinGW build too).
+PROGRAM_PACKAGES = cmake make g++ zlib1g-dev libc-bin
+PACKAGES += libc-bin
 # make package also needs dpkg-shlibdeps (and file) to declare the dependencies.
 DEB_PACKAGES = dpkg-dev file
 # make install and make package build in Release mode in a folder of their own.
@@ -84,7 +87,7 @@ freedict-check: programs
 # lexaro.exe and lexaro-dump.exe, cross-compiled with MinGW-w64; their
 # tests run under wine, and both builds must make the same databases.
 WINDOWS_BUILD ?= build-windows
-WINDOWS_PACKAGES = cmake make g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest
+WINDOWS_PACKAGES = cmake make g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest libc-bin
 WINE_PACKAGES = wine wine64
 
 windows:

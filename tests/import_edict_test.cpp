@@ -44,6 +44,21 @@ TEST(ImportEdict, WrittenFormsAndReadingsAreWords) {
          "にほん$日本; 日夲; (n) (1) Japan; (2) the Japanese\n"
          "日夲$にほん; にっぽん; (n) (1) Japan; (2) the Japanese\n"
          "日本$にほん; にっぽん; (n) (1) Japan; (2) the Japanese\n"},
+        // Debian's EDICT has JIS X 0212 characters, read alike everywhere.
+        {"EDICT in EUC-JP with JIS X 0212", "edict",
+         "\xA1\xA1\xA1\xA9\xA1\xA9\xA1\xA9 /EDICT/\n\xB0\xEC\xCA\xAC\xB6\xE2 [\xA4\xA4\xA4\xC1\xA4\xD6\xA4\xAD\xA4\xF3] "
+         "/(n) gold coin worth a quarter ry\x8F\xAB\xD7/\n",
+         {},
+         "EDICT\nいちぶきん$一分金; (n) gold coin worth a quarter ry\xC5\x8D\n"
+         "一分金$いちぶきん; (n) gold coin worth a quarter ry\xC5\x8D\n"},
+        {"EDICT in EUC-JP with JIS X 0212, in Shift_JIS", "edict",
+         "\xA1\xA1\xA1\xA9\xA1\xA9\xA1\xA9 /EDICT/\n\xB0\xEC\xCA\xAC\xB6\xE2 [\xA4\xA4\xA4\xC1\xA4\xD6\xA4\xAD\xA4\xF3] "
+         "/(n) gold coin worth a quarter ry\x8F\xAB\xD7/\n",
+         {"--charset", "SHIFT_JIS"},
+         "EDICT\n\x82\xA2\x82\xBF\x82\xD4\x82\xAB\x82\xF1$\x88\xEA\x95\xAA\x8B\xE0; (n) gold coin worth a "
+         "quarter ryo\n"
+         "\x88\xEA\x95\xAA\x8B\xE0$\x82\xA2\x82\xBF\x82\xD4\x82\xAB\x82\xF1; (n) gold coin worth a "
+         "quarter ryo\n"},
         {"EDICT in Shift_JIS for a Japanese handheld", "edict", edict_header + "着任 [ちゃくにん] /(n,vs) taking up a new post/\n",
          {"--charset", "SHIFT_JIS"},
          "EDICT, EDICT_SUB(P) Japanese-English\n"

@@ -1,5 +1,7 @@
 #include "common/charset.h"
 
+#include "common/charset_tables.h"
+
 #ifdef _WIN32
 #include "common/windows_code_pages.h"
 #else
@@ -22,6 +24,10 @@ charset_decoder::charset_decoder(std::string name, void* handle)
         unit_ = 4;
 }
 
+charset_encoder::charset_encoder(std::string name, void* handle,
+                                 std::unique_ptr<charset_tables::set_writer> table)
+    : name_(std::move(name)), handle_(handle), table_(std::move(table)) {}
+
 namespace {
 
 std::string cannot_carry_a_source(const std::string& name) {
@@ -39,6 +45,8 @@ std::string cannot_carry_a_source(const std::string& name) {
 // code page number.
 std::unique_ptr<charset_decoder> charset_decoder::open(const std::string& name,
                                                        std::string& problem) {
+    if (charset_tables::is_euc_jp(name))
+        return std::unique_ptr<charset_decoder>(new charset_decoder(name, nullptr));
     const unsigned code_page = code_pages::code_page_of(name);
     if (code_page == 0) {
         problem = "unknown character set " + name;
@@ -51,6 +59,7 @@ std::unique_ptr<charset_decoder> charset_decoder::open(const std::string& name,
 charset_decoder::~charset_decoder() { delete static_cast<code_pages::decoder*>(handle_); }
 
 std::size_t charset_decoder::decode(std::string_view in, std::string& out, bool more) {
+    if (handle_ == nullptr) return charset_tables::decode_euc_jp(in, out, more, invalid_);
     auto* decoder = static_cast<code_pages::decoder*>(handle_);
     const uint64_t before = decoder->invalid();
     const std::size_t taken = decoder->decode(in, out, more);
@@ -60,13 +69,16 @@ std::size_t charset_decoder::decode(std::string_view in, std::string& out, bool 
 
 std::unique_ptr<charset_encoder> charset_encoder::open(const std::string& name,
                                                        std::string& problem) {
+    if (const charset_tables::generated_set* set = charset_tables::find_set(name))
+        return std::unique_ptr<charset_encoder>(
+            new charset_encoder(name, nullptr, std::make_unique<charset_tables::set_writer>(*set)));
     const unsigned code_page = code_pages::code_page_of(name);
     if (code_page == 0) {
         problem = "unknown character set " + name;
         return nullptr;
     }
     std::unique_ptr<charset_encoder> encoder(
-        new charset_encoder(name, reinterpret_cast<void*>(static_cast<uintptr_t>(code_page))));
+        new charset_encoder(name, reinterpret_cast<void*>(static_cast<uintptr_t>(code_page)), {}));
     if (!encoder->carries_a_source()) {
         problem = cannot_carry_a_source(name);
         return nullptr;
@@ -76,7 +88,7 @@ std::unique_ptr<charset_encoder> charset_encoder::open(const std::string& name,
 
 charset_encoder::~charset_encoder() = default;
 
-bool charset_encoder::exact(std::string_view utf8, std::string& out) {
+bool charset_encoder::exact_by_system(std::string_view utf8, std::string& out) {
     const std::size_t start = out.size();
     code_pages::encode_counts counts;
     code_pages::encode(static_cast<unsigned>(reinterpret_cast<uintptr_t>(handle_)), utf8, out,
@@ -97,6 +109,8 @@ iconv_t as_iconv(void* handle) { return static_cast<iconv_t>(handle); }
 
 std::unique_ptr<charset_decoder> charset_decoder::open(const std::string& name,
                                                        std::string& problem) {
+    if (charset_tables::is_euc_jp(name))
+        return std::unique_ptr<charset_decoder>(new charset_decoder(name, nullptr));
     const iconv_t handle = iconv_open("UTF-8", name.c_str());
     if (handle == reinterpret_cast<iconv_t>(-1)) {
         problem = "unknown character set " + name;
@@ -105,9 +119,12 @@ std::unique_ptr<charset_decoder> charset_decoder::open(const std::string& name,
     return std::unique_ptr<charset_decoder>(new charset_decoder(name, handle));
 }
 
-charset_decoder::~charset_decoder() { iconv_close(as_iconv(handle_)); }
+charset_decoder::~charset_decoder() {
+    if (handle_ != nullptr) iconv_close(as_iconv(handle_));
+}
 
 std::size_t charset_decoder::decode(std::string_view in, std::string& out, bool more) {
+    if (handle_ == nullptr) return charset_tables::decode_euc_jp(in, out, more, invalid_);
     char* from = const_cast<char*>(in.data());
     std::size_t from_left = in.size();
     std::size_t used = out.size();
@@ -142,12 +159,15 @@ std::size_t charset_decoder::decode(std::string_view in, std::string& out, bool 
 
 std::unique_ptr<charset_encoder> charset_encoder::open(const std::string& name,
                                                        std::string& problem) {
+    if (const charset_tables::generated_set* set = charset_tables::find_set(name))
+        return std::unique_ptr<charset_encoder>(
+            new charset_encoder(name, nullptr, std::make_unique<charset_tables::set_writer>(*set)));
     const iconv_t handle = iconv_open(name.c_str(), "UTF-8");
     if (handle == reinterpret_cast<iconv_t>(-1)) {
         problem = "unknown character set " + name;
         return nullptr;
     }
-    std::unique_ptr<charset_encoder> encoder(new charset_encoder(name, handle));
+    std::unique_ptr<charset_encoder> encoder(new charset_encoder(name, handle, {}));
     if (!encoder->carries_a_source()) {
         problem = cannot_carry_a_source(name);
         return nullptr;
@@ -155,9 +175,11 @@ std::unique_ptr<charset_encoder> charset_encoder::open(const std::string& name,
     return encoder;
 }
 
-charset_encoder::~charset_encoder() { iconv_close(as_iconv(handle_)); }
+charset_encoder::~charset_encoder() {
+    if (handle_ != nullptr) iconv_close(as_iconv(handle_));
+}
 
-bool charset_encoder::exact(std::string_view utf8, std::string& out) {
+bool charset_encoder::exact_by_system(std::string_view utf8, std::string& out) {
     char* from = const_cast<char*>(utf8.data());
     std::size_t from_left = utf8.size();
     const std::size_t start = out.size();
@@ -211,6 +233,31 @@ constexpr transliteration_row transliterations[] = {
 };
 
 }  // namespace
+
+bool charset_encoder::exact(std::string_view utf8, std::string& out) {
+    return table_ != nullptr ? exact_from_table(utf8, out) : exact_by_system(utf8, out);
+}
+
+// ASCII as itself, every other character as the table has it. The tables
+// write no '$', line feed, carriage return or 0x1A for a character past
+// ASCII (their generator makes sure), so nothing more is checked.
+bool charset_encoder::exact_from_table(std::string_view utf8, std::string& out) {
+    const std::size_t start = out.size();
+    for (std::size_t i = 0; i < utf8.size();) {
+        if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+            out.push_back(utf8[i++]);
+            continue;
+        }
+        std::size_t length = 0;
+        const char32_t c = next_character(utf8.substr(i), length);
+        if (length == 0 || !table_->append(c, out)) {
+            out.resize(start);
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
 
 bool charset_encoder::carries_a_source() {
     std::string upper = name_;

@@ -10,10 +10,16 @@
 
 namespace lexaro {
 
+namespace charset_tables {
+class set_writer;
+}
+
 // The character U+FFFD, which stands for bytes that are no character.
 constexpr std::string_view replacement_character = "\xEF\xBF\xBD";
 
-// Text in a named character set made UTF-8, piece by piece.
+// Text in a named character set made UTF-8, piece by piece. EUC-JP is read
+// from a table made from glibc's converter on every system; other sets
+// through the system's converter.
 class charset_decoder {
 public:
     // Nothing, with the reason in problem ("unknown character set NAME"),
@@ -36,7 +42,7 @@ public:
 private:
     charset_decoder(std::string name, void* handle);
     std::string name_;
-    void* handle_;
+    void* handle_;          // null for EUC-JP, read from the table
     std::size_t unit_ = 1;  // the bytes of a code unit, skipped at a bad one: 2 in UTF-16
     uint64_t invalid_ = 0;
 };
@@ -44,7 +50,10 @@ private:
 // UTF-8 text written in a named character set, the one the handheld shows.
 // Only sets that can carry a source are taken: each ASCII character written
 // as itself, and no other character written with the bytes that a source
-// line gives a meaning ('$', line feed, carriage return, 0x1A).
+// line gives a meaning ('$', line feed, carriage return, 0x1A). The sets the
+// handheld shows (CP1250 to CP1258, KOI8-R, Shift_JIS, Big5, GB2312) are
+// written from tables made from glibc's converters, the same bytes on every
+// system; other sets through the system's converter.
 class charset_encoder {
 public:
     // Nothing, with the reason in problem, when the system does not know the
@@ -64,18 +73,22 @@ public:
     const std::string& name() const { return name_; }
 
 private:
-    charset_encoder(std::string name, void* handle) : name_(std::move(name)), handle_(handle) {}
+    charset_encoder(std::string name, void* handle,
+                    std::unique_ptr<charset_tables::set_writer> table);
     // Appends the text converted when every character of it is in the set
     // and none is written with a byte that ASCII holds; else false, with out
-    // as it was. The one call into the system.
+    // as it was.
     bool exact(std::string_view utf8, std::string& out);
+    bool exact_from_table(std::string_view utf8, std::string& out);
+    bool exact_by_system(std::string_view utf8, std::string& out);  // the one call into the system
     void encode_slowly(std::string_view utf8, std::string& out);
     bool carries_a_source();
     static bool holds_no_source_bytes(std::string_view utf8, const std::string& out,
                                       std::size_t start);
 
     std::string name_;
-    void* handle_;
+    void* handle_;  // the system's converter; null with a table
+    std::unique_ptr<charset_tables::set_writer> table_;
     uint64_t transliterated_ = 0;
     uint64_t replaced_ = 0;
 };

@@ -91,6 +91,14 @@ TEST(ImportBabylon, RecordsAlternatesAndCharacterSets) {
          "mixed\nx" + old_book_utf8 + "$ok قلم and " + book_utf8 + "\ny$" + book_utf8 + "\n" +
              dog_utf8 + "$با" + dog_utf8 + "\n" + "قلم$pen قلم\n" + book_utf8 + "$" +
              old_book_utf8 + "\n"},
+        {"UTF-8 inside text in a code page", "inside.bgl",
+         bgl_file(charsets('\x4d', '\x41') + entry("caf\xE9", "caf\xE9 здесь, na\xEFve жизнь") +
+                  entry("y", "na\xEFve \xC3\xA9t\xC3\xA9") +
+                  entry("\xCA\x98\x20\xD3\x90\x20\xCA\x98 " + book_cp1256, "x")),
+         {},
+         "inside\ncaf\xC3\xA9$caf\xC3\xA9 здесь, na\xC3\xAFve жизнь\n"
+         "y$na\xC3\xAFve \xC3\x83\xC2\xA9t\xC3\x83\xC2\xA9\n"  // two characters: not sure
+         "تک سگ تک " + book_utf8 + "$x\n"},  // three, but of three blocks: chance
         {"part of speech and transcription in front", "fields.bgl",
          bgl_file(title("F") + entry("house", "a dwelling\x14\x02\x30\x50\x1b\x04haus") +
                   entry("go", "to move\x14\x06\x01\x41\x01\x02\x02\x32\x18\x02go") +
@@ -151,6 +159,9 @@ TEST(ImportBabylon, TheSummaryNamesTheSetsAndCountsWhatItFound) {
          {"  input:           read as CP1256 (its charset field); 1 texts of the words in UTF-8 "
           "though CP1256 is named, read as UTF-8; 1 texts of the translations in UTF-8 though "
           "CP1256 is named, read as UTF-8\n"}},
+        {"UTF-8 inside", charsets('\x41', '\x41') + entry("a", "caf\xE9 здесь"), {},
+         {"  input:           read as CP1252 (its charset field); 1 texts of the translations in "
+          "CP1252 with UTF-8 inside, each part read as it is\n"}},
         {"bytes that are no character", charsets('\x49', '\x49') + entry("a", "\xE1\xFF"), {},
          {"  input:           read as CP1253 (its charset field); 1 bytes that are no character "
           "of CP1253 read as U+FFFD\n"}},

@@ -467,8 +467,10 @@ struct text_side {
     // (which text in a code page may be by chance), not UTF-8.
     uint64_t utf8_texts = 0, weak_texts = 0, other_texts = 0;
     // What the second reading found: texts read as UTF-8 in a side named a
-    // code page, texts not UTF-8 in a side named UTF-8.
-    uint64_t read_as_utf8 = 0, not_utf8 = 0;
+    // code page, texts in it that hold UTF-8 among the code page's bytes,
+    // texts not UTF-8 in a side named UTF-8.
+    uint64_t read_as_utf8 = 0, mixed = 0, not_utf8 = 0;
+    bool single_byte = false;  // a code page of one byte a character, which any byte may end
     bool utf8() const { return charset == "UTF-8"; }
 };
 
@@ -711,6 +713,7 @@ private:
         }
         if (is_utf8_name(side.charset)) side.charset = "UTF-8";
         side.decoder = decoder(side.utf8() ? fallback : side.charset);
+        side.single_byte = side.charset.rfind("CP12", 0) == 0 || side.charset == "CP874";
     }
 
     static bool is_utf8_name(const std::string& name) {
@@ -953,8 +956,55 @@ private:
             ++side.read_as_utf8;
             decoded_ += text;
             return;
+        } else if (!s.valid && side.single_byte && utf8_inside(text, side)) {
+            ++side.mixed;
+            return;
         }
         side.decoder->decode(text, decoded_, false);
+    }
+
+    // Text in a one-byte code page with UTF-8 inside, where a builder pasted
+    // it in: each stretch between bytes that are no UTF-8 that holds
+    // sure_utf8 characters or more beyond ASCII, all of one block of 256
+    // code points (one script; chance sequences scatter), is read as UTF-8,
+    // the rest in the code page. False, with nothing appended, when there
+    // is no such stretch.
+    bool utf8_inside(std::string_view text, text_side& side) {
+        std::size_t page_start = 0;  // text from here on not yet appended
+        std::size_t stretch = 0, wide = 0;
+        char32_t block = 0;
+        bool one_block = true, found = false;
+        const auto close = [&](std::size_t end) {
+            if (wide >= sure_utf8 && one_block) {
+                side.decoder->decode(text.substr(page_start, stretch - page_start), decoded_, false);
+                decoded_ += text.substr(stretch, end - stretch);
+                page_start = end;
+                found = true;
+            }
+        };
+        for (std::size_t i = 0; i < text.size();) {
+            if (static_cast<unsigned char>(text[i]) < 0x80) {
+                ++i;
+                continue;
+            }
+            std::size_t length = 0;
+            const char32_t c = next_character(text.substr(i), length);
+            if (length == 0) {
+                close(i);
+                stretch = ++i;
+                wide = 0;
+                one_block = true;
+                continue;
+            }
+            if (wide++ == 0)
+                block = c >> 8;
+            else if (c >> 8 != block)
+                one_block = false;
+            i += length;
+        }
+        close(text.size());
+        if (found) side.decoder->decode(text.substr(page_start), decoded_, false);
+        return found;
     }
 
     // <charset c=T>: hexadecimal code points, each ended by ';'.
@@ -1080,6 +1130,9 @@ private:
             if (side->read_as_utf8 > 0)
                 s += "; " + std::to_string(side->read_as_utf8) + " texts of the " + what +
                      " in UTF-8 though " + side->charset + " is named, read as UTF-8";
+            if (side->mixed > 0)
+                s += "; " + std::to_string(side->mixed) + " texts of the " + what + " in " +
+                     side->charset + " with UTF-8 inside, each part read as it is";
             if (side->not_utf8 > 0)
                 s += "; " + std::to_string(side->not_utf8) + " texts of the " + what +
                      " not in UTF-8, read as " + side->decoder->name();

@@ -91,6 +91,11 @@ TEST(ImportBabylon, RecordsAlternatesAndCharacterSets) {
          "mixed\nx" + old_book_utf8 + "$ok قلم and " + book_utf8 + "\ny$" + book_utf8 + "\n" +
              dog_utf8 + "$با" + dog_utf8 + "\n" + "قلم$pen قلم\n" + book_utf8 + "$" +
              old_book_utf8 + "\n"},
+        {"UTF-8 of a character or two, where most texts are UTF-8", "accents.bgl",
+         bgl_file(charsets('\x41', '\x41') + entry("caf\xC3\xA9", "coffee") +
+                  entry("\xC3\xA9t\xC3\xA9", "summer") + entry("na\xC3\xAFve", "caf\xC3\xA9")),
+         {},
+         "accents\ncaf\xC3\xA9$coffee\nna\xC3\xAFve$caf\xC3\xA9\n\xC3\xA9t\xC3\xA9$summer\n"},
         {"UTF-8 inside text in a code page", "inside.bgl",
          bgl_file(charsets('\x4d', '\x41') + entry("caf\xE9", "caf\xE9 здесь, na\xEFve жизнь") +
                   entry("y", "na\xEFve \xC3\xA9t\xC3\xA9") +

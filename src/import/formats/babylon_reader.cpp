@@ -466,6 +466,9 @@ struct text_side {
     // with sure_utf8 characters or more beyond ASCII, UTF-8 with fewer
     // (which text in a code page may be by chance), not UTF-8.
     uint64_t utf8_texts = 0, weak_texts = 0, other_texts = 0;
+    // Whether such a text of a character or two is read as UTF-8: where most
+    // texts beyond ASCII are UTF-8, those of both sides when they share a set.
+    bool weak_is_utf8 = false;
     // What the second reading found: texts read as UTF-8 in a side named a
     // code page, texts in it that hold UTF-8 among the code page's bytes,
     // texts not UTF-8 in a side named UTF-8.
@@ -726,6 +729,16 @@ private:
     void settle_sides() {
         settle(words_, source_charset_, source_language_);
         settle(definitions_, target_charset_, target_language_);
+        const bool shared = words_.charset == definitions_.charset;
+        for (text_side* side : {&words_, &definitions_}) {
+            const text_side& other = side == &words_ ? definitions_ : words_;
+            uint64_t utf8 = side->utf8_texts + side->weak_texts, not_utf8 = side->other_texts;
+            if (shared) {
+                utf8 += other.utf8_texts + other.weak_texts;
+                not_utf8 += other.other_texts;
+            }
+            side->weak_is_utf8 = utf8 > not_utf8;
+        }
     }
 
     // The decoder for a set, opened once.
@@ -950,9 +963,7 @@ private:
                 return;
             }
             ++side.not_utf8;
-        } else if (s.valid && (s.wide_characters >= sure_utf8 ||
-                               side.utf8_texts + side.weak_texts > side.other_texts)) {
-            // A character or two are UTF-8 where most texts of the side are.
+        } else if (s.valid && (s.wide_characters >= sure_utf8 || side.weak_is_utf8)) {
             ++side.read_as_utf8;
             decoded_ += text;
             return;

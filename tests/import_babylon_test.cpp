@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "format_test_support.h"
+#include "import/formats/readers.h"
 #include "test_support.h"
 
 namespace lexaro::test {
@@ -126,6 +127,65 @@ TEST(ImportBabylon, RecordsAlternatesAndCharacterSets) {
          {"--input-charset", "CP1251"},
          "over\n\xD0\xBA\xD0\xBE\xD1\x82$\xD0\xBA\xD0\xBE\xD1\x88\xD0\xBA\xD0\xB0\n"},
     });
+}
+
+// What the reader hands the clean-up: HTML made UTF-8, the fields on a line
+// of their own in front, references without ';' completed, control bytes
+// gone; the title as the file names it.
+TEST(BabylonReader, HandsOnHtmlWithItsFieldsOnALineInFront) {
+    struct reader_case {
+        const char* what;
+        std::string body;
+        std::vector<collected_entry> expected;
+    };
+    const import::markup html = import::markup::html;
+    const reader_case cases[] = {
+        {"fields",
+         entry("house", "a <b>dwelling</b>\x14\x02\x30\x50\x1b\x08h&amp;us"),
+         {{"house", "noun [h&amp;us]\na <b>dwelling</b>", html}}},
+        {"no text after the fields", entry("go", "\x14\x02\x32"), {{"go", "verb\n", html}}},
+        {"references and control bytes",
+         entry("a", "&aring.\x1e&quot\x1fq&amp;\t\x01"), {{"a", "&aring;.&quot;q&amp;\t", html}}},
+        {"alternates share the definition", entry("a", "<i>b</i>", {"c", "a"}),
+         {{"a", "<i>b</i>", html}, {"c", "<i>b</i>", html}}},
+        {"no word at all", entry("<b></b>", "lost", {"$1$"}), {{"", "lost", html}}},
+    };
+    for (const reader_case& c : cases) {
+        scratch_dir dir;
+        write_file(dir / "x.bgl", bgl_file(title("T&amp;<b>U</b>") + c.body));
+        collecting_sink sink;
+        const std::string path = dir / "x.bgl";
+        import::reader_options options;
+        import::reader_input input{path, nullptr, options};
+        EXPECT_EQ(import::read_babylon(input, sink), "T&U") << c.what;
+        EXPECT_EQ(sink.entries, c.expected) << c.what;
+    }
+}
+
+// A record larger than a block, an entry or an embedded file, streams past
+// in bounded memory, however large it is.
+TEST(ImportBabylon, LargeRecordsPassInBoundedMemory) {
+    scratch_dir dir;
+    {
+        // Let go before the run, whose peak memory counts what its process
+        // held when it was started.
+        const std::string large(32u << 20, 'x');
+        write_file(dir / "x.bgl",
+                   bgl_file(bgl_record(2, "\x05a.bmp" + large) +
+                            bgl_record(11, bgl_wide_entry("big", large)) + entry("small", "z")));
+    }
+    run_options options;
+    if (!address_sanitizer) options.address_space_limit = 48l << 20;
+    const run_result run =
+        run_program_with(LEXARO_IMPORT_BINARY, {"x.bgl", "out.txt"}, dir.path(), options);
+    ASSERT_EQ(run.status, 0) << run.err;
+    if (!address_sanitizer) {
+        EXPECT_LT(run.peak_memory_kib, 16 * 1024);
+    }
+    EXPECT_EQ(read_file(dir / "out.txt"), "x\nsmall$z\n");
+    EXPECT_NE(run.err.find("dropped:         0 with no word, 1 too large for a block"),
+              std::string::npos)
+        << run.err;
 }
 
 TEST(ImportBabylon, ATrailerWithoutItsCheckValuesAndBytesAfterTheBody) {

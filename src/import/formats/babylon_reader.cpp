@@ -658,7 +658,7 @@ private:
     }
 
     // The code page a charset code names; nothing for 0 (not set) and for a
-    // code that names none (counted).
+    // code that names none.
     static std::optional<std::string> charset_of(std::optional<uint8_t> code) {
         if (!code || *code < first_charset_code) return std::nullopt;
         const std::size_t index = std::size_t{*code} - first_charset_code;

@@ -111,9 +111,12 @@ std::optional<format> format_by_name(const std::string& path) {
 }
 
 std::optional<format> format_by_content(std::string_view sample, bool whole_file) {
+    // The signatures of binary formats first: their first bytes are no text.
+    for (const format_row& f : table)
+        if (!f.reads_text && f.looks_like != nullptr && f.looks_like(sample, whole_file)) return &f;
     if (sample.substr(0, 3) == "\xEF\xBB\xBF") sample.remove_prefix(3);
     for (const format_row& f : table)
-        if (f.looks_like != nullptr && f.looks_like(sample, whole_file)) return &f;
+        if (f.reads_text && f.looks_like != nullptr && f.looks_like(sample, whole_file)) return &f;
     return std::nullopt;
 }
 

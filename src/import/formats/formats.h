@@ -69,7 +69,8 @@ const std::string& format_names();
 // The format that the file's name shows, when one does.
 std::optional<format> format_by_name(const std::string& path);
 
-// The format that these first lines of a text show, when exactly one does.
+// The format that these first lines of a text show, when exactly one does;
+// a binary format's signature (Babylon's) is looked for before any text.
 std::optional<format> format_by_content(std::string_view sample, bool whole_file);
 
 // Which of the three plain text formats (tab, trans, lexaro) these first

@@ -1,10 +1,13 @@
 // libFuzzer target: arbitrary bytes taken as a dictionary by each of
-// lexaro-import's text format readers, their entries through the clean-up.
-// The first byte picks the reader, and whether the text is named UTF-16 and
-// --translations is set; the rest is the file. An import_error is a finding
-// only if it crashes: any crash, sanitizer report, leak, hang or unbounded
-// growth is a bug.
+// lexaro-import's text format readers and by the Babylon reader, their
+// entries through the clean-up. The first byte picks the reader, and whether
+// the text is named UTF-16 (for Babylon: --input-charset CP1256) and
+// --translations is set (for Babylon: the bytes are the whole file rather
+// than the body of records that the target gzips behind a header); the rest
+// is the file. An import_error is a finding only if it crashes: any crash,
+// sanitizer report, leak, hang or unbounded growth is a bug.
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <fstream>
@@ -27,9 +30,27 @@ private:
     std::string word_, translation_;
 };
 
-constexpr const char* formats[] = {"dsl",    "xdxf", "csv", "dictcc", "edict", "cedict",
-                                   "wiktextract", "tab", "trans", "lexaro", "tei"};
+constexpr const char* formats[] = {"dsl", "xdxf", "csv", "dictcc", "edict", "cedict", "wiktextract",
+                                   "tab", "trans", "lexaro", "tei", "babylon"};
 constexpr std::size_t format_count = sizeof formats / sizeof formats[0];
+
+// A Babylon file around a body of records: the signature, the offset of the
+// gzip data (8), two bytes, then the body gzipped.
+std::string babylon_file(const uint8_t* body, std::size_t size) {
+    std::string file("\x12\x34\x00\x01\x00\x08\x00\x00", 8);
+    z_stream z{};
+    if (deflateInit2(&z, 1, Z_DEFLATED, MAX_WBITS + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return file;
+    const std::size_t start = file.size();
+    file.resize(start + deflateBound(&z, size) + 32);
+    z.next_in = const_cast<Bytef*>(body);
+    z.avail_in = static_cast<uInt>(size);
+    z.next_out = reinterpret_cast<Bytef*>(&file[start]);
+    z.avail_out = static_cast<uInt>(file.size() - start);
+    deflate(&z, Z_FINISH);
+    file.resize(start + z.total_out);
+    deflateEnd(&z);
+    return file;
+}
 
 }  // namespace
 
@@ -37,15 +58,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     static const std::string path = "/tmp/lexaro-import-fuzz-" + std::to_string(getpid());
     const uint8_t choice = data[0];
+    const format f = *format_from_name(formats[(choice & 0x0F) % format_count]);
+    const bool babylon = format_name(f) == "babylon";
     {
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
+        const std::string bytes =
+            babylon && !(choice & 0x40)
+                ? babylon_file(data + 1, size - 1)
+                : std::string(reinterpret_cast<const char*>(data + 1), size - 1);
+        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
-    const format f = *format_from_name(formats[(choice & 0x0F) % format_count]);
     reader_options options;
     if (choice & 0x40) options.translations = "de";
+    if (babylon && (choice & 0x80)) options.input_charset = "CP1256";
     try {
-        text_input text(path, (choice & 0x80) ? "UTF-16LE" : "");
+        text_input text(path, (choice & 0x80) && !babylon ? "UTF-16LE" : "");
         reader_input input{path, &text, options};
         cleaning_sink sink;
         bool whole_file = false;

@@ -271,6 +271,59 @@ TEST(GzipFile, ReadsWholeFilesAndReportsDamage) {
     EXPECT_THROW(read_gzip_file(dir / "missing.gz", 10), input_error);
 }
 
+// A gzip member after a header of another format (Babylon's .bgl): read from
+// its offset, again after rewind(), to its end only; its trailer unchecked.
+TEST(GzipStream, AnEmbeddedMemberIsReadFromItsOffsetWithoutItsCheckValues) {
+    test::scratch_dir dir;
+    const std::string text = test::dictionary_like_text(200000);
+    const std::string header = "HEADER";
+    const std::string good = test::gzip_bytes(text);
+    std::string zeroed = good, wrong = good;
+    zeroed.replace(good.size() - 8, 8, std::string(8, '\0'));  // CRC-32 and length
+    wrong[good.size() - 8] ^= 1;
+    std::string damaged = good;
+    damaged[10] = '\x07';  // the first deflate block of type 3, which does not exist
+    struct embedded_case {
+        const char* name;
+        std::string bytes;
+        uint64_t offset;
+        std::string expected;  // the contents, or the error after the file name
+    };
+    const embedded_case cases[] = {
+        {"sound", header + good, header.size(), text},
+        {"trailer zeroed", header + zeroed, header.size(), text},
+        {"check value wrong", header + wrong, header.size(), text},
+        {"bytes after the member", header + good + "junk" + good, header.size(), text},
+        {"cut short", header + good.substr(0, good.size() / 2), header.size(),
+         ": its compressed data end early"},
+        {"damaged", header + damaged, header.size(),
+         ": its compressed data are damaged (invalid block type)"},
+        {"no gzip at the offset", header + good, 2, ": no gzip data at offset 2"},
+        {"offset past the end", header, 100, ": no gzip data at offset 100"},
+    };
+    for (const embedded_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir / "file.bgl";
+        test::write_file(path, c.bytes);
+        std::string got;
+        try {
+            gzip_stream stream(path, c.offset);
+            for (int pass = 0; pass < 2; ++pass) {
+                got.clear();
+                char piece[10000];
+                while (const std::size_t count = stream.read(piece, sizeof piece))
+                    got.append(piece, count);
+                stream.rewind();
+            }
+        } catch (const input_error& e) {
+            got = e.what();
+            ASSERT_EQ(got.rfind(path, 0), 0u) << got;
+            got = got.substr(path.size());
+        }
+        EXPECT_EQ(got, c.expected);
+    }
+}
+
 TEST(InputFile, OpenFailuresNameTheFile) {
     test::scratch_dir dir;
     for (const std::string& path : {dir / "missing", dir.path()}) {

@@ -62,6 +62,66 @@ std::string gzip_bytes(std::string_view bytes) {
     return out;
 }
 
+std::string bgl_record(unsigned type, std::string_view data, int length_bytes) {
+    if (length_bytes < 0 && data.size() < 12) length_bytes = 0;
+    if (length_bytes < 0)
+        for (length_bytes = 1; length_bytes < 4 && data.size() >> (8 * length_bytes) != 0;)
+            ++length_bytes;
+    std::string record;
+    if (length_bytes == 0) {
+        record += static_cast<char>(((data.size() + 4) << 4) | type);
+    } else {
+        record += static_cast<char>(((length_bytes - 1) << 4) | type);
+        for (int i = length_bytes - 1; i >= 0; --i)
+            record += static_cast<char>(data.size() >> (8 * i));
+    }
+    return record.append(data);
+}
+
+namespace {
+
+// A number in `size` bytes, most significant first.
+std::string big_endian_bytes(uint64_t value, std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[size - 1 - i] = static_cast<char>(value >> (8 * i));
+    return bytes;
+}
+
+}  // namespace
+
+std::string bgl_entry(std::string_view headword, std::string_view definition,
+                      const std::vector<std::string>& alternates) {
+    std::string data = big_endian_bytes(headword.size(), 1);
+    data.append(headword);
+    data += big_endian_bytes(definition.size(), 2);
+    data.append(definition);
+    for (const std::string& alternate : alternates)
+        data += big_endian_bytes(alternate.size(), 1) + alternate;
+    return data;
+}
+
+std::string bgl_wide_entry(std::string_view headword, std::string_view definition,
+                           const std::vector<std::string>& alternates) {
+    std::string data = big_endian_bytes(headword.size(), 5);
+    data.append(headword);
+    data += big_endian_bytes(alternates.size(), 4);
+    for (const std::string& alternate : alternates)
+        data += big_endian_bytes(alternate.size(), 4) + alternate;
+    data += big_endian_bytes(definition.size(), 4);
+    return data.append(definition);
+}
+
+std::string bgl_property(uint16_t code, std::string_view value) {
+    return bgl_record(3, big_endian_bytes(code, 2).append(value));
+}
+
+std::string bgl_file(std::string_view body) {
+    std::string file = std::string("\x12\x34\x00\x01", 4) + big_endian_bytes(bgl_gzip_offset, 2);
+    file.resize(bgl_gzip_offset, '\x5a');
+    return file + gzip_bytes(body);
+}
+
 std::string dictionary_like_text(std::size_t size) {
     static const char* const words[] = {"apple",  "Baum",   "der",  "house",   "<n>", "[Am.]",
                                         "Straße", "to run", "über", "/ˈhaʊs/", "1.",  "see:"};

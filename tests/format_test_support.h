@@ -61,6 +61,23 @@ std::string be32(uint32_t value);
 // BYTES as a gzip file of one member.
 std::string gzip_bytes(std::string_view bytes);
 
+// Babylon glossaries, built record by record. A record: its type, then its
+// data, framed with `length_bytes` bytes of length (1 to 4), or with the
+// length inside the first byte (0, for data of up to 11 bytes); -1: the
+// shortest framing.
+std::string bgl_record(unsigned type, std::string_view data, int length_bytes = -1);
+// The data of an entry record (types 1, 7, 10, 13), and of a wide one (type 11).
+std::string bgl_entry(std::string_view headword, std::string_view definition,
+                      const std::vector<std::string>& alternates = {});
+std::string bgl_wide_entry(std::string_view headword, std::string_view definition,
+                           const std::vector<std::string>& alternates = {});
+// A property record (type 3): its 16-bit code, then the value.
+std::string bgl_property(uint16_t code, std::string_view value);
+// A .bgl file: the signature, the offset of the gzip data, bytes up to it,
+// then the body gzipped.
+std::string bgl_file(std::string_view body);
+constexpr std::size_t bgl_gzip_offset = 71;  // as Babylon's builder writes it
+
 // Text of the given size that compresses about as well as a dictionary:
 // lines of words drawn by a fixed seed.
 std::string dictionary_like_text(std::size_t size);

@@ -410,13 +410,26 @@ gzip_stream::gzip_stream(const std::string& name, int fd, std::string_view first
     input_.resize(read_piece_size);
 }
 
+gzip_stream::gzip_stream(const std::string& path, uint64_t offset)
+    : name_(path), file_(std::make_unique<input_file>(path)), start_(offset),
+      input_offset_(offset), embedded_(true) {
+    char magic[2];
+    if (file_->read_at(offset, magic, 2) != 2 || !looks_like_gzip(std::string_view(magic, 2)))
+        throw input_error(path + ": no gzip data at offset " + std::to_string(offset));
+    if (inflateInit2(&z_, MAX_WBITS + 16) != Z_OK)
+        throw input_error("zlib cannot start to read " + path);
+    // The trailer is still read, but its CRC-32 and length are not compared.
+    inflateValidate(&z_, 0);
+    input_.resize(read_piece_size);
+}
+
 gzip_stream::~gzip_stream() { inflateEnd(&z_); }
 
 void gzip_stream::rewind() {
     if (!file_) throw input_error(name_ + " cannot be read again from its start");
     inflateReset(&z_);
     z_.avail_in = 0;
-    input_offset_ = 0;
+    input_offset_ = start_;
     finished_ = false;
 }
 
@@ -454,6 +467,10 @@ std::size_t gzip_stream::read(char* out, std::size_t length) {
         if (z_.avail_in == 0) throw input_error(path() + ": its compressed data end early");
         const int status = inflate(&z_, Z_NO_FLUSH);
         if (status == Z_STREAM_END) {
+            if (embedded_) {
+                finished_ = true;
+                break;
+            }
             // Another member may follow; zlib checks its header as it reads it.
             if (z_.avail_in == 0) fill_input();
             if (z_.avail_in == 0) {

@@ -71,6 +71,12 @@ public:
     // descriptor, and go on with what it reads; a pipe too. Named `name` in
     // messages; cannot rewind. The descriptor stays the caller's.
     gzip_stream(const std::string& name, int fd, std::string_view first_bytes);
+    // The one gzip member that starts at `offset` of the file, as another
+    // format embeds it after a header of its own: "PATH: no gzip data at
+    // offset N" when none starts there. Reading ends with that member, and
+    // its trailer's CRC-32 and length go unchecked, since the writers of such
+    // formats leave them wrong; damaged or missing deflate data still fail.
+    gzip_stream(const std::string& path, uint64_t offset);
     ~gzip_stream();
     gzip_stream(const gzip_stream&) = delete;
     gzip_stream& operator=(const gzip_stream&) = delete;
@@ -81,7 +87,7 @@ public:
     // end of the data.
     std::size_t read(char* out, std::size_t length);
 
-    // Starts again from the first byte.
+    // Starts again from the first byte (of an embedded member, from its offset).
     void rewind();
 
 private:
@@ -94,7 +100,9 @@ private:
     std::string first_bytes_;  // of a descriptor, read before it was handed over
     z_stream z_{};
     std::vector<unsigned char> input_;
+    uint64_t start_ = 0;         // file offset of the gzip data
     uint64_t input_offset_ = 0;  // file offset of the next byte to read
+    bool embedded_ = false;      // one member at start_, trailer unchecked
     bool finished_ = false;
 };
 

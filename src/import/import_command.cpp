@@ -30,7 +30,7 @@ const char usage_text[] =
     "OUTPUT.pdb compiles that source, as lexaro does, into the database for the handheld and\n"
     "checks it; the source itself is not kept. Any other OUTPUT is the source; - writes it to\n"
     "standard output.\n"
-    "  --format NAME       the input's format: stardict, dictd, dsl, xdxf, tei,\n"
+    "  --format NAME       the input's format: stardict, dictd, babylon, dsl, xdxf, tei,\n"
     "                      wiktextract, edict, cedict, dictcc, tab, trans, lexaro or csv\n"
     "                      (recognised from the file's name and content when not given)\n"
     "  --title TEXT        the title line (default: the dictionary's own name)\n"
@@ -103,6 +103,9 @@ public:
         recased_ += case_differs;
     }
 
+    void charsets_read(std::string description) override { charsets_ = std::move(description); }
+    const std::string& charsets() const { return charsets_; }
+
     uint64_t read() const { return read_; }
     uint64_t headwords() const { return headwords_; }
     uint64_t recased() const { return recased_; }
@@ -147,6 +150,7 @@ private:
     uint64_t headwords_ = 0, recased_ = 0;
     std::string word_, translation_;
     std::vector<place_count> damage_, skipped_;
+    std::string charsets_;
     charset_decoder* decoder_ = nullptr;
     std::string decoded_word_, decoded_definition_;
     raw_entry decoded_;
@@ -164,12 +168,20 @@ std::string decoded(charset_decoder& decoder, std::string_view text) {
 format open_input(const options& o, std::unique_ptr<text_input>& text) {
     std::optional<format> f = o.input_format;
     if (!f) f = format_by_name(o.input);
-    if (f && !(*f)->reads_text) {
-        // Its files are found by name and read at any offset.
-        if (o.input == "-")
-            throw import_error(o.input + ": a " + std::string(format_name(*f)) +
+    // A binary format's files are found by name and read at any offset.
+    const auto refuse_standard_input = [&] {
+        if (o.input != "-") return;
+        const std::string name(format_name(*f));
+        if ((*f)->extensions.size() > 1)
+            throw import_error(o.input + ": a " + name +
                                " dictionary is read from its files, which lie side by side; "
                                "name one of them, not standard input");
+        throw import_error(o.input + ": a " + name +
+                           " dictionary is read from its file, twice; name the file, not "
+                           "standard input");
+    };
+    if (f && !(*f)->reads_text) {
+        refuse_standard_input();
         return *f;
     }
     text = std::make_unique<text_input>(o.input, o.input_charset);
@@ -181,6 +193,12 @@ format open_input(const options& o, std::unique_ptr<text_input>& text) {
         if (!f)
             throw import_error("can't tell the format of " + o.input +
                                "; name it with --format (" + format_names() + ")");
+        if (!(*f)->reads_text) {
+            // Recognised by its first bytes: the reader opens the file itself.
+            refuse_standard_input();
+            text.reset();
+            return *f;
+        }
     }
     if (!(*f)->own_charset.empty() && !text->sample_is_utf8())
         text->fall_back_to(std::string((*f)->own_charset));
@@ -191,7 +209,8 @@ format open_input(const options& o, std::unique_ptr<text_input>& text) {
 std::string name_of(const std::string& path) {
     std::string name = path.substr(path.find_last_of('/') + 1);
     for (const char* suffix : {".dz", ".gz", ".index", ".dict", ".ifo", ".idx", ".syn", ".txt",
-                               ".tab", ".tsv", ".dsl", ".xdxf", ".tei", ".csv", ".jsonl", ".json"}) {
+                               ".tab", ".tsv", ".dsl", ".xdxf", ".tei", ".csv", ".jsonl", ".json",
+                               ".bgl"}) {
         const std::string_view s = suffix;
         if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
             name.resize(name.size() - s.size());
@@ -253,9 +272,10 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
             err << ", " << text->invalid() << " bytes that are no character of it read as U+FFFD";
         err << '\n';
     }
+    if (!sink.charsets().empty()) err << "  input:           " << sink.charsets() << '\n';
     for (const table_sink::place_count& d : sink.damages())
         err << "  damaged markup:  " << d.count << " " << d.kind << ", the first in " << d.file
-            << " line " << d.line << '\n';
+            << (d.line > 0 ? " line " + std::to_string(d.line) : "") << '\n';
     for (const table_sink::place_count& s : sink.skips())
         err << "  skipped:         " << s.count << " " << s.kind << ", the first in " << s.file
             << (s.line > 0 ? " line " + std::to_string(s.line) : "") << '\n';
@@ -375,13 +395,14 @@ int import(const options& o, std::ostream& err, bool terminal) {
     handheld_text handheld({o.fold_case, o.fold_accents}, encoder.get());
     table_sink sink(clean, handheld, *table, shown);
     std::unique_ptr<charset_decoder> entry_decoder;
-    if (!f->reads_text && !o.input_charset.empty()) {
+    if (!f->reads_text && !f->decodes_itself && !o.input_charset.empty()) {
         entry_decoder = charset_decoder::open(o.input_charset, problem);
         if (!entry_decoder) throw import_error(problem);
         sink.decode_entries(entry_decoder.get());
     }
     reader_options reading;
     reading.translations = o.translations;
+    if (f->decodes_itself) reading.input_charset = o.input_charset;
     reader_input input{o.input, text.get(), reading};
     std::string title = f->read(input, sink);
     if (entry_decoder) title = decoded(*entry_decoder, title);

@@ -43,8 +43,9 @@ public:
 
     // Damage within one article that the reader got over without losing or
     // shifting an entry (an unclosed or unknown tag): `kind` names it in a
-    // few fixed words ("unclosed tag"), `file` and `line` (from 1) say where.
-    // The summary counts each kind and names its first place.
+    // few fixed words ("unclosed tag"), `file` and `line` (from 1) say where;
+    // line 0 where `file` says it all (a record of a binary file: "X.bgl
+    // entry 17"). The summary counts each kind and names its first place.
     virtual void damaged(std::string_view kind, const std::string& file, uint64_t line) {
         (void)kind, (void)file, (void)line;
     }
@@ -64,6 +65,11 @@ public:
     // its article rather than from an index that folds keys to lower case;
     // case_differs: it holds capitals that the key did not.
     virtual void headword_taken(bool case_differs) { (void)case_differs; }
+
+    // How a reader that decodes its files itself read their character sets,
+    // for the summary ("read as CP1256, as the file says; ..."). The last
+    // call counts.
+    virtual void charsets_read(std::string description) { (void)description; }
 };
 
 // An input that cannot be opened, read or understood. The message names the

@@ -43,6 +43,7 @@ const format_row table[] = {
     {"stardict", {".ifo", ".idx.gz", ".idx", ".dict.dz", ".dict", ".syn.dz", ".syn"},
      stardict_claims, nullptr, read_stardict_files, false, ""},
     {"dictd", {".index", ".dict.dz", ".dict"}, nullptr, nullptr, read_dictd_files, false, ""},
+    {"babylon", {".bgl"}, nullptr, looks_like_babylon, read_babylon, false, "", true},
     {"dsl", {".dsl"}, nullptr, looks_like_dsl, read_dsl, true, ""},
     {"xdxf", {".xdxf"}, nullptr, looks_like_xdxf, read_xdxf, true, ""},
     {"tei", {".tei"}, nullptr, looks_like_tei, read_tei, true, ""},
@@ -127,10 +128,13 @@ std::optional<format> format_by_name(const std::string& path) {
 }
 
 std::optional<format> format_by_content(std::string_view sample, bool whole_file) {
+    // The signatures of binary formats first: their first bytes are no text.
+    for (const format_row& f : table)
+        if (!f.reads_text && f.looks_like != nullptr && f.looks_like(sample, whole_file)) return &f;
     if (sample.substr(0, 3) == "\xEF\xBB\xBF") sample.remove_prefix(3);
     if (looks_binary(sample)) return std::nullopt;
     for (const format_row& f : table)
-        if (f.looks_like != nullptr && f.looks_like(sample, whole_file)) return &f;
+        if (f.reads_text && f.looks_like != nullptr && f.looks_like(sample, whole_file)) return &f;
     return std::nullopt;
 }
 

@@ -16,6 +16,9 @@ namespace lexaro::import {
 // What readers may be told beyond their input.
 struct reader_options {
     std::string translations;  // Wiktextract: the language whose translations make the words
+    // --input-charset, for a reader that decodes its files itself (Babylon):
+    // the set to read them in, whatever they say. Empty: as they say.
+    std::string input_charset;
 };
 
 // What a reader is given.
@@ -49,6 +52,10 @@ struct format_row {
     // The set to read the text in when it is not valid UTF-8 and the user
     // named none ("" for UTF-8 alone).
     std::string_view own_charset;
+    // True: a reader that opens its files itself makes its entries UTF-8
+    // from the character sets they name, and takes --input-charset through
+    // reader_options rather than having it applied to its entries.
+    bool decodes_itself = false;
 };
 
 // One format.
@@ -64,7 +71,8 @@ std::optional<format> format_by_name(const std::string& path);
 
 // The format that these first lines of a text show, when exactly one does;
 // never a format for the sample of a binary file (zero bytes, or more than
-// one byte in ten a control character).
+// one byte in ten a control character); a binary format's signature
+// (Babylon's) is looked for before any text.
 std::optional<format> format_by_content(std::string_view sample, bool whole_file);
 
 // Which of the three plain text formats (tab, trans, lexaro) these first

@@ -56,4 +56,11 @@ bool looks_like_cedict(std::string_view sample, bool whole_file);
 std::string read_wiktextract(reader_input& input, entry_sink& sink);
 bool looks_like_wiktextract(std::string_view sample, bool whole_file);
 
+// Babylon glossaries (X.bgl), read from the file by path, twice: words,
+// alternates and definitions made UTF-8 from the sets the file names (or
+// --input-charset), with runs of UTF-8 found and counted. The sample test
+// looks for the signature and the offset of the gzip data.
+std::string read_babylon(reader_input& input, entry_sink& sink);
+bool looks_like_babylon(std::string_view sample, bool whole_file);
+
 }  // namespace lexaro::import

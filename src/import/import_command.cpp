@@ -121,7 +121,9 @@ private:
         decoded_definition_.clear();
         decoder_->decode(entry.word, decoded_word_, false);
         decoder_->decode(entry.definition, decoded_definition_, false);
-        decoded_ = {decoded_word_, decoded_definition_, entry.kind};
+        decoded_ = entry;
+        decoded_.word = decoded_word_;
+        decoded_.definition = decoded_definition_;
         return decoded_;
     }
 

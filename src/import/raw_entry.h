@@ -33,6 +33,9 @@ struct raw_entry {
     // Plain text that the dictionary's tools wrapped at this width, in
     // characters: the clean-up joins the lines that only wrap. 0: not wrapped.
     unsigned wrap_width = 0;
+    // Characters of the article's first line that stood before the
+    // definition (a headword taken out): that line is measured whole.
+    unsigned wrap_first_line_taken = 0;
 };
 
 // Receives the entries that a reader finds, in the order of its files.

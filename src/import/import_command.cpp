@@ -47,6 +47,8 @@ const char usage_text[] =
     "                      the translation where it differs\n"
     "  --translations CODE Wiktextract: the translations into language CODE make the\n"
     "                      dictionary, each with the English word and gloss\n"
+    "  --columns LIST      CSV: the columns that make the translation, by header name\n"
+    "                      or number from 1 (--columns phonetic,translation)\n"
     "  --words-per-block N for an OUTPUT.pdb: the entries in each block (100 to 10000;\n"
     "                      default 500 when every block fits, else the largest that fits)\n"
     "  --help              print this help\n"
@@ -91,6 +93,10 @@ public:
         shown_.reading(read_);
     }
 
+    void note(std::string_view topic, std::string_view text) override {
+        notes_.emplace_back(std::string(topic) + ":", text);
+    }
+
     void headword_taken(bool case_differs) override {
         ++headwords_;
         recased_ += case_differs;
@@ -110,6 +116,7 @@ public:
     };
     const std::vector<place_count>& damages() const { return damage_; }
     const std::vector<place_count>& skips() const { return skipped_; }
+    const std::vector<std::pair<std::string, std::string>>& notes() const { return notes_; }
 
 private:
     cleaner& clean_;
@@ -142,6 +149,7 @@ private:
     uint64_t headwords_ = 0, recased_ = 0;
     std::string word_, translation_;
     std::vector<place_count> damage_, skipped_;
+    std::vector<std::pair<std::string, std::string>> notes_;
     charset_decoder* decoder_ = nullptr;
     std::string decoded_word_, decoded_definition_;
     raw_entry decoded_;
@@ -245,6 +253,9 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
             err << ", " << text->invalid() << " bytes that are no character of it read as U+FFFD";
         err << '\n';
     }
+    for (const auto& [topic, line] : sink.notes())
+        err << "  " << topic << std::string(topic.size() < 17 ? 17 - topic.size() : 1, ' ') << line
+            << '\n';
     for (const table_sink::place_count& d : sink.damages())
         err << "  damaged markup:  " << d.count << " " << d.kind << ", the first in " << d.file
             << " line " << d.line << '\n';
@@ -342,6 +353,9 @@ int import(const options& o, std::ostream& err, bool terminal) {
     }
     std::unique_ptr<text_input> text;
     const format f = open_input(o, text);
+    if (!o.columns.empty() && format_name(f) != "csv")
+        return usage_error(err, "--columns picks the columns of a CSV file; " + o.input +
+                                    " is read as " + std::string(format_name(f)));
     if (auto refused = output_over_input(o, f)) {
         err << program << *refused << '\n';
         return status_failed;
@@ -366,6 +380,7 @@ int import(const options& o, std::ostream& err, bool terminal) {
     }
     reader_options reading;
     reading.translations = o.translations;
+    reading.columns = o.columns;
     reader_input input{o.input, text.get(), reading};
     std::string title = f->read(input, sink);
     if (entry_decoder) title = decoded(*entry_decoder, title);
@@ -498,14 +513,15 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
                                             {"--newline", &o.newline},
                                             {"--charset", &o.charset},
                                             {"--input-charset", &o.input_charset},
-                                            {"--translations", &o.translations}};
+                                            {"--translations", &o.translations},
+                                            {"--columns", &o.columns}};
         bool known = false;
         for (const text_option& t : text_options) {
             if (!option_value(args, i, t.name, value, problem, matched)) return std::nullopt;
             if (!matched) continue;
             known = true;
             if (value.empty() && (t.target == &o.charset || t.target == &o.input_charset ||
-                                  t.target == &o.translations)) {
+                                  t.target == &o.translations || t.target == &o.columns)) {
                 problem = "option " + std::string(t.name) + " needs a value";
                 return std::nullopt;
             }

@@ -30,6 +30,7 @@ struct options {
     std::string input_charset;  // the input's character set; empty: UTF-8 or a byte-order mark
     bool fold_case = false;     // words in lower case, the dictionary's spelling kept
     std::string translations;   // Wiktextract: the language whose translations make the words
+    std::string columns;        // CSV: the columns that make the translation
     std::optional<int> words_per_block;  // for a .pdb output: the block size
     bool help = false;
     std::string input;

@@ -59,6 +59,11 @@ public:
         (void)reason, (void)file, (void)line;
     }
 
+    // What the reader made of the input that the summary should say
+    // ("columns": which columns it read): `topic` in a word or two, `text`
+    // in a line.
+    virtual void note(std::string_view topic, std::string_view text) { (void)topic, (void)text; }
+
     // An entry of `word` whose raw text takes `bytes`, more than max_raw_size:
     // skipped without being read, and counted as too large for a block.
     virtual void too_large(std::string_view word, uint64_t bytes) { (void)word, (void)bytes; }

@@ -16,6 +16,7 @@ namespace lexaro::import {
 // What readers may be told beyond their input.
 struct reader_options {
     std::string translations;  // Wiktextract: the language whose translations make the words
+    std::string columns;       // CSV: the columns that make the translation, by name or number
 };
 
 // What a reader is given.

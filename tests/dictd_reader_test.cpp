@@ -331,11 +331,41 @@ TEST(Unwrap, JoinsOnlyTheBreaksThatWrapALine) {
          "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\nabcdefghij"},
         {"three lines", "aaaa bbbb cccc dddd\neeee ffff gggg hhhh\niiii", "aaaa bbbb cccc dddd eeee ffff gggg hhhh iiii"},
         {"final line feed kept", "one\n", "one\n"},
+        {"a comma before a word in lower case", "a short line,\nand more", "a short line, and more"},
+        {"a comma before a capital", "a short line,\nAnd more", "a short line,\nAnd more"},
+        {"a letter in brackets begins a word", "one two three four\n[ae]sthetic x",
+         "one two three four [ae]sthetic x"},
+        {"brackets of letters", "one two three four\n[alpha], [beta]",
+         "one two three four [alpha], [beta]"},
+        {"a note in brackets", "one two three four\n[1913 Webster]", "one two three four\n[1913 Webster]"},
+        {"a note before text", "one two three four\n[Webster 1913] x",
+         "one two three four\n[Webster 1913] x"},
+        {"a label", "one two three four\n[also: x]", "one two three four\n[also: x]"},
+        {"a decimal number is no sense", "one two three four\n88.9 five", "one two three four 88.9 five"},
+        {"nor a year in brackets", "one two three four\n1862); five", "one two three four 1862); five"},
     };
     for (const unwrap_case& c : cases) {
         std::string out = ">";
         unwrap(c.text, 20, out);
         EXPECT_EQ(out, ">" + c.expected) << c.what;
+    }
+}
+
+// A headword taken out of the first line leaves that line as long as it was.
+TEST(Unwrap, TheFirstLineCountsWhatWasTakenFromIt) {
+    struct taken_case {
+        std::size_t taken;
+        std::string expected;
+    };
+    const taken_case cases[] = {
+        {0, "one two three\nFour five\nsix"},
+        {2, "one two three\nFour five\nsix"},
+        {5, "one two three Four five\nsix"},
+    };
+    for (const taken_case& c : cases) {
+        std::string out;
+        unwrap("one two three\nFour five\nsix", 20, out, c.taken);
+        EXPECT_EQ(out, c.expected) << c.taken;
     }
 }
 

@@ -136,7 +136,14 @@ std::string dictionary_like_text(std::size_t size) {
 }
 
 void check_cases(const std::vector<format_case>& cases) {
-    for (const format_case& c : cases) {
+    std::vector<summary_case> runs;
+    for (const format_case& c : cases)
+        runs.push_back({c.what, c.input_name, c.input, c.options, c.expected, {}});
+    check_summaries(runs);
+}
+
+void check_summaries(const std::vector<summary_case>& cases) {
+    for (const summary_case& c : cases) {
         scratch_dir dir;
         write_file(dir / c.input_name, c.input);
         std::vector<std::string> args = c.options;
@@ -149,6 +156,9 @@ void check_cases(const std::vector<format_case>& cases) {
         std::sort(expected_files.begin(), expected_files.end());
         EXPECT_EQ(dir.files(), expected_files) << c.what;
         EXPECT_EQ(run.out, "") << c.what;
+        for (const std::string& line : c.summary)
+            EXPECT_NE(run.err.find("\n" + line + "\n"), std::string::npos)
+                << c.what << ": " << line << "\n" << run.err;
     }
 }
 

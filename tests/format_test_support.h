@@ -36,6 +36,20 @@ struct format_case {
 // nothing left in the folder but the input and the output.
 void check_cases(const std::vector<format_case>& cases);
 
+// A run whose summary says something too: these lines, each whole, among the
+// lines lexaro-import writes to standard error.
+struct summary_case {
+    const char* what;
+    std::string input_name;
+    std::string input;
+    std::vector<std::string> options;
+    std::string expected;              // the source written
+    std::vector<std::string> summary;  // lines of the summary, without their line feeds
+};
+
+// As check_cases, and each summary line is there.
+void check_summaries(const std::vector<summary_case>& cases);
+
 // Keeps a copy of every entry handed to it.
 class collecting_sink : public import::entry_sink {
 public:

@@ -1,6 +1,9 @@
 // lexaro-import on DSL dictionaries.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "common/charset.h"
 #include "format_test_support.h"
 #include "test_support.h"
@@ -129,6 +132,101 @@ TEST(ImportDsl, HeadwordForms) {
         }
         EXPECT_EQ(words, c.words) << c.line;
     }
+}
+
+}  // namespace
+}  // namespace lexaro::test
+
+namespace lexaro::test {
+namespace {
+
+// Comments over several lines, empty sub-entries and empty lines: the text
+// of each card is what its reader shows, and what gives no entry is counted.
+TEST(ImportDsl, CommentsSubEntriesAndEmptyLines) {
+    check_summaries({
+        {"a comment over several lines ends where it closes", "x.dsl",
+         "#NAME \"x\"\na\n\tone {{a comment\n\tgoing on\n\tthat ends}} two\n\tthree\n"
+         "b\n\t{{\n\t@ not a sub-entry\n\t}}four\n",
+         {},
+         "x\na$one  two; three\nb$four\n",
+         {}},
+        {"a comment still open where the card ends", "x.dsl",
+         "#NAME \"x\"\na\n\tone {{never\n\tclosed\nb\n\ttwo\n", {}, "x\na$one\nb$two\n",
+         {"  damaged markup:  1 unclosed comments, the first in x.dsl line 3"}},
+        {"an empty @ sub-entry", "x.dsl",
+         "#NAME \"x\"\ncard\n\tmain\n\t@ a\n\t@ b\n\tbee\n\t@ c\n\t@\n\tmore\n", {},
+         "x\nb$bee\ncard$main; more\n",
+         {"  skipped:         2 @ sub-entries with no text, the first in x.dsl line 4"}},
+        {"a line of escaped blanks is an empty line", "x.dsl",
+         "#NAME \"x\"\na\n\tone\n\t\\ \n\ttwo\n\t\\ \\ \n\\ \nb\n\t\\\n\tthree \\\n", {},
+         "x\na$one; two\nb$three \\\n", {}},
+    });
+}
+
+// #INCLUDE reads the file it names beside the dictionary, where it stands.
+TEST(ImportDsl, IncludedFilesAreReadWhereTheyStand) {
+    scratch_dir dir;
+    std::filesystem::create_directory(dir / "parts");
+    write_file(dir / "main.dsl",
+               "#NAME \"Main\"\n#INCLUDE \"parts/abbreviations.dsl\"\n\napple\n\tApfel\n"
+               "#INCLUDE \"parts/more.dsl\"\nzebra\n\tZebra\n#INCLUDE \"main.dsl\"\n");
+    write_file(dir / "parts/abbreviations.dsl", "#NAME \"Abbreviations\"\nabbr.\n\tabbreviation\n");
+    // UTF-16, as Lingvo writes its files, and an include of its own.
+    write_file(dir / "parts/more.dsl",
+               utf16le_with_mark("bee\n\tBiene\n#INCLUDE \"abbreviations.dsl\"\n"
+                                 "#INCLUDE \"deeper.dsl\"\ncat\n\tKatze\n"));
+    write_file(dir / "parts/deeper.dsl", "\xEF\xBB\xBF" "dog\n\tHund\n");
+    const run_result run = run_lexaro_import({"main.dsl", "out.txt"}, dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_file(dir / "out.txt"),
+              "Main\nabbr.$abbreviation\napple$Apfel\nbee$Biene\ncat$Katze\ndog$Hund\n"
+              "zebra$Zebra\n");
+    EXPECT_NE(run.err.find("  skipped:         2 #INCLUDE lines naming a file already read, "
+                           "the first in parts/more.dsl line 3\n"),
+              std::string::npos)
+        << run.err;
+}
+
+TEST(ImportDsl, AnIncludeThatCannotBeReadStopsTheRun) {
+    struct refused {
+        std::string line;
+        std::string message;  // after "lexaro-import: x.dsl: line 3: "
+    };
+    const refused cases[] = {
+        {"#INCLUDE \"missing.dsl\"", "#INCLUDE \"missing.dsl\": missing.dsl does not exist"},
+        {"#INCLUDE \"folder\"", "#INCLUDE \"folder\": folder is not a file"},
+        {"#INCLUDE \"../x.dsl\"",
+         "#INCLUDE \"../x.dsl\": only files in the dictionary's folder or below it are read"},
+        {"#INCLUDE \"/etc/passwd\"",
+         "#INCLUDE \"/etc/passwd\": only files in the dictionary's folder or below it are read"},
+        {"#INCLUDE \"\"", "#INCLUDE \"\" names no file"},
+        {"#INCLUDE \"broken.dsl\"", ""},  // the included file's own message
+    };
+    for (const refused& c : cases) {
+        scratch_dir dir;
+        std::filesystem::create_directory(dir / "folder");
+        write_file(dir / "broken.dsl", "a\n\tb\n\torphan\\\nc\\\n");
+        write_file(dir / "x.dsl", "#NAME \"x\"\na\n" + c.line + "\n\ttext\n");
+        const run_result run = run_lexaro_import({"x.dsl", "out.txt"}, dir.path());
+        EXPECT_EQ(run.status, 1) << c.line;
+        if (c.message.empty())
+            EXPECT_EQ(run.err, "lexaro-import: broken.dsl: line 4: the '\\' at the end of the "
+                               "headword escapes nothing\n");
+        else
+            EXPECT_EQ(run.err, "lexaro-import: x.dsl: line 3: " + c.message + "\n") << c.line;
+        EXPECT_FALSE(exists(dir / "out.txt")) << c.line;
+    }
+    // Read from standard input, a dictionary has no folder.
+    scratch_dir dir;
+    write_file(dir / "x.dsl", "#NAME \"x\"\n#INCLUDE \"more.dsl\"\n");
+    write_file(dir / "more.dsl", "a\n\tb\n");
+    const std::string command = "cd '" + dir.path() + "' && " + LEXARO_IMPORT_BINARY +
+                                " --format=dsl - out.txt < x.dsl 2>err.txt";
+    EXPECT_NE(std::system(command.c_str()), 0);
+    EXPECT_EQ(read_file(dir / "err.txt"),
+              "lexaro-import: -: line 2: #INCLUDE \"more.dsl\": a dictionary read from standard "
+              "input has no folder to find it in\n");
+    EXPECT_FALSE(exists(dir / "out.txt"));
 }
 
 }  // namespace

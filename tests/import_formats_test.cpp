@@ -103,6 +103,59 @@ TEST(ImportDictd, WrappedArticlesAreJoinedBackIntoSentences) {
         << run.err;
 }
 
+// GCIDE's layout: the headword begins the article's first line and the rest
+// hangs below it, wrapped at the same width. The first line's break joins as
+// the others do, counted with the headword that stood on it.
+TEST(ImportDictd, TheBreakAfterTheFirstLineJoinsAsTheOthersDo) {
+    const std::string sentence =
+        "n. [Of Low German origin; cf. G. -chen, LG. -- ken.] A diminutive suffix that is "
+        "added to nouns; as, manikin; lambkin; the same as the Dutch and German";
+    std::string data, index, expected = "x\n";
+    for (int i = 10; i < 50; ++i) {
+        // Greedy wrapping at 40 after the headword, the rest indented.
+        const std::string word = "w" + std::to_string(i);
+        std::string article, line = word + " \\" + word + "\\,";
+        std::istringstream words(sentence);
+        for (std::string next; words >> next;) {
+            if (line.size() + 1 + next.size() > 40) {
+                article += line + "\n";
+                line = "   " + next;
+            } else {
+                line += " " + next;
+            }
+        }
+        article += line + "\n   [1913 Webster]\n";
+        index += word + "\t" + dictd_number(data.size()) + "\t" + dictd_number(article.size()) + "\n";
+        data += article;
+        expected += word + "$\\" + word + "\\, " + sentence + "; [1913 Webster]\n";
+    }
+    // A short first line that ends in a comma runs on too; verse stays as written.
+    const std::string more[][2] = {
+        {"bent", "Bent \\Bent\\,\n   imp. & p. p. of {Bend}.\n   [1913 Webster]\n"},
+        {"verse", "Verse \\Verse\\, n.\n   A line.\n\n         As swift as a pellet,\n"
+                  "         When fire is in the powder.\n"},
+    };
+    for (const auto& [key, article] : more) {
+        index += key + "\t" + dictd_number(data.size()) + "\t" + dictd_number(article.size()) + "\n";
+        data += article;
+    }
+    expected = "x\nBent$\\Bent\\, imp. & p. p. of {Bend}.; [1913 Webster]\n"
+               "Verse$\\Verse\\, n.; A line.; As swift as a pellet,; When fire is in the powder.\n" +
+               expected.substr(2);
+    scratch_dir dir;
+    write_file(dir / "x.dict", data);
+    write_file(dir / "x.index", index);
+    // The same when the entries are decoded from another set on the way.
+    for (const std::string charset : {"", "ISO-8859-1"}) {
+        const run_result run = run_lexaro_import(
+            charset.empty() ? std::vector<std::string>{"x.index", "out.txt"}
+                            : std::vector<std::string>{"--input-charset", charset, "x.index", "out.txt"},
+            dir.path());
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(read_file(dir / "out.txt"), expected) << charset;
+    }
+}
+
 TEST(ImportDictd, NeverWritesOverAFileItReads) {
     if (!have_program("dictfmt") || !have_program("dictzip")) GTEST_SKIP();
     scratch_dir dir;

@@ -344,6 +344,34 @@ TEST(HostileTime, PathologicalLinesTakeLinearTime) {
     }
 }
 
+TEST(HostileTime, ManyPartsOfOneArticleTakeLinearTime) {
+    // Each part once went over the article or the rest of the file again.
+    struct slow_case {
+        const char* what;
+        const char* name;
+        std::string input;
+        std::size_t lines;  // of the source written
+    };
+    std::string keys = "<xdxf><ar>", titles = "<xdxf>", headwords = "#NAME \"x\"\n\n";
+    for (int i = 0; i < 40000; ++i) keys += "<k>w" + std::to_string(i) + "</k>";
+    for (int i = 0; i < 150000; ++i) titles += "<full_name>x";
+    for (int i = 0; i < 250000; ++i) headwords += "w" + std::to_string(i) + "\n";
+    const slow_case cases[] = {
+        {"keys of one XDXF article", "keys.xdxf", keys + "text</ar></xdxf>\n", 40001},
+        {"XDXF title tags that never close", "titles.xdxf", titles + "<ar><k>a</k>b</ar></xdxf>\n",
+         2},
+        {"headword lines of one DSL card", "headwords.dsl", headwords + "\ttext\n", 250001},
+    };
+    for (const slow_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        scratch_dir dir;
+        write_file(dir / c.name, c.input);
+        const run_result run = import_within({c.name, "out.txt"}, dir, 256u << 20, 60);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(lines_of(read_file(dir / "out.txt")), c.lines);
+    }
+}
+
 // The words_per_block that lexaro-import advises for a source, from its summary.
 int advised(const run_result& run) {
     const std::string mark = "  words_per_block: ";

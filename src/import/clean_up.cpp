@@ -278,7 +278,8 @@ bool cleaner::clean(const raw_entry& raw, std::string& word, std::string& transl
     }
     if (raw.wrap_width > 0 && raw.kind == markup::plain) {
         unwrapped_.clear();
-        counts_.joined_lines += unwrap(raw.definition, raw.wrap_width, unwrapped_);
+        counts_.joined_lines +=
+            unwrap(raw.definition, raw.wrap_width, unwrapped_, raw.wrap_first_line_taken);
         ++counts_.wrapped_texts;
         clean_text(unwrapped_, raw.kind, translation);
     } else {

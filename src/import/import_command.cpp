@@ -52,6 +52,8 @@ const char usage_text[] =
     "                      dictionary's own spelling starts the translation\n"
     "  --translations CODE Wiktextract: the translations into language CODE make the\n"
     "                      dictionary, each with the English word and gloss\n"
+    "  --columns LIST      CSV: the columns that make the translation, by header name\n"
+    "                      or number from 1 (--columns phonetic,translation)\n"
     "  --words-per-block N for an OUTPUT.pdb: the entries in each block (100 to 10000;\n"
     "                      default 500 when every block fits, else the largest that fits)\n"
     "  --jobs N            for an OUTPUT.pdb: the blocks compressed and checked at once,\n"
@@ -98,13 +100,14 @@ public:
         shown_.reading(read_);
     }
 
+    void note(std::string_view topic, std::string_view text) override {
+        notes_.emplace_back(std::string(topic) + ":", text);
+    }
+
     void headword_taken(bool case_differs) override {
         ++headwords_;
         recased_ += case_differs;
     }
-
-    void charsets_read(std::string description) override { charsets_ = std::move(description); }
-    const std::string& charsets() const { return charsets_; }
 
     uint64_t read() const { return read_; }
     uint64_t headwords() const { return headwords_; }
@@ -120,6 +123,7 @@ public:
     };
     const std::vector<place_count>& damages() const { return damage_; }
     const std::vector<place_count>& skips() const { return skipped_; }
+    const std::vector<std::pair<std::string, std::string>>& notes() const { return notes_; }
 
 private:
     cleaner& clean_;
@@ -131,7 +135,9 @@ private:
         decoded_definition_.clear();
         decoder_->decode(entry.word, decoded_word_, false);
         decoder_->decode(entry.definition, decoded_definition_, false);
-        decoded_ = {decoded_word_, decoded_definition_, entry.kind};
+        decoded_ = entry;
+        decoded_.word = decoded_word_;
+        decoded_.definition = decoded_definition_;
         return decoded_;
     }
 
@@ -150,7 +156,7 @@ private:
     uint64_t headwords_ = 0, recased_ = 0;
     std::string word_, translation_;
     std::vector<place_count> damage_, skipped_;
-    std::string charsets_;
+    std::vector<std::pair<std::string, std::string>> notes_;
     charset_decoder* decoder_ = nullptr;
     std::string decoded_word_, decoded_definition_;
     raw_entry decoded_;
@@ -272,7 +278,9 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
             err << ", " << text->invalid() << " bytes that are no character of it read as U+FFFD";
         err << '\n';
     }
-    if (!sink.charsets().empty()) err << "  input:           " << sink.charsets() << '\n';
+    for (const auto& [topic, line] : sink.notes())
+        err << "  " << topic << std::string(topic.size() < 17 ? 17 - topic.size() : 1, ' ') << line
+            << '\n';
     for (const table_sink::place_count& d : sink.damages())
         err << "  damaged markup:  " << d.count << " " << d.kind << ", the first in " << d.file
             << (d.line > 0 ? " line " + std::to_string(d.line) : "") << '\n';
@@ -378,6 +386,9 @@ int import(const options& o, std::ostream& err, bool terminal) {
     }
     std::unique_ptr<text_input> text;
     const format f = open_input(o, text);
+    if (!o.columns.empty() && format_name(f) != "csv")
+        return usage_error(err, "--columns picks the columns of a CSV file; " + o.input +
+                                    " is read as " + std::string(format_name(f)));
     if (auto refused = output_over_input(o, f)) {
         err << program << *refused << '\n';
         return status_failed;
@@ -403,6 +414,7 @@ int import(const options& o, std::ostream& err, bool terminal) {
     reader_options reading;
     reading.translations = o.translations;
     if (f->decodes_itself) reading.input_charset = o.input_charset;
+    reading.columns = o.columns;
     reader_input input{o.input, text.get(), reading};
     std::string title = f->read(input, sink);
     if (entry_decoder) title = decoded(*entry_decoder, title);
@@ -552,14 +564,15 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
                                             {"--newline", &o.newline},
                                             {"--charset", &o.charset},
                                             {"--input-charset", &o.input_charset},
-                                            {"--translations", &o.translations}};
+                                            {"--translations", &o.translations},
+                                            {"--columns", &o.columns}};
         bool known = false;
         for (const text_option& t : text_options) {
             if (!option_value(args, i, t.name, value, problem, matched)) return std::nullopt;
             if (!matched) continue;
             known = true;
             if (value.empty() && (t.target == &o.charset || t.target == &o.input_charset ||
-                                  t.target == &o.translations)) {
+                                  t.target == &o.translations || t.target == &o.columns)) {
                 problem = "option " + std::string(t.name) + " needs a value";
                 return std::nullopt;
             }

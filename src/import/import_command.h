@@ -32,6 +32,7 @@ struct options {
     bool fold_case = false;     // words in lower case, the dictionary's spelling kept
     bool fold_accents = false;  // words without diacritics, the dictionary's spelling kept
     std::string translations;   // Wiktextract: the language whose translations make the words
+    std::string columns;        // CSV: the columns that make the translation
     std::optional<int> words_per_block;  // for a .pdb output: the block size
     std::optional<int> jobs;  // for a .pdb output: blocks at once; default: usable processors
     bool help = false;

@@ -53,8 +53,9 @@ tag_table xdxf_tags() {
                                [](const known_tag& t) { return t.name == "tr"; }),
                 table.end());
     for (std::string_view n :
-         {"abr", "c", "categ", "co", "deftext", "dtrn", "etm", "ex_orig", "gr", "iref", "kref",
-          "mrkd", "nu", "opt", "pos", "sr", "tense"})
+         {"abr", "ant", "c", "categ", "co", "deftext", "dtrn", "etm", "ex_orig", "gr", "hpn",
+          "hpr", "iref", "kref", "mer", "mrkd", "nu", "opt", "par", "phr", "pos", "spv", "sr",
+          "syn", "tense"})
         table.push_back({n, e::none});
     table.push_back({"ex_tran", e::space});  // an example's translation after the example
     for (std::string_view n : {"ar", "def", "ex"}) table.push_back({n, e::separator});

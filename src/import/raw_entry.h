@@ -33,6 +33,9 @@ struct raw_entry {
     // Plain text that the dictionary's tools wrapped at this width, in
     // characters: the clean-up joins the lines that only wrap. 0: not wrapped.
     unsigned wrap_width = 0;
+    // Characters of the article's first line that stood before the
+    // definition (a headword taken out): that line is measured whole.
+    unsigned wrap_first_line_taken = 0;
 };
 
 // Receives the entries that a reader finds, in the order of its files.
@@ -57,6 +60,12 @@ public:
         (void)reason, (void)file, (void)line;
     }
 
+    // What the reader made of the input that the summary should say
+    // ("columns": which columns it read; "input": the character sets a
+    // reader that decodes its files itself read them in): `topic` in a word
+    // or two, `text` in a line.
+    virtual void note(std::string_view topic, std::string_view text) { (void)topic, (void)text; }
+
     // An entry of `word` whose raw text takes `bytes`, more than max_raw_size:
     // skipped without being read, and counted as too large for a block.
     virtual void too_large(std::string_view word, uint64_t bytes) { (void)word, (void)bytes; }
@@ -65,11 +74,6 @@ public:
     // its article rather than from an index that folds keys to lower case;
     // case_differs: it holds capitals that the key did not.
     virtual void headword_taken(bool case_differs) { (void)case_differs; }
-
-    // How a reader that decodes its files itself read their character sets,
-    // for the summary ("read as CP1256, as the file says; ..."). The last
-    // call counts.
-    virtual void charsets_read(std::string description) { (void)description; }
 };
 
 // An input that cannot be opened, read or understood. The message names the

@@ -33,8 +33,9 @@ bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
 bool begins_structure(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && is_digit(text[i])) ++i;
-    if (i > 0 && i < text.size() && (text[i] == '.' || text[i] == ':' || text[i] == ')'))
-        return true;  // "2." "1:" "3)"
+    if (i > 0 && i < text.size() && (text[i] == '.' || text[i] == ':' || text[i] == ')') &&
+        (i + 1 == text.size() || is_blank(text[i + 1])))
+        return true;  // "2." "1:" "3)", not "88.9"
     i = 0;
     while (i < text.size() && i < 5 && is_lower(text[i])) ++i;
     if (i > 0 && i + 2 < text.size() && text[i] == ' ' && is_digit(text[i + 1])) {
@@ -43,8 +44,23 @@ bool begins_structure(std::string_view text) {
         if (j < text.size() && text[j] == ':') return true;  // WordNet's "n 1:", "adj 2:"
     }
     if (text.size() >= 3 && text[0] == '(' && text[2] == ')') return true;  // "(a)"
+    if (!text.empty() && text[0] == '[') {
+        // A line that is one bracket ("[Obs.]"), begins with a note of words
+        // or numbers ("[1913 Webster]") or a label ("[syn: ..."); not a word
+        // that begins with a letter written in brackets ("[ae]sthetic",
+        // "[`a] (L. ad)") or a list of them.
+        const std::string_view line = without_end_blanks(text);
+        const std::size_t close = line.find(']');
+        if (close == line.size() - 1) return true;
+        const std::string_view note = line.substr(1, close == std::string_view::npos ? line.size() : close - 1);
+        if (close != std::string_view::npos && note.find_first_of(" 0123456789") != std::string_view::npos)
+            return true;
+        i = 0;
+        while (i < note.size() && is_lower(note[i])) ++i;
+        return i > 0 && i < note.size() && note[i] == ':';
+    }
     static constexpr std::string_view starts[] = {
-        "[",        "- ",        "* ",      "\xE2\x80\xA2 ", "--",     "Synonyms:", "Synonym:",
+        "- ",        "* ",      "\xE2\x80\xA2 ", "--",     "Synonyms:", "Synonym:",
         "Syn.",     "Antonyms:", "Antonym:", "See also",     "See:",   "see:",      "Note:",
         "Usage:",   "Example:",  "Examples:", "Etymology:",  "Compare", "Cf."};
     for (const std::string_view s : starts)
@@ -83,9 +99,11 @@ unsigned wrap_width_finder::width() const {
     return found;
 }
 
-uint64_t unwrap(std::string_view text, unsigned width, std::string& out) {
+uint64_t unwrap(std::string_view text, unsigned width, std::string& out,
+                std::size_t first_line_taken) {
     uint64_t joined = 0;
     std::string_view previous;  // the line before, when it holds text
+    std::size_t previous_taken = 0;  // characters before it on its line in the article
     bool first = true;
     for (;;) {
         std::size_t end = text.find('\n');
@@ -100,13 +118,15 @@ uint64_t unwrap(std::string_view text, unsigned width, std::string& out) {
             indent >= indent_of(previous)) {
             const std::string_view before = without_end_blanks(previous);
             const std::string_view next_word = body.substr(0, body.find_first_of(" \t"));
-            const std::size_t size = characters(before);
-            // The next word did not fit on the line; or a long line stops
-            // inside a sentence that the next line carries on in lower case
-            // (tools that wrapped text with markup later taken out).
+            const std::size_t size = previous_taken + characters(before);
+            // The next word did not fit on the line; or the line stops
+            // inside a sentence that the next line carries on in lower case:
+            // after a comma (GCIDE's headword line, "\Bent\,", runs on
+            // below it), or, on a long line, after a word (tools that
+            // wrapped text with markup later taken out).
             join = size + 1 + characters(next_word) > width ||
-                   (size * 4 >= width * 3 && (before.back() == ',' || is_lower(before.back())) &&
-                    is_lower(next_word.front()));
+                   (is_lower(next_word.front()) &&
+                    (before.back() == ',' || (size * 4 >= width * 3 && is_lower(before.back()))));
         }
         if (join) {
             while (!out.empty() && is_blank(out.back())) out.pop_back();
@@ -118,6 +138,7 @@ uint64_t unwrap(std::string_view text, unsigned width, std::string& out) {
             out.append(line);
         }
         previous = without_end_blanks(body).empty() ? std::string_view() : line;
+        previous_taken = first ? first_line_taken : 0;
         first = false;
         if (last) break;
     }

@@ -30,10 +30,14 @@ private:
 
 // Appends text to out with each line break that only wraps a line at `width`
 // replaced by one space; gives how many it replaced. A break stays where the
-// line did not reach the width (its next word would have fitted), before or
-// after a blank line, before a new numbered sense ("2.", "n 1:", "(a)"), a
-// list item, a structure word ("Synonyms:", "see:", "[syn: ...") or a line
-// indented less than the one before.
-uint64_t unwrap(std::string_view text, unsigned width, std::string& out);
+// line did not reach the width (its next word would have fitted) unless it
+// ends in a comma before a word in lower case; and it stays before or after
+// a blank line, before a new numbered sense ("2.", "n 1:", "(a)"), a list
+// item, a structure word ("Synonyms:", "see:", "[syn: ...", a line that is
+// one bracket such as "[1913 Webster]") or a line indented less than the one
+// before. first_line_taken: characters that stood before the text on its
+// first line (a headword taken out), which count towards that line's width.
+uint64_t unwrap(std::string_view text, unsigned width, std::string& out,
+                std::size_t first_line_taken = 0);
 
 }  // namespace lexaro::import

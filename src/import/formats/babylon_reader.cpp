@@ -565,7 +565,7 @@ public:
         if (!title_.empty()) word_text(decoded(title_, words_), title, false);
         records.rewind();
         read_entries(records);
-        sink_.charsets_read(summary());
+        sink_.note("input", summary());
         return title;
     }
 

@@ -338,6 +338,16 @@ std::string title_from(std::string_view text) {
     return title == unnamed ? std::string() : title;
 }
 
+// The characters that stood before `text` on the article's first line, when
+// the text begins on that line: what the wrapping of that line counted.
+unsigned first_line_taken(std::string_view article, std::string_view text) {
+    const std::string_view before = article.substr(0, article.size() - text.size());
+    if (before.find('\n') != std::string_view::npos) return 0;
+    return static_cast<unsigned>(std::count_if(before.begin(), before.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
 // The width the dictionary's articles were wrapped at, from their first few
 // megabytes; 0 when they do not look wrapped.
 unsigned find_wrap_width(const std::vector<index_entry>& words, data_file& data) {
@@ -386,7 +396,9 @@ std::string read_files(const std::string& path, entry_sink& sink) {
         if (!article) continue;
         const headword_split split = split_headword(entry.word, *article);
         if (split.from_article) sink.headword_taken(differs_in_case(split.word));
-        sink.add(raw_entry{split.word, split.text, markup::plain, wrap_width});
+        raw_entry raw{split.word, split.text, markup::plain, wrap_width};
+        raw.wrap_first_line_taken = first_line_taken(*article, split.text);
+        sink.add(raw);
     }
     return title;
 }

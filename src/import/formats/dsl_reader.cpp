@@ -14,13 +14,21 @@
 // optional (the word with and without it), '\' escapes the next character.
 // "@ word" in a card's text starts a sub-entry with a headword of its own, up
 // to the next "@" line. The text keeps what its tags hold, drops "[s]" media
-// and "{{...}}" comments, and puts the headword for '~'.
+// and "{{...}}" comments (which may span lines), and puts the headword for
+// '~'; a line of escaped blanks ("\ ") is an empty line.
+//
+// '#INCLUDE "file"', in the header or between cards, reads the named file
+// beside the dictionary there, as if its cards stood in its place.
 #include <algorithm>
+#include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
+#include "common/platform.h"
 #include "import/formats/line_reader.h"
 #include "import/formats/readers.h"
+#include "import/text_input.h"
 
 namespace lexaro::import {
 
@@ -28,6 +36,8 @@ namespace {
 
 // At most this many optional parts of a headword make variants (2^5 words).
 constexpr int max_optional_parts = 5;
+// Included files within included files, at most this deep.
+constexpr int max_include_depth = 16;
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
@@ -48,9 +58,50 @@ bool is_text_tag(std::string_view name) {
     return false;
 }
 
+// Whether a trimmed body line holds nothing but escaped blanks ("\ "), the
+// way DSL writes an empty line in a card.
+bool only_escaped_blanks(std::string_view line) {
+    if (line.empty()) return false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\\' && (i + 1 == line.size() || is_blank(line[i + 1])))
+            ++i;
+        else if (!is_blank(line[i]))
+            return false;
+    }
+    return true;
+}
+
+// Words in the order found, each once.
+class word_list {
+public:
+    void add(std::string&& word) {
+        if (seen_.insert(word).second) words_.push_back(std::move(word));
+    }
+    void clear() {
+        words_.clear();
+        seen_.clear();
+    }
+    bool empty() const { return words_.empty(); }
+    const std::string& front() const { return words_.front(); }
+    std::vector<std::string>::const_iterator begin() const { return words_.begin(); }
+    std::vector<std::string>::const_iterator end() const { return words_.end(); }
+
+private:
+    std::vector<std::string> words_;
+    std::unordered_set<std::string> seen_;
+};
+
+// The files a dictionary reads through #INCLUDE, and how it reads them.
+struct include_context {
+    std::string charset;             // the dictionary's set ("" for UTF-8)
+    std::vector<std::string> files;  // every file read so far, the dictionary first
+    int depth = 0;
+};
+
 class dsl_parser {
 public:
-    dsl_parser(const std::string& path, entry_sink& sink) : path_(path), sink_(sink) {}
+    dsl_parser(const std::string& path, entry_sink& sink, include_context& included)
+        : path_(path), sink_(sink), included_(included) {}
 
     std::string read(line_reader& lines) {
         bool in_header = true;
@@ -58,6 +109,11 @@ public:
             line_ = lines.line_number();
             if (lines.skipped()) continue;  // counted; the card goes on without it
             if (in_header && line_ == 1 && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
+            if (line.substr(0, 8) == "#INCLUDE") {
+                end_card();
+                include(line.substr(8));
+                continue;
+            }
             if (in_header && !line.empty() && line.front() == '#') {
                 header(line);
                 continue;
@@ -71,6 +127,7 @@ public:
                 body_line(trim(line));
             } else {
                 if (has_text_) end_card();
+                end_comment();
                 if (headwords_.empty()) card_line_ = line_;
                 headword(line, headwords_);
             }
@@ -80,6 +137,56 @@ public:
     }
 
 private:
+    // Reads the file that an #INCLUDE line names, beside the file that names
+    // it: a name of a file in that folder or below, each file once.
+    void include(std::string_view rest) {
+        std::string_view name = trim(rest);
+        if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+            name = name.substr(1, name.size() - 2);
+        const std::string quoted = "#INCLUDE \"" + std::string(name) + "\"";
+        if (name.empty()) fail(quoted + " names no file");
+        if (path_ == "-")
+            fail(quoted + ": a dictionary read from standard input has no folder to find it in");
+        const bool absolute = name.front() == '/' || name.front() == '\\' ||
+                              (name.size() >= 2 && name[1] == ':');
+        bool goes_up = false;
+        for (std::size_t start = 0; start <= name.size();) {
+            std::size_t end = name.find_first_of("/\\", start);
+            if (end == std::string_view::npos) end = name.size();
+            goes_up = goes_up || name.substr(start, end - start) == "..";
+            start = end + 1;
+        }
+        if (absolute || goes_up)
+            fail(quoted + ": only files in the dictionary's folder or below it are read");
+        const std::string folder = file_path(path_).parent_path().u8string();
+        const std::string file = folder.empty() ? std::string(name) : folder + "/" + std::string(name);
+        for (const std::string& read : included_.files) {
+            if (read == file || same_file(read, file)) {
+                sink_.skipped("#INCLUDE lines naming a file already read", path_, line_);
+                return;
+            }
+        }
+        if (type_of_file(file) != file_type::regular)
+            fail(quoted + ": " + file +
+                 (type_of_file(file) == file_type::none ? " does not exist" : " is not a file"));
+        if (included_.depth == max_include_depth)
+            fail(quoted + ": files included more than " + std::to_string(max_include_depth) +
+                 " deep");
+        included_.files.push_back(file);
+        ++included_.depth;
+        try {
+            text_input text(file, included_.charset);
+            line_reader lines(text, sink_);
+            dsl_parser(text.path(), sink_, included_).read(lines);
+        } catch (const import_error& e) {
+            // Named where it is included, unless it says where in itself.
+            const std::string what = e.what();
+            if (what.compare(0, file.size() + 1, file + ":") == 0) throw;
+            fail(quoted + ": " + what);
+        }
+        --included_.depth;
+    }
+
     void header(std::string_view line) {
         if (line.substr(0, 5) != "#NAME") return;
         std::string_view name = trim(line.substr(5));
@@ -94,7 +201,7 @@ private:
 
     // Adds the words a headword line stands for: braces left out, each
     // optional part with and without.
-    void headword(std::string_view line, std::vector<std::string>& words) {
+    void headword(std::string_view line, word_list& words) {
         // The text with the optional parts marked by \1 ... \2.
         std::string marked;
         int braces = 0, parens = 0, optional = 0;
@@ -138,27 +245,36 @@ private:
                 }
             }
             while (!word.empty() && word.back() == ' ') word.pop_back();
-            if (!word.empty() && std::find(words.begin(), words.end(), word) == words.end())
-                words.push_back(std::move(word));
+            if (!word.empty()) words.add(std::move(word));
         }
     }
 
     void body_line(std::string_view line) {
         if (headwords_.empty()) fail("a card's text with no headword before it");
         has_text_ = true;
-        if (!line.empty() && line.front() == '@') {
+        std::size_t from = 0;
+        if (comment_line_ > 0) {
+            // Within a comment begun on a line above, up to its end.
+            const std::size_t end = line.find("}}");
+            if (end == std::string_view::npos) return;
+            comment_line_ = 0;
+            from = end + 2;
+        } else if (!line.empty() && line.front() == '@') {
             end_sub_entry();
             const std::string_view sub = trim(line.substr(1));
             if (!sub.empty()) {
                 headword(sub, sub_words_);
                 in_sub_entry_ = !sub_words_.empty();
+                sub_line_ = line_;
             }
             return;
         }
         std::string& text = in_sub_entry_ ? sub_text_ : text_;
         const std::string& shown = in_sub_entry_ ? sub_words_.front() : headwords_.front();
-        if (!text.empty()) text += '\n';
-        append_text(line, shown, text);
+        // The text after a comment goes on the line where the comment began.
+        if (!text.empty() && from == 0) text += '\n';
+        if (from == 0 && only_escaped_blanks(line)) return;  // an empty line
+        append_text(line.substr(from), shown, text);
     }
 
     // The text of a line without its markup.
@@ -175,7 +291,7 @@ private:
             } else if (c == '{' && i + 1 < line.size() && line[i + 1] == '{') {
                 const std::size_t end = line.find("}}", i + 2);
                 if (end == std::string_view::npos) {
-                    sink_.damaged("unclosed comments", path_, line_);
+                    comment_line_ = line_;  // goes on below
                     return;
                 }
                 i = end + 1;
@@ -223,8 +339,20 @@ private:
         return close;
     }
 
+    // A comment still open where its card ends: the card's text stops there.
+    void end_comment() {
+        if (comment_line_ > 0) sink_.damaged("unclosed comments", path_, comment_line_);
+        comment_line_ = 0;
+    }
+
+    static bool is_empty_text(std::string_view text) {
+        return text.find_first_not_of(" \t\n") == std::string_view::npos;
+    }
+
     void end_sub_entry() {
-        if (in_sub_entry_) {
+        if (in_sub_entry_ && is_empty_text(sub_text_)) {
+            sink_.skipped("@ sub-entries with no text", path_, sub_line_);
+        } else if (in_sub_entry_) {
             for (const std::string& word : sub_words_)
                 sink_.add(raw_entry{word, sub_text_, markup::plain});
         }
@@ -234,6 +362,7 @@ private:
     }
 
     void end_card() {
+        end_comment();
         end_sub_entry();
         if (!headwords_.empty()) {
             if (!has_text_) sink_.damaged("cards with no text", path_, card_line_);
@@ -249,9 +378,11 @@ private:
 
     const std::string& path_;
     entry_sink& sink_;
+    include_context& included_;
     std::string title_;
-    uint64_t line_ = 0, card_line_ = 0;
-    std::vector<std::string> headwords_, sub_words_;
+    uint64_t line_ = 0, card_line_ = 0, sub_line_ = 0;
+    uint64_t comment_line_ = 0;  // where a comment still open began; 0: none is
+    word_list headwords_, sub_words_;
     std::string text_, sub_text_;
     bool has_text_ = false, in_sub_entry_ = false;
     int open_tags_ = 0;
@@ -261,7 +392,10 @@ private:
 
 std::string read_dsl(reader_input& input, entry_sink& sink) {
     line_reader lines(*input.text, sink);
-    return dsl_parser(input.path, sink).read(lines);
+    include_context included;
+    included.charset = input.text->charset() == "UTF-8" ? "" : input.text->charset();
+    included.files.push_back(input.path);
+    return dsl_parser(input.path, sink, included).read(lines);
 }
 
 bool looks_like_dsl(std::string_view sample, bool) {

@@ -16,6 +16,7 @@ namespace lexaro::import {
 // What readers may be told beyond their input.
 struct reader_options {
     std::string translations;  // Wiktextract: the language whose translations make the words
+    std::string columns;       // CSV: the columns that make the translation, by name or number
     // --input-charset, for a reader that decodes its files itself (Babylon):
     // the set to read them in, whatever they say. Empty: as they say.
     std::string input_charset;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <new>
 #include <unordered_set>
@@ -49,6 +50,15 @@ const char* get_varint(const char* at, uint64_t& value) {
     }
 }
 
+// The sizes in front of an entry; gives where its word starts.
+const char* get_sizes(const char* at, uint64_t& word_size, uint64_t& translation_size,
+                      bool& spelled) {
+    at = get_varint(at, word_size);
+    spelled = (word_size & 1) != 0;
+    word_size >>= 1;
+    return get_varint(at, translation_size);
+}
+
 // A word's sort key: 3 of its bytes from `depth` on (a window) as a
 // big-endian number, zeros past its end, above the entry's reference. Among
 // words that share their first `depth` bytes, keys whose windows differ
@@ -78,14 +88,14 @@ uint64_t entry_table::hash_of(std::string_view word, std::string_view translatio
     return hash(word) * 0x9E3779B97F4A7C15u ^ hash(translation);
 }
 
-bool entry_table::is_repeat(std::string_view word, std::string_view translation,
+bool entry_table::is_repeat(std::string_view word, std::string_view translation, bool spelled,
                             uint64_t hash) const {
     const uint64_t tag = hash >> ref_bits;
     const uint64_t* bucket = &recent_[(hash % recent_buckets) * recent_ways];
     for (std::size_t i = 0; i < recent_ways && bucket[i] != 0; ++i) {
         if (bucket[i] >> ref_bits != tag) continue;
         const view e = entry((bucket[i] & ref_mask) - 1);
-        if (e.word == word && e.translation == translation) return true;
+        if (e.word == word && e.translation == translation && e.spelled == spelled) return true;
     }
     return false;
 }
@@ -107,10 +117,10 @@ void entry_table::end_of_input() {
         uint64_t offset = 0;
         while (offset < chunks_[c].used) {
             const uint64_t ref = uint64_t{c} << offset_bits | offset;
-            const char* at = chunks_[c].bytes.get() + offset;
             uint64_t word_size, translation_size;
-            at = get_varint(at, word_size);
-            at = get_varint(at, translation_size);
+            bool spelled;
+            const char* at =
+                get_sizes(chunks_[c].bytes.get() + offset, word_size, translation_size, spelled);
             keys_.push_back(key_of({at, word_size}, 0, ref));
             offset =
                 static_cast<uint64_t>(at - chunks_[c].bytes.get()) + word_size + translation_size;
@@ -118,11 +128,11 @@ void entry_table::end_of_input() {
     }
 }
 
-void entry_table::add(std::string_view word, std::string_view translation) {
+void entry_table::add(std::string_view word, std::string_view translation, bool spelled) {
     uint64_t hash = 0;
     if (drop_repeats_) {
         hash = hash_of(word, translation);
-        if (is_repeat(word, translation, hash)) {
+        if (is_repeat(word, translation, spelled, hash)) {
             ++repeats_dropped_;
             return;
         }
@@ -139,7 +149,7 @@ void entry_table::add(std::string_view word, std::string_view translation) {
     chunk& c = chunks_.back();
     const uint64_t ref = uint64_t{chunks_.size() - 1} << offset_bits | c.used;
     char* at = c.bytes.get() + c.used;
-    at = put_varint(at, word.size());
+    at = put_varint(at, uint64_t{word.size()} << 1 | spelled);
     at = put_varint(at, translation.size());
     std::memcpy(at, word.data(), word.size());
     std::memcpy(at + word.size(), translation.data(), translation.size());
@@ -150,21 +160,14 @@ void entry_table::add(std::string_view word, std::string_view translation) {
 }
 
 entry_table::view entry_table::entry(uint64_t ref) const {
-    const char* at = chunks_[ref >> offset_bits].bytes.get() + (ref & (offset_limit - 1));
     uint64_t word_size, translation_size;
-    at = get_varint(at, word_size);
-    at = get_varint(at, translation_size);
-    return {{at, word_size}, {at + word_size, translation_size}};
+    bool spelled;
+    const char* at = get_sizes(chunks_[ref >> offset_bits].bytes.get() + (ref & (offset_limit - 1)),
+                               word_size, translation_size, spelled);
+    return {{at, word_size}, {at + word_size, translation_size}, spelled};
 }
 
-std::string_view entry_table::word_of_key(uint64_t key) const {
-    const char* at =
-        chunks_[(key & ref_mask) >> offset_bits].bytes.get() + (key & (offset_limit - 1));
-    uint64_t word_size, translation_size;
-    at = get_varint(at, word_size);
-    at = get_varint(at, translation_size);
-    return {at, word_size};
-}
+std::string_view entry_table::word_of_key(uint64_t key) const { return entry(key & ref_mask).word; }
 
 std::string_view entry_table::word(std::size_t i) const { return entry(keys_[i] & ref_mask).word; }
 
@@ -224,6 +227,7 @@ void entry_table::for_each_word(const merge_options& options,
     std::string merged;
     std::vector<std::string_view> kept;         // the translations of the word so far
     std::unordered_set<std::string_view> seen;  // the same, once a word has many
+    std::deque<std::string> labels;             // the labelled translations of the word
     constexpr std::size_t many = 16;
     for (std::size_t i = 0; i < keys_.size();) {
         const view first = entry(keys_[i] & ref_mask);
@@ -239,12 +243,26 @@ void entry_table::for_each_word(const merge_options& options,
             i = end;
             continue;
         }
-        merged.assign(first.translation);
-        kept.assign(1, first.translation);
+        // Where folding made several spellings one word, each translation
+        // says which it belongs to: the entries whose spelling folding did
+        // not change are labelled with the word.
+        bool labelled = false;
+        for (std::size_t j = i; j < end && !labelled; ++j)
+            labelled = entry(keys_[j] & ref_mask).spelled;
+        labels.clear();
+        const auto translation_of = [&](const view& e) -> std::string_view {
+            if (!labelled || e.spelled || e.translation.empty()) return e.translation;
+            labels.push_back(
+                std::string(first.word).append(spelling_separator).append(e.translation));
+            return labels.back();
+        };
+        const std::string_view first_translation = translation_of(first);
+        merged.assign(first_translation);
+        kept.assign(1, first_translation);
         seen.clear();
         bool lost_some = false;
         for (std::size_t j = i + 1; j < end; ++j) {
-            const std::string_view t = entry(keys_[j] & ref_mask).translation;
+            const std::string_view t = translation_of(entry(keys_[j] & ref_mask));
             ++counts.merged;
             // An empty translation adds nothing; an empty first one is replaced.
             const bool repeat =

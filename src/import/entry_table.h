@@ -20,6 +20,10 @@
 
 namespace lexaro::import {
 
+// Between a spelling of the dictionary's own and the translation it labels
+// ("café: coffee"), where folding made several spellings one word.
+constexpr std::string_view spelling_separator = ": ";
+
 struct merge_options {
     std::string join = " | ";      // between the translations of one word
     bool keep_duplicates = false;  // one line per entry, repeated words and all
@@ -43,7 +47,10 @@ public:
     entry_table(const entry_table&) = delete;
     entry_table& operator=(const entry_table&) = delete;
 
-    void add(std::string_view word, std::string_view translation);
+    // spelled: the translation starts with the dictionary's own spelling of
+    // the word, which folding changed; the merge then labels the entries of
+    // the word whose spelling it did not change with theirs, the word.
+    void add(std::string_view word, std::string_view translation, bool spelled = false);
 
     // Done adding: lets go of what finding repeats took and makes the order
     // (the order of input until sort()).
@@ -63,7 +70,10 @@ public:
     // Hands each word on in the table's order, once: the translations of its
     // entries joined by options.join in the order of input, each distinct
     // translation once; a translation that would make the entry larger than
-    // a block (1,000,000 bytes with both zero bytes) is left out. With
+    // a block (1,000,000 bytes with both zero bytes) is left out. Where some
+    // entries of a word are spelled and some not, those not start with the
+    // word and spelling_separator too ("cafe: ..."), so that every
+    // translation says which spelling it belongs to. With
     // keep_duplicates every entry is handed on as it is.
     void for_each_word(const merge_options& options,
                        const std::function<void(std::string_view, std::string_view)>& out,
@@ -77,7 +87,10 @@ private:
     };
     struct view {
         std::string_view word, translation;
+        bool spelled;
     };
+    // Each entry in the arena: the word's size times 2 plus 1 when spelled,
+    // and the translation's size, as varints; then both texts.
     // ref: chunk index << 24 | offset in the chunk, 40 bits; a key holds 3
     // bytes of the word (big-endian, zeros past its end) above it.
     view entry(uint64_t ref) const;
@@ -88,7 +101,8 @@ private:
     // A cache of recent entries by the hash of word and translation, in
     // buckets of a few slots, the newest first: each slot is an entry's ref
     // + 1 (0 when empty) below 24 bits of its hash.
-    bool is_repeat(std::string_view word, std::string_view translation, uint64_t hash) const;
+    bool is_repeat(std::string_view word, std::string_view translation, bool spelled,
+                   uint64_t hash) const;
     void remember(uint64_t ref, uint64_t hash);
     static uint64_t hash_of(std::string_view word, std::string_view translation);
 

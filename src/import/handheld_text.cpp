@@ -1,6 +1,7 @@
 #include "import/handheld_text.h"
 
 #include "import/clean_up.h"
+#include "import/entry_table.h"
 #include "import/word_folding.h"
 
 namespace lexaro::import {
@@ -34,11 +35,13 @@ void handheld_text::fold(std::string& word, std::string& translation) {
     if (translation.empty())
         translation = word;
     else
-        translation.insert(0, ": ").insert(0, word);
+        translation.insert(0, spelling_separator).insert(0, word);
     word.assign(folded);
+    spelled_ = true;
 }
 
 bool handheld_text::apply(std::string& word, std::string& translation) {
+    spelled_ = false;
     if (fold_.lower_case || fold_.accents) fold(word, translation);
     if (encoder_ == nullptr) {
         counts_.non_ascii = counts_.non_ascii || !is_ascii(word) || !is_ascii(translation);

@@ -48,6 +48,11 @@ public:
     // left out, and counted.
     bool apply(std::string& word, std::string& translation);
 
+    // Whether the last apply() changed the word and put the dictionary's own
+    // spelling in front of the translation ("café: coffee"), so that the
+    // merge can label the other spellings of the word alike.
+    bool spelled() const { return spelled_; }
+
     // The title in the handheld's set, cut before a whole character so that
     // it takes at most max_size bytes; original_size: its bytes uncut.
     std::string title(std::string_view title, std::size_t max_size, std::size_t& original_size);
@@ -57,6 +62,7 @@ public:
 
 private:
     void fold(std::string& word, std::string& translation);
+    bool spelled_ = false;
 
     folding fold_;
     charset_encoder* encoder_;

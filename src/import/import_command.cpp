@@ -8,10 +8,10 @@
 #include <ostream>
 #include <utility>
 
+#include "common/charset.h"
 #include "common/layout.h"
 #include "common/platform.h"
 #include "import/block_advice.h"
-#include "common/charset.h"
 #include "import/clean_up.h"
 #include "import/database_output.h"
 #include "import/entry_table.h"
@@ -77,7 +77,8 @@ public:
         ++read_;
         const raw_entry& raw = decoder_ == nullptr ? entry : decode(entry);
         if (clean_.clean(raw, word_, translation_)) {
-            if (handheld_.apply(word_, translation_)) table_.add(word_, translation_);
+            if (handheld_.apply(word_, translation_))
+                table_.add(word_, translation_, handheld_.spelled());
         }
         shown_.reading(read_);
     }
@@ -197,8 +198,8 @@ format open_input(const options& o, std::unique_ptr<text_input>& text) {
         if (sample.empty()) throw import_error(o.input + " is empty");
         f = format_by_content(sample, whole_file);
         if (!f)
-            throw import_error("can't tell the format of " + o.input +
-                               "; name it with --format (" + format_names() + ")");
+            throw import_error("can't tell the format of " + o.input + "; name it with --format (" +
+                               format_names() + ")");
         if (!(*f)->reads_text) {
             // Recognised by its first bytes: the reader opens the file itself.
             refuse_standard_input();
@@ -214,9 +215,9 @@ format open_input(const options& o, std::unique_ptr<text_input>& text) {
 // The input's name without directory and extension(s), the title of last resort.
 std::string name_of(const std::string& path) {
     std::string name = path.substr(path.find_last_of('/') + 1);
-    for (const char* suffix : {".dz", ".gz", ".index", ".dict", ".ifo", ".idx", ".syn", ".txt",
-                               ".tab", ".tsv", ".dsl", ".xdxf", ".tei", ".csv", ".jsonl", ".json",
-                               ".bgl"}) {
+    for (const char* suffix :
+         {".dz", ".gz", ".index", ".dict", ".ifo", ".idx", ".syn", ".txt", ".tab", ".tsv", ".dsl",
+          ".xdxf", ".tei", ".csv", ".jsonl", ".json", ".bgl"}) {
         const std::string_view s = suffix;
         if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
             name.resize(name.size() - s.size());
@@ -242,8 +243,9 @@ std::optional<std::string> output_over_input(const options& o, format f) {
 }
 
 void print_summary(std::ostream& err, const options& o, format f, const table_sink& sink,
-                   const text_input* text, uint64_t written, const clean_up_counts& c, const merge_counts& m,
-                   const block_advice& advice, const handheld_text& handheld) {
+                   const text_input* text, uint64_t written, const clean_up_counts& c,
+                   const merge_counts& m, const block_advice& advice,
+                   const handheld_text& handheld) {
     const uint64_t read = sink.read();
     err << program << "wrote " << (o.output == "-" ? "standard output" : o.output) << " from "
         << o.input << " (" << format_name(f) << ")\n";

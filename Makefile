@@ -32,7 +32,8 @@ define cmake_build
 @$(AS_OWNER) cmake --build $(1) -j $(JOBS)
 endef
 
-.PHONY: all deps build programs test demo install package bench freedict-check clean windows windows-test windows-zip
+.PHONY: all deps build programs test demo install package bench freedict-check clean windows windows-test \
+	windows-zip web web-serve web-test
 
 all: build
 
@@ -108,5 +109,50 @@ windows-test: build windows
 	@$(AS_OWNER) cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 	@$(AS_OWNER) scripts/wine-test $(BUILD) $(WINDOWS_BUILD) $(JOBS)
 
+# build-web/site/: the page that runs lexaro-import and lexaro-dump in a
+# browser, built to WebAssembly with Debian's emscripten. zlib is compiled
+# from Debian's source of the zlib that the native build links, so that the
+# blocks are the same bytes; nothing else is downloaded. The site is static:
+# any web server serves it (make web-serve: on http://localhost:8000/).
+WEB_BUILD ?= build-web
+WEB_PACKAGES = cmake make emscripten nodejs dpkg-dev zlib1g-dev
+# Debian's zlib source, pinned so that every build of the site is the same:
+# the release's 1.2.13, whose deflate the native build's zlib1g-dev has
+# (web-test compares the bytes). A security update of it (+deb12u1) is not
+# in it: its source is not on every mirror.
+WEB_ZLIB = 1:1.2.13.dfsg-1
+WEB_TEST_PACKAGES = chromium dict-freedict-deu-eng stardict-czech edict
+# emcc's JavaScript passes need acorn, which a node other than Debian's
+# finds only here.
+WEB_ENV = env NODE_PATH=/usr/share/nodejs
+
+# The source tree that scripts/debian-source unpacks: zlib-UPSTREAM_VERSION.
+WEB_ZLIB_UPSTREAM = $(word 2,$(subst :, ,$(firstword $(subst -, ,$(WEB_ZLIB)))))
+WEB_ZLIB_SOURCE = $(WEB_BUILD)/sources/zlib-$(WEB_ZLIB_UPSTREAM)
+
+web:
+	@scripts/ensure-packages $(WEB_PACKAGES) -- $(WEB_TEST_PACKAGES)
+	@installed=$$(dpkg-query -W -f='$${Version}' zlib1g-dev); \
+	case $$installed in $(firstword $(subst -, ,$(WEB_ZLIB)))-*) ;; *) \
+		echo "zlib1g-dev $$installed is installed, the page's zlib is $(WEB_ZLIB):" \
+			"set WEB_ZLIB to the source of the installed one" >&2; exit 1 ;; esac
+	@test -f $(WEB_ZLIB_SOURCE)/zlib.h || \
+		$(AS_OWNER) scripts/debian-source zlib=$(WEB_ZLIB) $(WEB_BUILD)/sources >/dev/null
+	@echo "configuring $(WEB_BUILD)/ with emscripten's cmake: Release build, zlib from $(WEB_ZLIB_SOURCE)"
+	@$(AS_OWNER) $(WEB_ENV) emcmake cmake -S . -B $(WEB_BUILD) -DCMAKE_BUILD_TYPE=Release \
+		-DLEXARO_TESTS=OFF -DLEXARO_ZLIB_SOURCE=$(abspath $(WEB_ZLIB_SOURCE)) $(CMAKE_ARGS) >/dev/null
+	@$(AS_OWNER) $(WEB_ENV) cmake --build $(WEB_BUILD) -j $(JOBS) --target web-site
+	@echo "the site is $(WEB_BUILD)/site/: serve it with any static web server (make web-serve)"
+
+web-serve: web
+	@echo "serving $(WEB_BUILD)/site/ on http://localhost:8000/ (Ctrl-C ends)"
+	@cd $(WEB_BUILD)/site && python3 -m http.server --bind 127.0.0.1 8000
+
+# The page in headless Chromium against the native programs.
+web-test: programs web
+	@scripts/ensure-packages $(WEB_TEST_PACKAGES)
+	@echo "node web/browser_test.mjs: the page in headless Chromium against $(BUILD)/lexaro-import"
+	@$(AS_OWNER) node web/browser_test.mjs $(WEB_BUILD)/site $(BUILD)
+
 clean:
-	rm -rf $(BUILD) $(RELEASE_BUILD) $(WINDOWS_BUILD) lexaro_*.deb lexaro-*-windows-x64.zip examples/en-fr.pdb examples/en-fr.tmp
+	rm -rf $(BUILD) $(RELEASE_BUILD) $(WINDOWS_BUILD) $(WEB_BUILD) lexaro_*.deb lexaro-*-windows-x64.zip examples/en-fr.pdb examples/en-fr.tmp

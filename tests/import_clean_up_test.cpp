@@ -428,6 +428,56 @@ TEST(ImportFormats, KnowsFormatsByTheirFileNames) {
     EXPECT_EQ(files_read(*format_from_name("dsl"), "x.dsl"), (std::vector<std::string>{"x.dsl"}));
 }
 
+// What the web page shows as soon as files are chosen comes from here: the
+// format as the run settles it, or its message, and the database's name.
+TEST(ImportFormats, OpensTheInputAsTheRunDoes) {
+    scratch_dir dir;
+    write_file(dir / "star.ifo", "");
+    write_file(dir / "words.txt", "a\tb\nc\td\n");
+    write_file(dir / "empty.txt", "");
+    write_file(dir / "notes.txt", "nothing\nof the kind\n");
+    write_file(dir / "list.csv", "a\tb\n");
+    struct open_case {
+        std::string input;
+        const char* given_format;  // "" when recognised
+        std::string expected;      // a format's name, or the message
+    };
+    const open_case cases[] = {
+        {dir / "star.ifo", "", "stardict"},
+        {dir / "words.txt", "", "tab"},
+        {dir / "list.csv", "", "csv"},
+        {dir / "list.csv", "tab", "tab"},
+        {dir / "empty.txt", "", dir / "empty.txt" + " is empty"},
+        {dir / "notes.txt", "",
+         "can't tell the format of " + dir / "notes.txt" + "; name it with --format (" +
+             format_names() + ")"},
+        {"-", "stardict",
+         "-: a stardict dictionary is read from its files, which lie side by side; name one of "
+         "them, not standard input"},
+    };
+    for (const open_case& c : cases) {
+        options o;
+        o.input = c.input;
+        if (*c.given_format != '\0') o.input_format = format_from_name(c.given_format);
+        std::unique_ptr<text_input> text;
+        try {
+            EXPECT_EQ(format_name(open_input(o, text)), c.expected) << c.input;
+        } catch (const import_error& e) {
+            EXPECT_EQ(e.what(), c.expected) << c.input;
+        }
+    }
+    const std::pair<std::string, std::string> names[] = {
+        {"/usr/share/dictd/freedict-deu-eng.index", "freedict-deu-eng"},
+        {"czech-cizi.dict.dz", "czech-cizi"},
+        {"d/x.idx.gz", "x"},
+        {"edict", "edict"},
+        {"de-en.v2.txt", "de-en.v2"},
+        {"cedict_ts.u8", "cedict_ts.u8"},
+        {".dsl", ".dsl"},
+    };
+    for (const auto& [path, expected] : names) EXPECT_EQ(dictionary_name(path), expected) << path;
+}
+
 TEST(ImportCommandLine, TakesOptionsInBothFormsAnywhere) {
     std::string problem;
     const auto o =

@@ -107,19 +107,22 @@ public:
 
     std::optional<uint64_t> size() const override { return file_->size(); }
 
-    std::string_view read(uint64_t offset, uint64_t length) override {
+    std::string_view read(uint64_t offset, std::size_t length) override {
         const uint64_t size = file_->size();
         if (offset > size || length > size - offset) past_end(offset, length, size);
         if (offset < window_offset_ || offset - window_offset_ > window_.size() ||
             length > window_.size() - (offset - window_offset_)) {
-            const uint64_t want =
-                std::min(std::max<uint64_t>(length, plain_window_size), size - offset);
+            // At most the larger of length and the window: a size_t.
+            const auto want = static_cast<std::size_t>(
+                std::min<uint64_t>(std::max(length, plain_window_size), size - offset));
             if (want < window_.capacity() / 4) std::string().swap(window_);
             window_.resize(want);
             file_->read_exactly(offset, window_.data(), want);
             window_offset_ = offset;
         }
-        return std::string_view(window_).substr(offset - window_offset_, length);
+        // Within the window, which is in memory.
+        return std::string_view(window_).substr(static_cast<std::size_t>(offset - window_offset_),
+                                                length);
     }
 
 private:
@@ -136,7 +139,7 @@ public:
 
     std::optional<uint64_t> size() const override { return std::nullopt; }
 
-    std::string_view read(uint64_t offset, uint64_t length) override {
+    std::string_view read(uint64_t offset, std::size_t length) override {
         if (offset < start_) {
             stream_.rewind();
             buffer_.clear();
@@ -179,7 +182,7 @@ public:
     }
 
 private:
-    uint64_t held() const { return buffer_.size() - begin_; }
+    std::size_t held() const { return buffer_.size() - begin_; }
 
     bool inflate_more() {
         const std::size_t old_size = buffer_.size();
@@ -227,19 +230,24 @@ public:
     std::optional<uint64_t> size() const override { return size_; }
     uint64_t chunks_inflated() const override { return chunks_inflated_; }
 
-    std::string_view read(uint64_t offset, uint64_t length) override {
+    std::string_view read(uint64_t offset, std::size_t length) override {
         if (offset > size_ || length > size_ - offset) past_end(offset, length, size_);
         if (length == 0) return {};
-        const uint64_t first = offset / chunk_length_, last = (offset + length - 1) / chunk_length_;
+        // Chunk numbers are below the table's 16-bit count, places within a
+        // chunk below its 16-bit length: both are size_t.
+        const auto first = static_cast<std::size_t>(offset / chunk_length_);
+        const auto last = static_cast<std::size_t>((offset + length - 1) / chunk_length_);
         if (first == last) {
-            return std::string_view(chunk(first)).substr(offset - first * chunk_length_, length);
+            const auto from = static_cast<std::size_t>(offset - first * chunk_length_);
+            return std::string_view(chunk(first)).substr(from, length);
         }
         joined_.clear();
-        for (uint64_t i = first; i <= last; ++i) {
+        for (std::size_t i = first; i <= last; ++i) {
             const std::string& bytes = chunk(i);
             const uint64_t chunk_start = i * chunk_length_;
-            const uint64_t from = i == first ? offset - chunk_start : 0;
-            const uint64_t to = std::min<uint64_t>(bytes.size(), offset + length - chunk_start);
+            const auto from = static_cast<std::size_t>(i == first ? offset - chunk_start : 0);
+            const auto to = static_cast<std::size_t>(
+                std::min<uint64_t>(bytes.size(), offset + length - chunk_start));
             joined_.append(bytes, from, to - from);
         }
         return joined_;
@@ -247,7 +255,7 @@ public:
 
 private:
     struct chunk_slot {
-        uint64_t index = UINT64_MAX;
+        std::size_t index = SIZE_MAX;
         uint64_t last_use = 0;
         std::string bytes;
     };
@@ -297,7 +305,7 @@ private:
                           " bytes cannot hold the length in its trailer");
     }
 
-    const std::string& chunk(uint64_t index) {
+    const std::string& chunk(std::size_t index) {
         chunk_slot* victim = &slots_[0];
         for (chunk_slot& slot : slots_) {
             if (slot.index == index) {
@@ -306,19 +314,22 @@ private:
             }
             if (slot.last_use < victim->last_use) victim = &slot;
         }
-        victim->index = UINT64_MAX;
+        victim->index = SIZE_MAX;
         inflate_chunk(index, victim->bytes);
         victim->index = index;
         victim->last_use = ++use_clock_;
         return victim->bytes;
     }
 
-    void inflate_chunk(uint64_t index, std::string& out) {
-        const uint64_t compressed_size = chunk_offsets_[index + 1] - chunk_offsets_[index];
+    void inflate_chunk(std::size_t index, std::string& out) {
+        // Chunk sizes are 16-bit numbers of the table.
+        const auto compressed_size =
+            static_cast<std::size_t>(chunk_offsets_[index + 1] - chunk_offsets_[index]);
         compressed_.resize(compressed_size);
         file_->read_exactly(chunk_offsets_[index], compressed_.data(), compressed_size);
         const uint64_t chunk_start = index * chunk_length_;
-        out.resize(std::min<uint64_t>(chunk_length_, size_ - chunk_start));
+        out.resize(
+            static_cast<std::size_t>(std::min<uint64_t>(chunk_length_, size_ - chunk_start)));
 
         inflateReset(&z_);
         z_.next_in = compressed_.data();
@@ -378,9 +389,11 @@ void input_file::read_exactly(uint64_t offset, void* out, std::size_t length) co
 
 std::string read_whole_file(const std::string& path, uint64_t max_size) {
     const input_file file(path);
+    // On a 32-bit system (i386, armhf, WebAssembly) memory ends at SIZE_MAX.
+    max_size = std::min<uint64_t>(max_size, SIZE_MAX);
     if (file.size() > max_size)
         throw input_error(path + " is larger than " + std::to_string(max_size) + " bytes");
-    std::string bytes(file.size(), '\0');
+    std::string bytes(static_cast<std::size_t>(file.size()), '\0');
     file.read_exactly(0, bytes.data(), bytes.size());
     return bytes;
 }

@@ -56,7 +56,8 @@ private:
 // for a writer or passing for a missing file.
 bool file_exists(const std::string& path);
 
-// The whole of a plain file; "PATH is larger than N bytes" past max_size.
+// The whole of a plain file; "PATH is larger than N bytes" past max_size,
+// or past what memory can hold on a 32-bit system (SIZE_MAX).
 std::string read_whole_file(const std::string& path, uint64_t max_size = UINT64_MAX);
 
 // True when the bytes begin as a gzip file does.
@@ -125,7 +126,10 @@ public:
 
     // The bytes [offset, offset + length), valid until the next call. Throws
     // input_error when the range lies past the end or the data are damaged.
-    virtual std::string_view read(uint64_t offset, uint64_t length) = 0;
+    // The length is held in memory, so it is a size_t: a length that a file
+    // claims is checked against the caller's own limit before it gets here,
+    // never cut to fit on a 32-bit system.
+    virtual std::string_view read(uint64_t offset, std::size_t length) = 0;
 
     // Checks that the bytes [offset, offset + length) are there, without
     // holding them: a gzip file that is not dictzip is inflated past the

@@ -100,7 +100,14 @@ bool random_access_file::open(const std::string& path) {
 bool random_access_file::read_at(uint64_t offset, void* buffer, std::size_t length) const {
     auto* out = static_cast<char*>(buffer);
     while (length > 0) {
+#ifdef __EMSCRIPTEN__
+        // Emscripten's pread takes the low 32 bits of the offset alone, its
+        // lseek all 64; no other thread shares the descriptor.
+        const ssize_t count =
+            lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0 ? -1 : read(fd_, out, length);
+#else
         const ssize_t count = pread(fd_, out, length, static_cast<off_t>(offset));
+#endif
         if (count < 0 && errno == EINTR) continue;
         if (count <= 0) return false;  // an error, or the file ends first
         out += count;

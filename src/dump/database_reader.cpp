@@ -26,7 +26,8 @@ public:
           position_(start),
           buffer_start_(start),
           end_(end),
-          buffer_(new uint8_t[std::min(chunk_size, end - start)]) {}
+          buffer_(
+              new uint8_t[static_cast<std::size_t>(std::min<uint64_t>(chunk_size, end - start))]) {}
 
     uint64_t position() const { return position_; }
     bool failed() const { return failed_; }
@@ -35,7 +36,7 @@ public:
     // when the file cannot be read.
     const uint8_t* take(std::size_t n) {
         if (position_ + n > buffer_end() && !fill(n)) return nullptr;
-        const uint8_t* p = &buffer_[position_ - buffer_start_];
+        const uint8_t* p = &buffer_[in_buffer()];
         position_ += n;
         return p;
     }
@@ -47,8 +48,8 @@ public:
         uint64_t length = 0;
         for (;;) {
             if (position_ == buffer_end() && !fill(1)) return std::nullopt;
-            const uint8_t* from = &buffer_[position_ - buffer_start_];
-            const std::size_t available = buffer_end() - position_;
+            const uint8_t* from = &buffer_[in_buffer()];
+            const std::size_t available = buffer_length_ - in_buffer();
             if (const void* zero = std::memchr(from, 0, available)) {
                 const std::size_t n = static_cast<const uint8_t*>(zero) - from;
                 position_ += n + 1;
@@ -60,14 +61,17 @@ public:
     }
 
 private:
-    static constexpr uint64_t chunk_size = 1 << 16;
+    static constexpr std::size_t chunk_size = 1 << 16;
 
     uint64_t buffer_end() const { return buffer_start_ + buffer_length_; }
+    // Where the position lies in the buffer, which holds at most chunk_size bytes.
+    std::size_t in_buffer() const { return static_cast<std::size_t>(position_ - buffer_start_); }
 
     // Reads as much of the rest of the range as the buffer holds, at least
     // `least` bytes; false when the range holds fewer or the read fails.
     bool fill(std::size_t least) {
-        const uint64_t length = std::min(chunk_size, end_ - position_);
+        const auto length =
+            static_cast<std::size_t>(std::min<uint64_t>(chunk_size, end_ - position_));
         if (length < least) return false;
         buffer_start_ = position_;
         buffer_length_ = file_.read_at(position_, buffer_.get(), length) ? length : 0;
@@ -78,7 +82,7 @@ private:
     const random_access_input& file_;
     uint64_t position_, buffer_start_, end_;
     std::unique_ptr<uint8_t[]> buffer_;
-    uint64_t buffer_length_ = 0;
+    std::size_t buffer_length_ = 0;
     bool failed_ = false;
 };
 

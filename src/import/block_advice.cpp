@@ -8,16 +8,16 @@ namespace {
 
 // Whether every block of `per_block` entries fits; when not, where the
 // first that does not starts and its size.
-bool blocks_fit(const std::vector<uint64_t>& prefix, uint64_t per_block, uint64_t& first_entry,
+bool blocks_fit(const std::vector<uint64_t>& prefix, std::size_t per_block, uint64_t& first_entry,
                 uint64_t& bytes) {
-    const uint64_t count = prefix.size() - 1;
+    const std::size_t count = prefix.size() - 1;
     if ((count + per_block - 1) / per_block > max_block_count) {
         first_entry = 0;
         bytes = 0;
         return false;
     }
-    for (uint64_t start = 0; start < count; start += per_block) {
-        const uint64_t end = start + per_block < count ? start + per_block : count;
+    for (std::size_t start = 0; start < count; start += per_block) {
+        const std::size_t end = start + per_block < count ? start + per_block : count;
         if (prefix[end] - prefix[start] > block_buffer_size) {
             first_entry = start;
             bytes = prefix[end] - prefix[start];
@@ -40,14 +40,14 @@ block_advice advise_words_per_block(const std::vector<uint32_t>& entry_sizes) {
     // any number up to it can be given. Counting up, the settings cost about
     // count * ln(max / min) steps in all.
     for (int32_t n = min_words_per_block; n <= max_words_per_block; ++n) {
-        if (!blocks_fit(prefix, static_cast<uint64_t>(n), first_entry, bytes)) break;
+        if (!blocks_fit(prefix, static_cast<std::size_t>(n), first_entry, bytes)) break;
         advice.largest = n;
     }
     if (advice.largest == 0) {
         // The smallest does not fit: the largest that does, if any.
         advice.every_smaller_fits = false;
         for (int32_t n = max_words_per_block; n > min_words_per_block; --n) {
-            if (blocks_fit(prefix, static_cast<uint64_t>(n), first_entry, bytes)) {
+            if (blocks_fit(prefix, static_cast<std::size_t>(n), first_entry, bytes)) {
                 advice.largest = n;
                 break;
             }

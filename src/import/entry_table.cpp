@@ -28,6 +28,11 @@ constexpr int ref_bits = 40;
 constexpr uint64_t ref_mask = (uint64_t{1} << ref_bits) - 1;
 static_assert(largest_chunk_size <= offset_limit, "chunk offsets take 24 bits");
 
+// A ref's chunk, below max_chunks, and its offset there, below offset_limit:
+// size_t values on every system.
+std::size_t chunk_of(uint64_t ref) { return static_cast<std::size_t>(ref >> offset_bits); }
+std::size_t offset_of(uint64_t ref) { return static_cast<std::size_t>(ref & (offset_limit - 1)); }
+
 // The cache of recent entries: 16,384 buckets of 4 slots, 512 KiB.
 constexpr std::size_t recent_buckets = 1 << 14;
 constexpr std::size_t recent_ways = 4;
@@ -41,17 +46,19 @@ char* put_varint(char* at, uint64_t value) {
     return at;
 }
 
-const char* get_varint(const char* at, uint64_t& value) {
+// The sizes were put from size_t values (a word's doubled, a bit beside it:
+// words are far below 2 GiB), so they fit one on every system.
+const char* get_varint(const char* at, std::size_t& value) {
     value = 0;
     for (int shift = 0;; shift += 7) {
         const auto byte = static_cast<unsigned char>(*at++);
-        value |= uint64_t{byte & 0x7Fu} << shift;
+        value |= std::size_t{byte & 0x7Fu} << shift;
         if (byte < 0x80) return at;
     }
 }
 
 // The sizes in front of an entry; gives where its word starts.
-const char* get_sizes(const char* at, uint64_t& word_size, uint64_t& translation_size,
+const char* get_sizes(const char* at, std::size_t& word_size, std::size_t& translation_size,
                       bool& spelled) {
     at = get_varint(at, word_size);
     spelled = (word_size & 1) != 0;
@@ -117,7 +124,7 @@ void entry_table::end_of_input() {
         uint64_t offset = 0;
         while (offset < chunks_[c].used) {
             const uint64_t ref = uint64_t{c} << offset_bits | offset;
-            uint64_t word_size, translation_size;
+            std::size_t word_size, translation_size;
             bool spelled;
             const char* at =
                 get_sizes(chunks_[c].bytes.get() + offset, word_size, translation_size, spelled);
@@ -160,10 +167,10 @@ void entry_table::add(std::string_view word, std::string_view translation, bool 
 }
 
 entry_table::view entry_table::entry(uint64_t ref) const {
-    uint64_t word_size, translation_size;
+    std::size_t word_size, translation_size;
     bool spelled;
-    const char* at = get_sizes(chunks_[ref >> offset_bits].bytes.get() + (ref & (offset_limit - 1)),
-                               word_size, translation_size, spelled);
+    const char* at = get_sizes(chunks_[chunk_of(ref)].bytes.get() + offset_of(ref), word_size,
+                               translation_size, spelled);
     return {{at, word_size}, {at + word_size, translation_size}, spelled};
 }
 

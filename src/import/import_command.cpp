@@ -169,62 +169,6 @@ std::string decoded(charset_decoder& decoder, std::string_view text) {
     return out;
 }
 
-// Opens the input and settles its format: the one given, else the one its
-// name shows, else the one its first lines show. Text formats get the input's
-// text, made UTF-8.
-format open_input(const options& o, std::unique_ptr<text_input>& text) {
-    std::optional<format> f = o.input_format;
-    if (!f) f = format_by_name(o.input);
-    // A binary format's files are found by name and read at any offset.
-    const auto refuse_standard_input = [&] {
-        if (o.input != "-") return;
-        const std::string name(format_name(*f));
-        if ((*f)->extensions.size() > 1)
-            throw import_error(o.input + ": a " + name +
-                               " dictionary is read from its files, which lie side by side; "
-                               "name one of them, not standard input");
-        throw import_error(o.input + ": a " + name +
-                           " dictionary is read from its file, twice; name the file, not "
-                           "standard input");
-    };
-    if (f && !(*f)->reads_text) {
-        refuse_standard_input();
-        return *f;
-    }
-    text = std::make_unique<text_input>(o.input, o.input_charset);
-    if (!f) {
-        bool whole_file = false;
-        const std::string_view sample = text->sample(whole_file);
-        if (sample.empty()) throw import_error(o.input + " is empty");
-        f = format_by_content(sample, whole_file);
-        if (!f)
-            throw import_error("can't tell the format of " + o.input + "; name it with --format (" +
-                               format_names() + ")");
-        if (!(*f)->reads_text) {
-            // Recognised by its first bytes: the reader opens the file itself.
-            refuse_standard_input();
-            text.reset();
-            return *f;
-        }
-    }
-    if (!(*f)->own_charset.empty() && !text->sample_is_utf8())
-        text->fall_back_to(std::string((*f)->own_charset));
-    return *f;
-}
-
-// The input's name without directory and extension(s), the title of last resort.
-std::string name_of(const std::string& path) {
-    std::string name = path.substr(path.find_last_of('/') + 1);
-    for (const char* suffix :
-         {".dz", ".gz", ".index", ".dict", ".ifo", ".idx", ".syn", ".txt", ".tab", ".tsv", ".dsl",
-          ".xdxf", ".tei", ".csv", ".jsonl", ".json", ".bgl"}) {
-        const std::string_view s = suffix;
-        if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
-            name.resize(name.size() - s.size());
-    }
-    return name;
-}
-
 // Refuses an output that is the input or one of the files read with it, and
 // a database whose temporary file would be.
 std::optional<std::string> output_over_input(const options& o, format f) {
@@ -422,7 +366,7 @@ int import(const options& o, std::ostream& err, bool terminal) {
     if (entry_decoder) title = decoded(*entry_decoder, title);
     if (o.title) title = *o.title;
     title = clean_title(title);
-    if (title.empty() && !o.title) title = name_of(o.input);
+    if (title.empty() && !o.title) title = dictionary_name(o.input);
 
     table->end_of_input();
     shown.sorting(table->size());
@@ -486,6 +430,58 @@ bool option_value(const std::vector<std::string_view>& args, std::size_t& i, std
 }
 
 }  // namespace
+
+format open_input(const options& o, std::unique_ptr<text_input>& text) {
+    std::optional<format> f = o.input_format;
+    if (!f) f = format_by_name(o.input);
+    // A binary format's files are found by name and read at any offset.
+    const auto refuse_standard_input = [&] {
+        if (o.input != "-") return;
+        const std::string name(format_name(*f));
+        if ((*f)->extensions.size() > 1)
+            throw import_error(o.input + ": a " + name +
+                               " dictionary is read from its files, which lie side by side; "
+                               "name one of them, not standard input");
+        throw import_error(o.input + ": a " + name +
+                           " dictionary is read from its file, twice; name the file, not "
+                           "standard input");
+    };
+    if (f && !(*f)->reads_text) {
+        refuse_standard_input();
+        return *f;
+    }
+    text = std::make_unique<text_input>(o.input, o.input_charset);
+    if (!f) {
+        bool whole_file = false;
+        const std::string_view sample = text->sample(whole_file);
+        if (sample.empty()) throw import_error(o.input + " is empty");
+        f = format_by_content(sample, whole_file);
+        if (!f)
+            throw import_error("can't tell the format of " + o.input + "; name it with --format (" +
+                               format_names() + ")");
+        if (!(*f)->reads_text) {
+            // Recognised by its first bytes: the reader opens the file itself.
+            refuse_standard_input();
+            text.reset();
+            return *f;
+        }
+    }
+    if (!(*f)->own_charset.empty() && !text->sample_is_utf8())
+        text->fall_back_to(std::string((*f)->own_charset));
+    return *f;
+}
+
+std::string dictionary_name(const std::string& path) {
+    std::string name = path.substr(path.find_last_of('/') + 1);
+    for (const char* suffix :
+         {".dz", ".gz", ".index", ".dict", ".ifo", ".idx", ".syn", ".txt", ".tab", ".tsv", ".dsl",
+          ".xdxf", ".tei", ".csv", ".jsonl", ".json", ".bgl"}) {
+        const std::string_view s = suffix;
+        if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
+            name.resize(name.size() - s.size());
+    }
+    return name;
+}
 
 std::optional<options> parse_arguments(const std::vector<std::string_view>& args,
                                        std::string& problem) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,6 +46,16 @@ struct options {
 // ends them. Nothing, with the reason in problem, for a usage error.
 std::optional<options> parse_arguments(const std::vector<std::string_view>& args,
                                        std::string& problem);
+
+// Opens the input and settles its format, as run() does: the one given,
+// else the one its name shows, else the one its first bytes show;
+// import_error when none does. Text formats get the input's text, made
+// UTF-8, in `text`.
+format open_input(const options& o, std::unique_ptr<text_input>& text);
+
+// The input's name without directory and extension(s) (freedict-deu-eng of
+// freedict-deu-eng.index): the title of last resort.
+std::string dictionary_name(const std::string& path);
 
 // The whole program. terminal: whether to show progress on err.
 int run(const std::vector<std::string_view>& args, std::ostream& out, std::ostream& err,

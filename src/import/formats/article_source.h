@@ -33,7 +33,7 @@ public:
                 return std::nullopt;
             }
             if (!held_ || offset != offset_ || length != length_) {
-                article_ = data_.read(offset, length);
+                article_ = data_.read(offset, static_cast<std::size_t>(length));  // <= max_raw_size
                 held_ = true;
                 offset_ = offset;
                 length_ = length;

@@ -360,7 +360,7 @@ unsigned find_wrap_width(const std::vector<index_entry>& words, data_file& data)
         if (previous != nullptr && entry.offset == previous->offset) continue;
         if (entry.length > max_raw_size) continue;
         previous = &entry;
-        finder.add(data.read(entry.offset, entry.length));
+        finder.add(data.read(entry.offset, static_cast<std::size_t>(entry.length)));
         sampled += entry.length;
     }
     return finder.width();
@@ -377,9 +377,10 @@ std::string read_files(const std::string& path, entry_sink& sink) {
 
     std::string title;
     if (short_name && short_name->length <= max_raw_size) {
-        title = title_from(
-            split_headword(short_name->word, data->read(short_name->offset, short_name->length))
-                .text);
+        title = title_from(split_headword(short_name->word,
+                                          data->read(short_name->offset,
+                                                     static_cast<std::size_t>(short_name->length)))
+                               .text);
     }
 
     // In the order of the data, so that each dictzip chunk is inflated once.

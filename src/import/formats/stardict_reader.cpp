@@ -249,7 +249,7 @@ std::vector<word_entry> parse_idx(const stardict_files& files, const ifo_info& i
                                   std::string& bytes, std::optional<uint64_t> dict_size) {
     const std::size_t offset_bytes = info.offset_bits / 8;
     std::vector<word_entry> words;
-    words.reserve(std::min<uint64_t>(*info.wordcount, 1 << 20));
+    words.reserve(static_cast<std::size_t>(std::min<uint64_t>(*info.wordcount, 1 << 20)));
     index_source source(files.idx);
     const std::size_t left = read_records(
         source, files.idx, offset_bytes + 4, info.idxfilesize, bytes, words,

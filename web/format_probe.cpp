@@ -1,0 +1,46 @@
+// What the page shows as soon as a dictionary's files are chosen, found by
+// lexaro-import's own code: the format it reads them as, the files it reads
+// with the one named, and the name the database takes. Linked into the
+// WebAssembly build of lexaro-import only; the page calls it through ccall.
+#include <emscripten/emscripten.h>
+
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "import/import_command.h"
+
+namespace {
+
+std::string probe(const char* path, const char* format, const char* input_charset) {
+    using namespace lexaro::import;
+    options o;
+    o.input = path;
+    o.input_charset = input_charset;
+    if (*format != '\0') o.input_format = format_from_name(format);
+    try {
+        std::unique_ptr<text_input> text;
+        const auto f = open_input(o, text);
+        std::string result = "ok\t" + std::string(format_name(f)) + '\t' + dictionary_name(o.input);
+        for (const std::string& file : files_read(f, o.input)) result += '\t' + file;
+        return result;
+    } catch (const std::exception& e) {
+        return std::string("error\tlexaro-import: ") + e.what();
+    }
+}
+
+}  // namespace
+
+// "ok\tFORMAT\tNAME\tFILE..." or "error\tMESSAGE", the message as
+// lexaro-import prints it. format: as --format takes it, or "".
+extern "C" EMSCRIPTEN_KEEPALIVE const char* lexaro_probe(const char* path, const char* format,
+                                                         const char* input_charset) {
+    static std::string result;
+    result = probe(path, format, input_charset);
+    return result.c_str();
+}
+
+// The formats that --format takes: "stardict, dictd, ... or csv".
+extern "C" EMSCRIPTEN_KEEPALIVE const char* lexaro_format_names() {
+    return lexaro::import::format_names().c_str();
+}

@@ -1,0 +1,253 @@
+// The page's worker: runs lexaro-import and lexaro-dump, built to
+// WebAssembly, off the page's thread. The files the user chose are mounted as
+// they are (emscripten's WORKERFS, a File each) and read a piece at a time
+// where they lie; nothing is sent anywhere. The programs run in a folder of
+// their own where each chosen file is a link to its File, so that they name
+// the files as the user does and write the database beside them; what they
+// write goes to a folder of the browser's private file system that is the
+// run's alone, or stays in memory (see workFolder).
+//
+// Messages from the page, each answered by one message of the same type
+// (a run also sends "progress" messages before its answer):
+//   {type: "probe", files, format, inputCharset}
+//       -> {type, ok, format, name, files, message}: the format lexaro-import
+//          finds, the name the database takes, the files it reads
+//   {type: "run", files, args, name}
+//       -> {type, status, summary, name, database}: lexaro-import's exit
+//          status and standard error; database, a Blob, only when it wrote one
+//   {type: "lookup", word, charset}
+//       -> {type, status, text}: lexaro-dump --lookup on the last database
+//   {type: "formats"} -> {type, formats}: the names --format takes
+import createProgram from './lexaro-web.js';
+
+const chosen = '/chosen';       // the Files, as WORKERFS mounts them
+const folder = '/dictionary';   // where the programs run
+
+// The programs (lexaro-import, and lexaro-dump by that name: one module) are
+// compiled once and instantiated afresh for every run, so that every run
+// starts from a clean memory, as a process does.
+let compiled = null;
+
+function compile() {
+  if (!compiled) {
+    const url = new URL('lexaro-web.wasm', import.meta.url);
+    // A host that serves .wasm under another type cannot stream it.
+    compiled = WebAssembly.compileStreaming(fetch(url)).catch(() =>
+      fetch(url).then((response) => response.arrayBuffer()).then((bytes) => WebAssembly.compile(bytes)));
+  }
+  return compiled;
+}
+
+async function start(name, hooks) {
+  const module = await compile();
+  const lines = { out: [], err: [] };
+  let failed;
+  const failure = new Promise((resolve, reject) => { failed = reject; });
+  const program = await Promise.race([failure, createProgram({
+    thisProgram: name,
+    print: (line) => lines.out.push(line),
+    printErr: (line) => lines.err.push(line),
+    instantiateWasm(imports, receive) {
+      WebAssembly.instantiate(module, imports).then((instance) => receive(instance, module), failed);
+      return {};
+    },
+    ...hooks,
+  })]);
+  return { program, lines };
+}
+
+// files: File objects, or {name, data: Blob}.
+function mountFiles(FS, files) {
+  const list = Array.from(files);
+  const names = list.map(({ name }) => name);
+  const twice = names.find((name, i) => names.indexOf(name) !== i);
+  if (twice !== undefined) throw new Error(`two of the files are named ${twice}: choose one of them`);
+  FS.mkdir(chosen);
+  FS.mount(FS.filesystems.WORKERFS, list[0] instanceof File ? { files: list } : { blobs: list }, chosen);
+  FS.mkdir(folder);
+  FS.chdir(folder);
+  for (const { name } of list) FS.symlink(`${chosen}/${name}`, name);
+}
+
+// Calls main; an abort (a trap, memory past 4 GiB) ends the run as a failure
+// with its own words.
+function callMain(program, lines, args) {
+  try {
+    return program.callMain(args);
+  } catch (error) {
+    lines.err.push(String(error && error.message ? error.message : error));
+    return 1;
+  }
+}
+
+async function probe({ files, format, inputCharset }) {
+  const { program } = await start('lexaro-import');
+  mountFiles(program.FS, files);
+  const named = mainFile(files);
+  const [verdict, ...rest] = program
+    .ccall('lexaro_probe', 'string', ['string', 'string', 'string'],
+           [named.name, format || '', inputCharset || ''])
+    .split('\t');
+  if (verdict !== 'ok') return { ok: false, message: rest.join('\t') };
+  const [found, name, ...read] = rest;
+  return { ok: true, format: found, name, files: read };
+}
+
+// The file to name on the command line: a StarDict dictionary's .ifo, a
+// dictd one's .index, else the first chosen (lexaro-import finds the others
+// beside it).
+function mainFile(files) {
+  const list = Array.from(files);
+  for (const ending of ['.ifo', '.index']) {
+    const found = list.find((file) => file.name.endsWith(ending));
+    if (found) return found;
+  }
+  return list[0];
+}
+
+// Progress: the share of the chosen files' bytes read, then what
+// lexaro-import's progress display says, each stage a part of the bar.
+const stages = { reading: [0, 0.55], sorting: [0.55, 0.6], writing: [0.6, 0.7],
+                 compiling: [0.7, 0.97], checking: [0.97, 1] };
+
+function progressReporter(total) {
+  let read = 0;
+  let shown = 0;
+  const report = (stage, share) => {
+    const now = Date.now();
+    if (now - shown < 100) return;
+    shown = now;
+    const [from, to] = stages[stage];
+    postMessage({ type: 'progress', stage, fraction: from + (to - from) * Math.min(share, 1) });
+  };
+  return {
+    onFileRead(bytes) {
+      read += bytes;
+      report('reading', total > 0 ? read / total : 1);
+    },
+    onRedraw(text) {
+      const stage = text.split(/[: ]/)[0];
+      if (!(stage in stages) || stage === 'reading') return;
+      const percent = /(\d+)%$/.exec(text);
+      shown = 0;
+      report(stage, percent ? Number(percent[1]) / 100 : 0);
+    },
+  };
+}
+
+// The files a run creates go to disk, into a folder of the browser's private
+// file system (where it has one) that is the run's alone: as a native run's
+// working files, they take no memory. A run creates three (the source on the
+// way, the stream file, the database); any past these stay in memory. After
+// the run the folder is removed but for the database, which the page's
+// download and the lookups read from there until the next run.
+const workPrefix = 'lexaro-work-';
+const workFiles = 6;
+
+async function workFolder() {
+  let root;
+  try {
+    root = await navigator.storage.getDirectory();
+  } catch {
+    root = null;  // no private file system: memory
+  }
+  const name = `${workPrefix}${Date.now()}-${Math.random().toString(36).slice(2)}`;
+  const handles = [];
+  const work = {
+    handles,
+    close() {
+      for (const handle of handles.splice(0)) handle.close();
+    },
+    async remove() {
+      work.close();
+      if (root) await root.removeEntry(name, { recursive: true }).catch(() => {});
+    },
+    // The file that a handle wrote, as a Blob read from the disk; the
+    // folder's other files removed.
+    async keep(handle) {
+      const kept = String(handles.indexOf(handle));
+      work.close();
+      const folder = await root.getDirectoryHandle(name);
+      for (let i = 0; i < workFiles; i++)
+        if (String(i) !== kept) await folder.removeEntry(String(i)).catch(() => {});
+      return (await folder.getFileHandle(kept)).getFile();
+    },
+  };
+  if (!root) return work;
+  try {
+    const folder = await root.getDirectoryHandle(name, { create: true });
+    for (let i = 0; i < workFiles; i++) {
+      const file = await folder.getFileHandle(String(i), { create: true });
+      handles.push(await file.createSyncAccessHandle());
+    }
+  } catch {
+    await work.remove();  // no sync access here: memory
+  }
+  return work;
+}
+
+// Folders that runs of a page closed mid-way left behind; another page's
+// running folder is locked and stays.
+async function removeLeftovers() {
+  try {
+    const root = await navigator.storage.getDirectory();
+    for await (const name of root.keys())
+      if (name.startsWith(workPrefix)) await root.removeEntry(name, { recursive: true }).catch(() => {});
+  } catch {
+    // no private file system
+  }
+}
+const leftoversRemoved = removeLeftovers();
+
+let last = null;  // the last database made: {blob, name, work}
+
+async function run({ files, args, name }) {
+  if (last) await last.work.remove();
+  last = null;
+  const total = Array.from(files).reduce((sum, file) => sum + file.size, 0);
+  await leftoversRemoved;
+  const work = await workFolder();
+  try {
+    const { program, lines } = await start('lexaro-import',
+                                           { ...progressReporter(total), diskFiles: work.handles });
+    const { FS } = program;
+    mountFiles(FS, files);
+    const database = `${name}.pdb`;
+    const status = callMain(program, lines, [...args, mainFile(files).name, database]);
+    let blob = null;
+    if (status === 0) {
+      const { handle } = FS.lookupPath(database).node;
+      blob = handle ? await work.keep(handle) : new Blob([FS.readFile(database)]);
+      last = { blob, name, work };
+    }
+    return { status, summary: lines.err.join('\n'), name, database: blob };
+  } finally {
+    if (!last) await work.remove();
+  }
+}
+
+async function lookup({ word, charset }) {
+  if (!last) return { status: 1, text: 'make a database first' };
+  const { program, lines } = await start('lexaro-dump');
+  mountFiles(program.FS, [{ name: `${last.name}.pdb`, data: last.blob }]);
+  const args = ['--lookup', word, ...(charset ? ['--charset', charset] : []), `${last.name}.pdb`];
+  const status = callMain(program, lines, args);
+  return { status, text: (status === 0 ? lines.out : lines.err).join('\n') };
+}
+
+async function formats() {
+  const { program } = await start('lexaro-import');
+  return { formats: program.ccall('lexaro_format_names', 'string', [], []).split(/, | or /) };
+}
+
+const handlers = { formats, probe, run, lookup };
+
+onmessage = async ({ data }) => {
+  let answer;
+  try {
+    answer = await handlers[data.type](data);
+  } catch (error) {
+    answer = { status: 1, ok: false, message: String(error), summary: String(error), text: String(error) };
+  }
+  postMessage({ type: data.type, ...answer });
+};

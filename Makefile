@@ -116,10 +116,9 @@ windows-test: build windows
 # any web server serves it (make web-serve: on http://localhost:8000/).
 WEB_BUILD ?= build-web
 WEB_PACKAGES = cmake make emscripten nodejs dpkg-dev zlib1g-dev
-# Debian's zlib source, pinned so that every build of the site is the same:
-# the release's 1.2.13, whose deflate the native build's zlib1g-dev has
-# (web-test compares the bytes). A security update of it (+deb12u1) is not
-# in it: its source is not on every mirror.
+# Debian's zlib source: that of the installed zlib1g-dev, security updates
+# included; where the mirror lacks it, the release's 1.2.13, whose deflate
+# writes the same bytes (web-test compares them), and make web says so.
 WEB_ZLIB = 1:1.2.13.dfsg-1
 WEB_TEST_PACKAGES = chromium dict-freedict-deu-eng stardict-czech edict
 # emcc's JavaScript passes need acorn, which a node other than Debian's
@@ -136,8 +135,12 @@ web:
 	case $$installed in $(firstword $(subst -, ,$(WEB_ZLIB)))-*) ;; *) \
 		echo "zlib1g-dev $$installed is installed, the page's zlib is $(WEB_ZLIB):" \
 			"set WEB_ZLIB to the source of the installed one" >&2; exit 1 ;; esac
-	@test -f $(WEB_ZLIB_SOURCE)/zlib.h || \
-		$(AS_OWNER) scripts/debian-source zlib=$(WEB_ZLIB) $(WEB_BUILD)/sources >/dev/null
+	@installed=$$(dpkg-query -W -f='$${Version}' zlib1g-dev); \
+	test -f $(WEB_ZLIB_SOURCE)/zlib.h || \
+		$(AS_OWNER) scripts/debian-source zlib=$$installed $(WEB_BUILD)/sources >/dev/null 2>&1 || { \
+		echo "warning: the source of zlib $$installed is not on the mirror; the page's zlib is" \
+			"$(WEB_ZLIB), without the fixes of later updates" >&2; \
+		$(AS_OWNER) scripts/debian-source zlib=$(WEB_ZLIB) $(WEB_BUILD)/sources >/dev/null; }
 	@echo "configuring $(WEB_BUILD)/ with emscripten's cmake: Release build, zlib from $(WEB_ZLIB_SOURCE)"
 	@$(AS_OWNER) $(WEB_ENV) emcmake cmake -S . -B $(WEB_BUILD) -DCMAKE_BUILD_TYPE=Release \
 		-DLEXARO_TESTS=OFF -DLEXARO_ZLIB_SOURCE=$(abspath $(WEB_ZLIB_SOURCE)) $(CMAKE_ARGS) >/dev/null
@@ -145,6 +148,7 @@ web:
 	@echo "the site is $(WEB_BUILD)/site/: serve it with any static web server (make web-serve)"
 
 web-serve: web
+	@scripts/ensure-packages python3
 	@echo "serving $(WEB_BUILD)/site/ on http://localhost:8000/ (Ctrl-C ends)"
 	@cd $(WEB_BUILD)/site && python3 -m http.server --bind 127.0.0.1 8000
 

@@ -400,8 +400,8 @@ TEST(ImportCommandLine, RefusesWhatItCannotUse) {
         {{"a", "b", "c"}, "too many file names: c"},
         {{"a", "b", "--format"}, "option --format needs a value"},
         {{"a", "b", "--format=rtf"},
-         "unknown format rtf; the formats are stardict, dictd, dsl, xdxf, wiktextract, edict, "
-         "cedict, dictcc, tab, trans, lexaro or csv"},
+         "unknown format rtf; the formats are stardict, dictd, mdict, dsl, xdxf, wiktextract, "
+         "edict, cedict, dictcc, tab, trans, lexaro or csv"},
         {{"a", "b", "--charset="}, "option --charset needs a value"},
         {{"a", "b", "--keep-duplicates=yes"}, "unknown option --keep-duplicates=yes"},
         {{"a", "b", "--titles=x"}, "unknown option --titles=x"},

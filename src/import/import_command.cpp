@@ -30,8 +30,8 @@ const char usage_text[] =
     "OUTPUT.pdb compiles that source, as lexaro does, into the database for the handheld and\n"
     "checks it; the source itself is not kept. Any other OUTPUT is the source; - writes it to\n"
     "standard output.\n"
-    "  --format NAME       the input's format: stardict, dictd, dsl, xdxf, wiktextract,\n"
-    "                      edict, cedict, dictcc, tab, trans, lexaro or csv\n"
+    "  --format NAME       the input's format: stardict, dictd, mdict, dsl, xdxf,\n"
+    "                      wiktextract, edict, cedict, dictcc, tab, trans, lexaro or csv\n"
     "                      (recognised from the file's name and content when not given)\n"
     "  --title TEXT        the title line (default: the dictionary's own name)\n"
     "  --join SEP          between the translations of one word (default \" | \")\n"
@@ -42,7 +42,7 @@ const char usage_text[] =
     "                      converted before sorting; characters it lacks are\n"
     "                      transliterated or written as '?'\n"
     "  --input-charset NAME  the input's character set (default UTF-8, or as its\n"
-    "                      byte-order mark says)\n"
+    "                      byte-order mark or, for MDict, its header says)\n"
     "  --fold-case         words in lower case; the dictionary's own spelling starts\n"
     "                      the translation where it differs\n"
     "  --translations CODE Wiktextract: the translations into language CODE make the\n"
@@ -96,9 +96,21 @@ public:
         recased_ += case_differs;
     }
 
+    void reference_followed() override { ++references_; }
+
+    void read_as(std::string_view charset, uint64_t invalid) override {
+        charset_ = charset;
+        invalid_ = invalid;
+    }
+
     uint64_t read() const { return read_; }
     uint64_t headwords() const { return headwords_; }
     uint64_t recased() const { return recased_; }
+    uint64_t references() const { return references_; }
+    // The set a reader that decodes itself read, and the bytes that were no
+    // character of it; "" when no reader said.
+    const std::string& charset() const { return charset_; }
+    uint64_t invalid() const { return invalid_; }
 
     // Each kind of damage the readers got over, and each reason for which
     // they skipped a line or record: how often, and where first.
@@ -138,6 +150,9 @@ private:
 
     uint64_t read_ = 0;
     uint64_t headwords_ = 0, recased_ = 0;
+    uint64_t references_ = 0;
+    std::string charset_;
+    uint64_t invalid_ = 0;
     std::string word_, translation_;
     std::vector<place_count> damage_, skipped_;
     charset_decoder* decoder_ = nullptr;
@@ -184,7 +199,8 @@ format open_input(const options& o, std::unique_ptr<text_input>& text) {
 std::string name_of(const std::string& path) {
     std::string name = path.substr(path.find_last_of('/') + 1);
     for (const char* suffix : {".dz", ".gz", ".index", ".dict", ".ifo", ".idx", ".syn", ".txt",
-                               ".tab", ".tsv", ".dsl", ".xdxf", ".csv", ".jsonl", ".json"}) {
+                               ".tab", ".tsv", ".dsl", ".xdxf", ".csv", ".jsonl", ".json",
+                               ".mdx"}) {
         const std::string_view s = suffix;
         if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
             name.resize(name.size() - s.size());
@@ -228,6 +244,9 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
         err << "  headwords:       " << sink.headwords()
             << " from the articles, as the dictionary writes them; " << sink.recased()
             << " of them not in lower case as the index keys\n";
+    if (sink.references() > 0)
+        err << "  references:      " << sink.references()
+            << " words given the translation of the word they refer to\n";
     if (m.cut > 0)
         err << "  cut:             " << m.cut
             << " translations left out of words that would outgrow a block\n";
@@ -241,6 +260,11 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
         err << "  input:           read as " << text->charset();
         if (text->invalid() > 0)
             err << ", " << text->invalid() << " bytes that are no character of it read as U+FFFD";
+        err << '\n';
+    } else if (!sink.charset().empty()) {
+        err << "  input:           read as " << sink.charset();
+        if (sink.invalid() > 0)
+            err << ", " << sink.invalid() << " bytes that are no character of it read as U+FFFD";
         err << '\n';
     }
     for (const table_sink::place_count& d : sink.damages())
@@ -357,13 +381,14 @@ int import(const options& o, std::ostream& err, bool terminal) {
     handheld_text handheld(o.fold_case, encoder.get());
     table_sink sink(clean, handheld, *table, shown);
     std::unique_ptr<charset_decoder> entry_decoder;
-    if (!f->reads_text && !o.input_charset.empty()) {
+    if (!f->reads_text && !f->decodes_itself && !o.input_charset.empty()) {
         entry_decoder = charset_decoder::open(o.input_charset, problem);
         if (!entry_decoder) throw import_error(problem);
         sink.decode_entries(entry_decoder.get());
     }
     reader_options reading;
     reading.translations = o.translations;
+    reading.input_charset = o.input_charset;
     reader_input input{o.input, text.get(), reading};
     std::string title = f->read(input, sink);
     if (entry_decoder) title = decoded(*entry_decoder, title);

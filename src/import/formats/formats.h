@@ -16,6 +16,7 @@ namespace lexaro::import {
 // What readers may be told beyond their input.
 struct reader_options {
     std::string translations;  // Wiktextract: the language whose translations make the words
+    std::string input_charset;  // --input-charset, for readers that decode their text themselves
 };
 
 // What a reader is given.
@@ -49,6 +50,10 @@ struct format_row {
     // The set to read the text in when it is not valid UTF-8 and the user
     // named none ("" for UTF-8 alone).
     std::string_view own_charset;
+    // True: the files name their own character set and the reader makes
+    // their text UTF-8 itself, from --input-charset when one is named
+    // (reader_options) instead of what the files say.
+    bool decodes_itself = false;
 };
 
 // One format.

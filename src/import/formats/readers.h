@@ -54,4 +54,9 @@ bool looks_like_cedict(std::string_view sample, bool whole_file);
 std::string read_wiktextract(reader_input& input, entry_sink& sink);
 bool looks_like_wiktextract(std::string_view sample, bool whole_file);
 
+// MDict (X.mdx, engine versions 1.x and 2.0): every key a word, its record
+// the translation, a record "@@@LINK=other" the translation of other. Reads
+// the file by path; refuses X.mdd, engine 3.0 and enciphered files by name.
+std::string read_mdict(reader_input& input, entry_sink& sink);
+
 }  // namespace lexaro::import

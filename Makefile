@@ -8,7 +8,7 @@ BUILD_TYPE ?= RelWithDebInfo
 CMAKE_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES = cmake make g++ zlib1g-dev libgtest-dev groff-base man-db dictfmt dictzip \
-	dict-freedict-spa-eng edict
+	dict-freedict-spa-eng edict liblzo2-dev
 # The programs alone, as make demo, make install and make package build them.
 PROGRAM_PACKAGES = cmake make g++ zlib1g-dev
 # make package also needs dpkg-shlibdeps (and file) to declare the dependencies.

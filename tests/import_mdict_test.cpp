@@ -82,42 +82,28 @@ TEST(ImportMdict, KeysAndRecordsInTheEncodingTheHeaderNames) {
     };
     const entries_list utf16 = {{utf16le("naïve"), utf16le("<b>naïf</b>\r\n")},
                                 {utf16le("日本"), utf16le("Japan 𝄞")}};
+    const std::string title = "W&rter \xE2\x98\xBA\n";  // ☺
     const std::string utf16_source =
-        "W&rter \xE2\x98\xBA\nna\xC3\xAFve$na\xC3\xAF"
-        "f\n\xE6\x97\xA5\xE6\x9C\xAC$Japan \xF0\x9D\x84\x9E\n";
-    // 中文 → 汉语 in GBK, 中文 → 漢語 in Big5.
+        title + "na\xC3\xAFve$na\xC3\xAF" "f\n\xE6\x97\xA5\xE6\x9C\xAC$Japan \xF0\x9D\x84\x9E\n";
+    // 中文 → 汉语 and € in GBK, 中文 → 漢語 in Big5.
     const entries_list gbk = {{"\xD6\xD0\xCE\xC4", "\xBA\xBA\xD3\xEF"}, {"euro", "\xA2\xE3"}};
     const entries_list big5 = {{"\xA4\xA4\xA4\xE5", "\xBA\x7E\xBB\x79"}};
+    const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87$\xE6\xB1\x89\xE8\xAF\xAD\n";
+    // clang-format off
     check_cases({
         {"UTF-16, 2.0", "u.mdx", with("2.0", "UTF-16", utf16), {}, utf16_source},
         {"UTF-16, 1.2", "u.mdx", with("1.2", "UTF-16", utf16), {}, utf16_source},
-        {"GBK read as GB18030",
-         "g.mdx",
-         with("2.0", "GBK", gbk),
-         {},
-         "W&rter "
-         "\xE2\x98\xBA\neuro$\xE2\x82\xAC\n\xE4\xB8\xAD\xE6\x96\x87$\xE6\xB1\x89\xE8\xAF\xAD\n"},
-        {"GB2312",
-         "g.mdx",
-         with("1.2", "GB2312", {gbk[0]}),
-         {},
-         "W&rter \xE2\x98\xBA\n\xE4\xB8\xAD\xE6\x96\x87$\xE6\xB1\x89\xE8\xAF\xAD\n"},
-        {"Big5",
-         "b.mdx",
-         with("2.0", "BIG5", big5),
-         {},
-         "W&rter \xE2\x98\xBA\n\xE4\xB8\xAD\xE6\x96\x87$\xE6\xBC\xA2\xE8\xAA\x9E\n"},
-        {"no Encoding: UTF-8",
-         "e.mdx",
-         with("1.2", "", {{"\xC3\xA9t\xC3\xA9", "summer"}}),
-         {},
-         "W&rter \xE2\x98\xBA\n\xC3\xA9t\xC3\xA9$summer\n"},
-        {"--input-charset instead of the header's",
-         "e.mdx",
-         with("2.0", "UTF-8", {gbk[0]}),
-         {"--input-charset", "GBK"},
-         "W&rter \xE2\x98\xBA\n\xE4\xB8\xAD\xE6\x96\x87$\xE6\xB1\x89\xE8\xAF\xAD\n"},
+        {"GBK read as GB18030", "g.mdx", with("2.0", "GBK", gbk), {},
+         title + "euro$\xE2\x82\xAC\n" + chinese},
+        {"GB2312", "g.mdx", with("1.2", "GB2312", {gbk[0]}), {}, title + chinese},
+        {"Big5", "b.mdx", with("2.0", "BIG5", big5), {},
+         title + "\xE4\xB8\xAD\xE6\x96\x87$\xE6\xBC\xA2\xE8\xAA\x9E\n"},
+        {"no Encoding: UTF-8", "e.mdx", with("1.2", "", {{"\xC3\xA9t\xC3\xA9", "summer"}}), {},
+         title + "\xC3\xA9t\xC3\xA9$summer\n"},
+        {"--input-charset instead of the header's", "e.mdx", with("2.0", "UTF-8", {gbk[0]}),
+         {"--input-charset", "GBK"}, title + chinese},
     });
+    // clang-format on
 }
 
 TEST(ImportMdict, WhatTheHeaderSaysOfTheRecords) {
@@ -129,35 +115,28 @@ TEST(ImportMdict, WhatTheHeaderSaysOfTheRecords) {
         o.more_attributes = more;
         return write_mdict(entries, o).bytes;
     };
+    // clang-format off
     check_cases({
-        {"Format=Text keeps what looks like tags",
-         "t.mdx",
-         with({{"lt", "a <b> c &amp; d\r\ne"}}, "Text", "Plain"),
-         {},
+        {"Format=Text keeps what looks like tags", "t.mdx",
+         with({{"lt", "a <b> c &amp; d\r\ne"}}, "Text", "Plain"), {},
          "Plain\nlt$a <b> c &amp; d; e\n"},
-        {"the writer's placeholder title: the file's name",
-         "my-dict.mdx",
-         with({{"a", "b"}}, "Html", "Title (No HTML code allowed)"),
-         {},
-         "my-dict\na$b\n"},
-        {"an empty title: the file's name",
-         "x.mdx",
-         with({{"a", "b"}}, "Html", ""),
-         {},
+        {"the writer's placeholder title: the file's name", "my-dict.mdx",
+         with({{"a", "b"}}, "Html", "Title (No HTML code allowed)"), {}, "my-dict\na$b\n"},
+        {"an empty title: the file's name", "x.mdx", with({{"a", "b"}}, "Html", ""), {},
          "x\na$b\n"},
-        {"keys that share a record both get it; homographs merged",
-         "s.mdx",
-         with({{"car", "a vehicle"}, {"auto", "a vehicle"}, {"bank", "a shore"}, {"bank", "money"}},
-              "Html", "S"),
-         {},
+        {"a title without its tags", "x.mdx",
+         with({{"a", "b"}}, "Html", "&lt;b&gt;Big&lt;/b&gt; Dictionary"), {},
+         "Big Dictionary\na$b\n"},
+        {"keys that share a record both get it; homographs merged", "s.mdx",
+         with({{"car", "a vehicle"}, {"auto", "a vehicle"}, {"bank", "a shore"},
+               {"bank", "money"}}, "Html", "S"), {},
          "S\nauto$a vehicle\nbank$a shore | money\ncar$a vehicle\n"},
-        {"style markers replaced by their texts",
-         "st.mdx",
+        {"style markers replaced by their texts", "st.mdx",
          with({{"w", "`1`noun`2`a word`3`"}, {"v", "`9`x` `2"}}, "Html", "St",
-              " StyleSheet=\"1\n&lt;i&gt;\n&lt;/i&gt;\n2\n (\n)\n3\n\n\""),
-         {},
+              " StyleSheet=\"1\n&lt;i&gt;\n&lt;/i&gt;\n2\n (\n)\n3\n\n\""), {},
          "St\nv$`9`x` `2\nw$noun (a word)\n"},
     });
+    // clang-format on
 }
 
 TEST(ImportMdict, ReferencesGiveTheTranslationOfTheWordTheyName) {

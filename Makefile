@@ -76,7 +76,7 @@ bench: deps
 # tests run under wine, and both builds must make the same databases.
 WINDOWS_BUILD ?= build-windows
 WINDOWS_PACKAGES = cmake make g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest
-WINE_PACKAGES = wine wine64
+WINE_PACKAGES = wine wine64 python3
 
 windows:
 	@scripts/ensure-packages $(WINDOWS_PACKAGES)

@@ -255,14 +255,17 @@ TEST(ImportMdict, FilesItCannotReadAreRefusedByName) {
 
 // The message with the places of the file's parts put in: {W} the keyword
 // section, {I} the key-block index, {K1} and {K2} the key blocks, {S} the
-// record section, {R1} the first record block, {N} the file's size and {T}
-// the bytes from the first record block to the end.
+// record section, {R1} and {R2} the first two record blocks ({R2SIZE} the
+// second's size), {N} the file's size and {T} the bytes from the first record
+// block to the end.
 std::string with_places(std::string message, const mdict_file& f) {
     const std::size_t t = f.bytes.size() - f.record_blocks.at(0);
     const std::pair<const char*, std::size_t> places[] = {
         {"{W}", f.keyword_section},   {"{I}", f.key_index},      {"{K1}", f.key_blocks.at(0)},
         {"{K2}", f.key_blocks.at(1)}, {"{S}", f.record_section}, {"{R1}", f.record_blocks.at(0)},
-        {"{N}", f.bytes.size()},      {"{T+1}", t + 1},          {"{T}", t},
+        {"{N}", f.bytes.size()},      {"{T+1}", t + 1},          {"{T-1}", t - 1},
+        {"{T}", t},                   {"{R2+1}", f.record_blocks.at(1) + 1},
+        {"{R2SIZE}", f.bytes.size() - f.record_blocks.at(1)},
     };
     for (const auto& [name, value] : places) {
         for (std::size_t at; (at = message.find(name)) != std::string::npos;)
@@ -465,6 +468,12 @@ TEST(ImportMdict, DamagedFilesStopWithWhatIsWrongAndWhere) {
          [](mdict_options& o) { o.lies.record_table_size = 1 << 20; }, keep,
          "its record-block table takes 1048576 bytes, not the 16 a block that 2 record blocks "
          "need"},
+        {"a record block past the end of the file",
+         [](mdict_options& o) { o.lies.first_record_stored = 1; }, keep,
+         "record block 2 (at byte {R2+1}): its {R2SIZE} bytes run past the end of the file"},
+        {"record blocks shorter than the table gives",
+         [](mdict_options& o) { o.lies.first_record_stored = -1; }, keep,
+         "its record-block table gives its blocks {T-1} bytes, its record section says {T}"},
         {"record blocks' size", [](mdict_options& o) { o.lies.record_blocks_stored = 1000; }, keep,
          "its record blocks take 1000 bytes from byte {R1}, but {T} bytes follow there to the end"
          " of the file"},

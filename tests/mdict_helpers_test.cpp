@@ -2,32 +2,18 @@
 // liblzo2 compresses and against streams damaged by hand, and RIPEMD-128
 // against the published test vectors.
 #include <gtest/gtest.h>
-#include <lzo/lzo1x.h>
 
 #include <random>
 
 #include "format_test_support.h"
 #include "import/formats/lzo1x.h"
 #include "import/formats/ripemd128.h"
+#include "mdict_writer.h"
 
 namespace lexaro::import {
 namespace {
 
 using namespace std::string_literals;
-
-std::string lzo_compressed(const std::string& data, bool best) {
-    EXPECT_EQ(lzo_init(), LZO_E_OK);
-    std::vector<unsigned char> work(LZO1X_999_MEM_COMPRESS);
-    std::string out(data.size() + data.size() / 16 + 64 + 3, '\0');
-    lzo_uint size = out.size();
-    const auto* in = reinterpret_cast<const unsigned char*>(data.data());
-    auto* to = reinterpret_cast<unsigned char*>(out.data());
-    EXPECT_EQ(best ? lzo1x_999_compress(in, data.size(), to, &size, work.data())
-                   : lzo1x_1_compress(in, data.size(), to, &size, work.data()),
-              LZO_E_OK);
-    out.resize(size);
-    return out;
-}
 
 std::string random_bytes(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);
@@ -52,7 +38,7 @@ TEST(Lzo1x, DecompressesWhatLiblzo2Compresses) {
         for (const bool best : {false, true}) {
             SCOPED_TRACE(std::string(what) + (best ? ", level 999" : ", level 1"));
             std::string out = "left over";
-            EXPECT_EQ(lzo1x_decompress(lzo_compressed(data, best), data.size(), out),
+            EXPECT_EQ(lzo1x_decompress(test::lzo1x_compressed(data, best), data.size(), out),
                       lzo_result::ok);
             EXPECT_TRUE(out == data);
         }

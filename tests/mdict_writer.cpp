@@ -39,21 +39,6 @@ std::string zlib_bytes(std::string_view data) {
     return out;
 }
 
-std::string lzo_bytes(std::string_view data, bool best) {
-    static const bool ready = lzo_init() == LZO_E_OK;
-    if (!ready) throw std::runtime_error("lzo_init failed");
-    std::vector<unsigned char> work(LZO1X_999_MEM_COMPRESS);
-    std::string out(data.size() + data.size() / 16 + 64 + 3, '\0');
-    lzo_uint size = out.size();
-    const auto* in = reinterpret_cast<const unsigned char*>(data.data());
-    auto* to = reinterpret_cast<unsigned char*>(out.data());
-    const int status = best ? lzo1x_999_compress(in, data.size(), to, &size, work.data())
-                            : lzo1x_1_compress(in, data.size(), to, &size, work.data());
-    if (status != LZO_E_OK) throw std::runtime_error("lzo1x compression failed");
-    out.resize(size);
-    return out;
-}
-
 // A block: type word, Adler-32 of the data, the data as stored.
 std::string block(std::string_view data, mdict_compression compression) {
     std::string stored;
@@ -65,7 +50,7 @@ std::string block(std::string_view data, mdict_compression compression) {
         case mdict_compression::lzo:
         case mdict_compression::lzo_best:
             type = 1;
-            stored = lzo_bytes(data, compression == mdict_compression::lzo_best);
+            stored = lzo1x_compressed(data, compression == mdict_compression::lzo_best);
             break;
         case mdict_compression::zlib:
             type = 2;
@@ -93,6 +78,21 @@ std::string scrambled(const std::string& index_block) {
 }
 
 }  // namespace
+
+std::string lzo1x_compressed(std::string_view data, bool best) {
+    static const bool ready = lzo_init() == LZO_E_OK;
+    if (!ready) throw std::runtime_error("lzo_init failed");
+    std::vector<unsigned char> work(LZO1X_999_MEM_COMPRESS);
+    std::string out(data.size() + data.size() / 16 + 64 + 3, '\0');
+    lzo_uint size = out.size();
+    const auto* in = reinterpret_cast<const unsigned char*>(data.data());
+    auto* to = reinterpret_cast<unsigned char*>(out.data());
+    const int status = best ? lzo1x_999_compress(in, data.size(), to, &size, work.data())
+                            : lzo1x_1_compress(in, data.size(), to, &size, work.data());
+    if (status != LZO_E_OK) throw std::runtime_error("lzo1x compression failed");
+    out.resize(size);
+    return out;
+}
 
 std::string utf16le(std::string_view utf8) {
     std::string out;
@@ -198,8 +198,10 @@ mdict_file write_mdict(const std::vector<std::pair<std::string, std::string>>& e
         record_block_at.push_back(record_blocks.size());
         record_blocks += stored;
         const int64_t lie = b == 0 ? lies.first_record_inflated : 0;
-        table += number(stored.size(), n) +
-                 number(static_cast<uint64_t>(static_cast<int64_t>(data.size()) + lie), n);
+        const int64_t stored_lie = b == 0 ? lies.first_record_stored : 0;
+        table +=
+            number(static_cast<uint64_t>(static_cast<int64_t>(stored.size()) + stored_lie), n) +
+            number(static_cast<uint64_t>(static_cast<int64_t>(data.size()) + lie), n);
     }
 
     // The header.

@@ -27,6 +27,7 @@ struct mdict_lies {
     int64_t first_row_entries = 0;      // added to the first index row's entry count
     int64_t first_row_inflated = 0;     // added to the first index row's inflated size
     int64_t first_record_inflated = 0;  // added to the first record block's inflated size
+    int64_t first_record_stored = 0;    // and to its stored size
     std::vector<std::pair<std::size_t, uint64_t>> record_offsets;  // entry, offset given
     std::optional<uint32_t> first_record_type;                     // its type word
     std::optional<std::string> first_record_data;                  // its data after the prefix
@@ -71,5 +72,9 @@ mdict_file write_mdict(const std::vector<std::pair<std::string, std::string>>& e
 
 // UTF-8 text as UTF-16LE bytes.
 std::string utf16le(std::string_view utf8);
+
+// The data as liblzo2 compresses them into a raw LZO1X stream: level 1, or
+// with best level 999.
+std::string lzo1x_compressed(std::string_view data, bool best);
 
 }  // namespace lexaro::test

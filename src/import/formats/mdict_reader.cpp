@@ -31,6 +31,7 @@
 #include "import/formats/lzo1x.h"
 #include "import/formats/readers.h"
 #include "import/formats/ripemd128.h"
+#include "import/markup_text.h"
 
 namespace lexaro::import {
 
@@ -115,8 +116,13 @@ bool same_letters(std::string_view a, std::string_view b) {
     return upper_without_dashes(a) == upper_without_dashes(b);
 }
 
+// Whether the name ends so, in any case.
 bool ends_with(std::string_view text, std::string_view end) {
-    return text.size() >= end.size() && same_letters(text.substr(text.size() - end.size()), end);
+    if (text.size() < end.size()) return false;
+    text.remove_prefix(text.size() - end.size());
+    for (std::size_t i = 0; i < end.size(); ++i)
+        if ((text[i] | 0x20) != (end[i] | 0x20)) return false;
+    return true;
 }
 
 std::string_view trimmed(std::string_view text) {
@@ -151,62 +157,10 @@ std::string decoder_name(std::string_view encoding) {
 // The text of an XML attribute value with its character references decoded.
 std::string unescaped(std::string_view value) {
     std::string out;
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        if (value[i] != '&') {
-            out += value[i];
-            continue;
-        }
-        const std::size_t end = value.find(';', i);
-        if (end == std::string_view::npos || end - i > 10) {
-            out += '&';
-            continue;
-        }
-        const std::string_view name = value.substr(i + 1, end - i - 1);
-        static const std::pair<std::string_view, char> named[] = {
-            {"quot", '"'}, {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"apos", '\''}};
-        bool done = false;
-        for (const auto& [entity, c] : named) {
-            if (name == entity) {
-                out += c;
-                done = true;
-            }
-        }
-        if (!done && name.size() > 1 && name[0] == '#') {
-            const bool hex = name[1] == 'x' || name[1] == 'X';
-            uint32_t code = 0;
-            bool digits = name.size() > (hex ? 2u : 1u);
-            for (const char c : name.substr(hex ? 2 : 1)) {
-                const int d = c >= '0' && c <= '9' ? c - '0'
-                              : hex && (c | 0x20) >= 'a' && (c | 0x20) <= 'f'
-                                  ? (c | 0x20) - 'a' + 10
-                                  : -1;
-                if (d < 0 || code > 0x10FFFF) digits = false;
-                if (d >= 0) code = code * (hex ? 16 : 10) + static_cast<uint32_t>(d);
-            }
-            if (digits && code > 0 && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF)) {
-                if (code < 0x80) {
-                    out += static_cast<char>(code);
-                } else if (code < 0x800) {
-                    out += static_cast<char>(0xC0 | code >> 6);
-                    out += static_cast<char>(0x80 | (code & 0x3F));
-                } else if (code < 0x10000) {
-                    out += static_cast<char>(0xE0 | code >> 12);
-                    out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-                    out += static_cast<char>(0x80 | (code & 0x3F));
-                } else {
-                    out += static_cast<char>(0xF0 | code >> 18);
-                    out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-                    out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-                    out += static_cast<char>(0x80 | (code & 0x3F));
-                }
-                done = true;
-            }
-        }
-        if (!done) {
-            out += '&';
-            continue;
-        }
-        i = end;
+    for (std::size_t i = 0; i < value.size();) {
+        const std::size_t taken = value[i] == '&' ? decode_entity(value, i, out) : 0;
+        if (taken == 0) out += value[i];
+        i += std::max<std::size_t>(taken, 1);
     }
     return out;
 }
@@ -278,7 +232,6 @@ struct reference {
 struct block_place {
     uint64_t at, stored;
     uint64_t start, size;  // in the concatenated data of its kind
-    std::string name;      // for messages: "record block 3 (at byte 1234)"
 };
 
 struct style {
@@ -314,6 +267,11 @@ private:
     }
 
     std::string at_byte(uint64_t at) const { return " (at byte " + std::to_string(at) + ")"; }
+
+    // For messages: "record block 3 (at byte 1234)".
+    std::string record_block_name(std::size_t i, uint64_t at) const {
+        return "record block " + std::to_string(i + 1) + at_byte(at);
+    }
 
     // Reads `length` bytes at `at` into out, once they are known to be there.
     void read_bytes(uint64_t at, uint64_t length, std::string& out) {
@@ -423,8 +381,7 @@ private:
                                " without that user's key");
         if (bits & ~(registered_user_bit | scrambled_index_bit))
             fail("Encrypted=\"" + encrypted +
-                 "\" is a kind of enciphering that MDict 1.x and 2.0"
-                 " do not write");
+                 "\" is a kind of enciphering that MDict 1.x and 2.0 do not write");
         scrambled_index_ = (bits & scrambled_index_bit) != 0;
         if (scrambled_index_ && number_size_ == 4)
             fail("Encrypted=\"" + encrypted + "\" scrambles the key-block index of a version " +
@@ -788,13 +745,14 @@ private:
         for (std::size_t i = 0; i < block_count; ++i) {
             const uint64_t stored = number_at(table, i * row_size);
             const uint64_t inflated = number_at(table, i * row_size + number_size_);
-            const std::string name = "record block " + std::to_string(i + 1) + at_byte(block_at);
             if (stored > size_ - block_at)
-                fail(name + ": its " + std::to_string(stored) +
+                fail(record_block_name(i, block_at) + ": its " + std::to_string(stored) +
                      " bytes run past the end of the file");
             if (inflated > UINT64_MAX / 2 - start)
-                fail(name + ": it inflates to more bytes than any file holds");
-            blocks_.push_back({block_at, stored, start, inflated, name});
+                fail(record_block_name(i, block_at) +
+                     ": it inflates to more bytes than any file"
+                     " holds");
+            blocks_.push_back({block_at, stored, start, inflated});
             block_at += stored;
             start += inflated;
         }
@@ -860,7 +818,8 @@ private:
         void load(std::size_t i) {
             const block_place& b = reader_.blocks_[i];
             reader_.read_bytes(b.at, b.stored, reader_.stored_);
-            reader_.decode_block(reader_.stored_, b.size, b.name, block_);
+            reader_.decode_block(reader_.stored_, b.size, reader_.record_block_name(i, b.at),
+                                 block_);
             current_ = i;
             loaded_ = true;
         }

@@ -139,6 +139,8 @@ std::string hex32(uint32_t value) {
     return out;
 }
 
+const std::string gb18030 = "GB18030";
+
 // The character set to decode with, as this system's converters name it, for
 // the names MDict's header gives; "" for UTF-8, which needs none.
 std::string decoder_name(std::string_view encoding) {
@@ -149,7 +151,7 @@ std::string decoder_name(std::string_view encoding) {
     // GB18030 holds GBK, which holds GB2312: one set reads all three.
     if (name == "GBK" || name == "GB2312" || name == "GB18030" || name == "CP936" ||
         name == "EUCCN")
-        return "GB18030";
+        return gb18030;
     if (name == "BIG5" || name == "CP950") return "BIG5";
     return std::string(encoding);
 }
@@ -393,6 +395,9 @@ private:
         if (!charset.empty()) {
             std::string problem;
             decoder_ = charset_decoder::open(charset, problem);
+            // Where the system lacks GB18030 (wine's code pages), GBK reads
+            // all but its four-byte characters.
+            if (!decoder_ && charset == gb18030) decoder_ = charset_decoder::open("GBK", problem);
             if (!decoder_)
                 fail(problem + (options_.input_charset.empty() ? ", which its header names" : ""));
             const std::string upper = upper_without_dashes(charset);

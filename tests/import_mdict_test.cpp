@@ -131,6 +131,8 @@ TEST(ImportMdict, WhatTheHeaderSaysOfTheRecords) {
          with({{"car", "a vehicle"}, {"auto", "a vehicle"}, {"bank", "a shore"},
                {"bank", "money"}}, "Html", "S"), {},
          "S\nauto$a vehicle\nbank$a shore | money\ncar$a vehicle\n"},
+        {"found by its first bytes", "dictionary.bin", with({{"a", "b"}}, "Html", "T"), {},
+         "T\na$b\n"},
         {"style markers replaced by their texts", "st.mdx",
          with({{"w", "`1`noun`2`a word`3`"}, {"v", "`9`x` `2"}}, "Html", "St",
               " StyleSheet=\"1\n&lt;i&gt;\n&lt;/i&gt;\n2\n (\n)\n3\n\n\""), {},
@@ -519,41 +521,34 @@ TEST(ImportMdict, RecordsTooLargeForABlockAreCountedNotHeld) {
 }
 
 // The reader alone: the kind of markup the header gives, the words as
-// written, and the set it read reported.
-TEST(MdictReader, EntriesCarryTheHeadersMarkupAndCharset) {
-    class charset_sink : public collecting_sink {
+// written, and what it notes for the summary.
+TEST(MdictReader, EntriesCarryTheHeadersMarkupAndTheSummaryItsNotes) {
+    class noting_sink : public collecting_sink {
     public:
-        void read_as(std::string_view name, uint64_t bad) override {
-            charset = name;
-            invalid = bad;
+        void note(std::string_view topic, std::string_view text) override {
+            notes += std::string(topic) + ": " + std::string(text) + "\n";
         }
-        std::string charset;
-        uint64_t invalid = 0;
+        std::string notes;
     };
     struct reader_case {
         const char* what;
         std::string format, encoding;
         entries_list entries;
         std::vector<collected_entry> expected;
-        std::string charset;
-        uint64_t invalid;
+        std::string notes;
     };
+    const auto html = import::markup::html, plain = import::markup::plain;
+    // clang-format off
     const reader_case cases[] = {
-        {"HTML, UTF-8",
-         "Html",
-         "UTF-8",
-         {{" Key ", "<b>x</b>"}},
-         {{" Key ", "<b>x</b>", import::markup::html}},
-         "",
-         0},
-        {"text, GBK with a byte that is none",
-         "Text",
-         "GBK",
-         {{"k", "\xD6\xD0\xFF"}},
-         {{"k", "\xE4\xB8\xAD\xEF\xBF\xBD", import::markup::plain}},
-         "GB18030",
-         1},
+        {"HTML, UTF-8", "Html", "UTF-8", {{" Key ", "<b>x</b>"}}, {{" Key ", "<b>x</b>", html}}, ""},
+        {"text, GBK with a byte that is none", "Text", "GBK", {{"k", "\xD6\xD0\xFF"}},
+         {{"k", "\xE4\xB8\xAD\xEF\xBF\xBD", plain}},
+         "input: read as GB18030, 1 bytes that are no character of it read as U+FFFD\n"},
+        {"a reference", "Html", "UTF-8", {{"a", "b"}, {"c", "@@@LINK=a"}},
+         {{"a", "b", html}, {"c", "b", html}},
+         "references: 1 words given the translation of the word they refer to\n"},
     };
+    // clang-format on
     for (const reader_case& c : cases) {
         SCOPED_TRACE(c.what);
         scratch_dir dir;
@@ -561,14 +556,13 @@ TEST(MdictReader, EntriesCarryTheHeadersMarkupAndCharset) {
         o.format = c.format;
         o.encoding = c.encoding;
         write_file(dir / "r.mdx", write_mdict(c.entries, o).bytes);
-        charset_sink sink;
+        noting_sink sink;
         import::reader_options options;
         const std::string path = dir / "r.mdx";
         import::reader_input input{path, nullptr, options};
         EXPECT_EQ(import::read_mdict(input, sink), "Test");
         EXPECT_EQ(sink.entries, c.expected);
-        EXPECT_EQ(sink.charset, c.charset);
-        EXPECT_EQ(sink.invalid, c.invalid);
+        EXPECT_EQ(sink.notes, c.notes);
     }
 }
 

@@ -96,21 +96,15 @@ public:
         recased_ += case_differs;
     }
 
-    void reference_followed() override { ++references_; }
-
-    void read_as(std::string_view charset, uint64_t invalid) override {
-        charset_ = charset;
-        invalid_ = invalid;
+    void note(std::string_view topic, std::string_view text) override {
+        notes_.emplace_back(std::string(topic) + ":", text);
     }
 
     uint64_t read() const { return read_; }
     uint64_t headwords() const { return headwords_; }
     uint64_t recased() const { return recased_; }
-    uint64_t references() const { return references_; }
-    // The set a reader that decodes itself read, and the bytes that were no
-    // character of it; "" when no reader said.
-    const std::string& charset() const { return charset_; }
-    uint64_t invalid() const { return invalid_; }
+    // What the readers noted for the summary: each topic and its line.
+    const std::vector<std::pair<std::string, std::string>>& notes() const { return notes_; }
 
     // Each kind of damage the readers got over, and each reason for which
     // they skipped a line or record: how often, and where first.
@@ -150,9 +144,7 @@ private:
 
     uint64_t read_ = 0;
     uint64_t headwords_ = 0, recased_ = 0;
-    uint64_t references_ = 0;
-    std::string charset_;
-    uint64_t invalid_ = 0;
+    std::vector<std::pair<std::string, std::string>> notes_;
     std::string word_, translation_;
     std::vector<place_count> damage_, skipped_;
     charset_decoder* decoder_ = nullptr;
@@ -244,9 +236,6 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
         err << "  headwords:       " << sink.headwords()
             << " from the articles, as the dictionary writes them; " << sink.recased()
             << " of them not in lower case as the index keys\n";
-    if (sink.references() > 0)
-        err << "  references:      " << sink.references()
-            << " words given the translation of the word they refer to\n";
     if (m.cut > 0)
         err << "  cut:             " << m.cut
             << " translations left out of words that would outgrow a block\n";
@@ -261,12 +250,10 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
         if (text->invalid() > 0)
             err << ", " << text->invalid() << " bytes that are no character of it read as U+FFFD";
         err << '\n';
-    } else if (!sink.charset().empty()) {
-        err << "  input:           read as " << sink.charset();
-        if (sink.invalid() > 0)
-            err << ", " << sink.invalid() << " bytes that are no character of it read as U+FFFD";
-        err << '\n';
     }
+    for (const auto& [topic, line] : sink.notes())
+        err << "  " << topic << std::string(topic.size() < 17 ? 17 - topic.size() : 1, ' ') << line
+            << '\n';
     for (const table_sink::place_count& d : sink.damages())
         err << "  damaged markup:  " << d.count << " " << d.kind << ", the first in " << d.file
             << " line " << d.line << '\n';

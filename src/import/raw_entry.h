@@ -65,16 +65,11 @@ public:
     // case_differs: it holds capitals that the key did not.
     virtual void headword_taken(bool case_differs) { (void)case_differs; }
 
-    // A word whose entry refers to another word (MDict's @@@LINK=) was given
-    // that word's translation.
-    virtual void reference_followed() {}
-
-    // A reader that makes its text UTF-8 itself, from the set its files name,
-    // says which set that was and how many bytes were no character of it
-    // (each read as U+FFFD).
-    virtual void read_as(std::string_view charset, uint64_t invalid) {
-        (void)charset, (void)invalid;
-    }
+    // What the reader made of the input that the summary should say
+    // ("input": the character set a reader that decodes its files itself
+    // read them in; "references": the words given the translation of the
+    // word they refer to): `topic` in a word or two, `text` in a line.
+    virtual void note(std::string_view topic, std::string_view text) { (void)topic, (void)text; }
 };
 
 // An input that cannot be opened, read or understood. The message names the

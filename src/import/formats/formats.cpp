@@ -41,7 +41,7 @@ const format_row table[] = {
     {"stardict", {".ifo", ".idx.gz", ".idx", ".dict.dz", ".dict", ".syn.dz", ".syn"},
      stardict_claims, nullptr, read_stardict_files, false, ""},
     {"dictd", {".index", ".dict.dz", ".dict"}, nullptr, nullptr, read_dictd_files, false, ""},
-    {"mdict", {".mdx", ".mdd"}, nullptr, nullptr, read_mdict, false, "", true},
+    {"mdict", {".mdx", ".mdd"}, nullptr, looks_like_mdict, read_mdict, false, "", true},
     {"dsl", {".dsl"}, nullptr, looks_like_dsl, read_dsl, true, ""},
     {"xdxf", {".xdxf"}, nullptr, looks_like_xdxf, read_xdxf, true, ""},
     {"wiktextract", {".jsonl", ".json"}, nullptr, looks_like_wiktextract, read_wiktextract, true,

@@ -61,6 +61,8 @@ constexpr uint8_t unscramble_start = 0x36;
 constexpr uint64_t most_inflated_per_byte = 1032;
 constexpr uint64_t inflated_slack = 64;
 constexpr uint64_t max_header_size = 1 << 24;
+constexpr std::string_view dictionary_element = "<Dictionary";
+constexpr std::string_view resources_element = "<Library_Data";  // X.mdd
 constexpr std::string_view link_mark = "@@@LINK=";
 constexpr std::string_view untitled = "Title (No HTML code allowed)";  // the writer's placeholder
 
@@ -259,7 +261,16 @@ public:
         read_record_table(records_at);
         read_records();
         follow_references();
-        if (decoder_) sink_.read_as(decoder_->name(), decoder_->invalid());
+        if (decoder_) {
+            std::string line = "read as " + decoder_->name();
+            if (decoder_->invalid() > 0)
+                line += ", " + std::to_string(decoder_->invalid()) +
+                        " bytes that are no character of it read as U+FFFD";
+            sink_.note("input", line);
+        }
+        if (followed_ > 0)
+            sink_.note("references", std::to_string(followed_) +
+                                         " words given the translation of the word they refer to");
         return title_;
     }
 
@@ -330,8 +341,8 @@ private:
             text = header;
         }
         while (!text.empty() && text.back() == '\0') text.pop_back();
-        if (text.rfind("<Library_Data", 0) == 0) throw import_error(path_ + mdd_refusal);
-        if (text.rfind("<Dictionary", 0) != 0)
+        if (text.rfind(resources_element, 0) == 0) throw import_error(path_ + mdd_refusal);
+        if (text.rfind(dictionary_element, 0) != 0)
             throw import_error(path_ +
                                " is not an MDict dictionary: its header is not a"
                                " <Dictionary> element");
@@ -1042,7 +1053,7 @@ private:
                     sink_.skipped("references that lead in a circle", path_, 0);
                     break;
                 case resolution::found:
-                    sink_.reference_followed();
+                    ++followed_;
                     for (const uint32_t e : records) wants.push_back({e, r.entry});
                     break;
             }
@@ -1092,6 +1103,7 @@ private:
     uint64_t records_size_ = 0;
     std::vector<reference> references_;
     std::string targets_;
+    uint64_t followed_ = 0;  // references that gave their word a translation
 
     std::vector<uint32_t> by_key_, by_normal_key_;
     std::vector<std::pair<std::size_t, std::size_t>> normal_keys_;
@@ -1102,7 +1114,23 @@ private:
 
 }  // namespace
 
+bool looks_like_mdict(std::string_view sample, bool) {
+    if (sample.size() < header_size_bytes) return false;
+    const std::string_view element = sample.substr(header_size_bytes);
+    for (const std::string_view name : {dictionary_element, resources_element}) {
+        bool same = element.size() >= 2 * name.size();
+        for (std::size_t i = 0; same && i < name.size(); ++i)
+            same = element[2 * i] == name[i] && element[2 * i + 1] == '\0';
+        if (same) return true;
+    }
+    return false;
+}
+
 std::string read_mdict(reader_input& input, entry_sink& sink) {
+    if (input.path == "-")
+        throw import_error(
+            "-: an MDict dictionary is read at any place of its file; name the file, not standard"
+            " input");
     try {
         mdict_reader reader(input.path, input.options, sink);
         return reader.read();

@@ -58,5 +58,8 @@ bool looks_like_wiktextract(std::string_view sample, bool whole_file);
 // the translation, a record "@@@LINK=other" the translation of other. Reads
 // the file by path; refuses X.mdd, engine 3.0 and enciphered files by name.
 std::string read_mdict(reader_input& input, entry_sink& sink);
+// Whether the first bytes are an MDict header: its length, then
+// "<Dictionary" or "<Library_Data" in UTF-16LE.
+bool looks_like_mdict(std::string_view sample, bool whole_file);
 
 }  // namespace lexaro::import

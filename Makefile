@@ -10,7 +10,7 @@ CMAKE_ARGS ?=
 CTEST_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES = cmake make g++ zlib1g-dev libgtest-dev groff-base man-db dictfmt dictzip \
-	dict-freedict-spa-eng dict-freedict-fra-eng edict
+	dict-freedict-spa-eng dict-freedict-fra-eng edict liblzo2-dev
 # The programs alone, as make demo, make install and make package build them.
 # libc-bin: glibc's iconv program, from whose converters the build makes the
 # character set tables (for the MinGW build too).
@@ -89,7 +89,7 @@ freedict-check: programs
 # tests run under wine, and both builds must make the same databases.
 WINDOWS_BUILD ?= build-windows
 WINDOWS_PACKAGES = cmake make g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest libc-bin
-WINE_PACKAGES = wine wine64
+WINE_PACKAGES = wine wine64 python3
 
 windows:
 	@scripts/ensure-packages $(WINDOWS_PACKAGES)

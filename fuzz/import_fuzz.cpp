@@ -1,11 +1,13 @@
 // libFuzzer target: arbitrary bytes taken as a dictionary by each of
-// lexaro-import's text format readers and by the Babylon reader, their
-// entries through the clean-up. The first byte picks the reader, and whether
-// the text is named UTF-16 (for Babylon: --input-charset CP1256) and
-// --translations is set (for Babylon: the bytes are the whole file rather
-// than the body of records that the target gzips behind a header); the rest
-// is the file. An import_error is a finding only if it crashes: any crash,
-// sanitizer report, leak, hang or unbounded growth is a bug.
+// lexaro-import's text format readers and by the Babylon and MDict readers,
+// their entries through the clean-up. The first byte picks the reader, and
+// whether the text is named UTF-16 (for Babylon: --input-charset CP1256; for
+// MDict: GBK) and --translations is set (for Babylon: the bytes are the whole
+// file rather than the body of records that the target gzips behind a
+// header); the rest is the file. This build lets MDict's blocks through
+// whatever their checksums say, so that the fuzzer reaches what they guard.
+// An import_error is a finding only if it crashes: any crash, sanitizer
+// report, leak, hang or unbounded growth is a bug.
 #include <unistd.h>
 #include <zlib.h>
 
@@ -31,7 +33,7 @@ private:
 };
 
 constexpr const char* formats[] = {"dsl", "xdxf", "csv", "dictcc", "edict", "cedict", "wiktextract",
-                                   "tab", "trans", "lexaro", "tei", "babylon"};
+                                   "tab", "trans", "lexaro", "tei", "babylon", "mdict"};
 constexpr std::size_t format_count = sizeof formats / sizeof formats[0];
 
 // A Babylon file around a body of records: the signature, the offset of the
@@ -70,11 +72,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     reader_options options;
     if (choice & 0x40) options.translations = "de";
-    if (babylon && (choice & 0x80)) options.input_charset = "CP1256";
     try {
-        text_input text(path, (choice & 0x80) && !babylon ? "UTF-16LE" : "");
-        reader_input input{path, &text, options};
         cleaning_sink sink;
+        if (!f->reads_text) {
+            if (choice & 0x80) options.input_charset = babylon ? "CP1256" : "GBK";
+            reader_input input{path, nullptr, options};
+            f->read(input, sink);
+            return 0;
+        }
+        text_input text(path, (choice & 0x80) ? "UTF-16LE" : "");
+        reader_input input{path, &text, options};
         bool whole_file = false;
         format_by_content(text.sample(whole_file), whole_file);
         f->read(input, sink);

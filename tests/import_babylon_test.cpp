@@ -333,8 +333,8 @@ TEST(ImportBabylon, ReadFromItsFileNotFromStandardInput) {
                                            .c_str());
         EXPECT_EQ(WEXITSTATUS(status), 1) << format;
         EXPECT_EQ(read_file(dir / "err.txt"),
-                  "lexaro-import: -: a babylon dictionary is read from its file, twice; name the "
-                  "file, not standard input\n")
+                  "lexaro-import: -: babylon dictionaries are read from their file, twice; name "
+                  "the file, not standard input\n")
             << format;
         EXPECT_FALSE(exists(dir / "out.txt"));
     }

@@ -452,8 +452,8 @@ TEST(ImportFormats, OpensTheInputAsTheRunDoes) {
          "can't tell the format of " + dir / "notes.txt" + "; name it with --format (" +
              format_names() + ")"},
         {"-", "stardict",
-         "-: a stardict dictionary is read from its files, which lie side by side; name one of "
-         "them, not standard input"},
+         "-: stardict dictionaries are read from their files, which lie side by side; name one "
+         "of them, not standard input"},
     };
     for (const open_case& c : cases) {
         options o;
@@ -519,7 +519,7 @@ TEST(ImportCommandLine, RefusesWhatItCannotUse) {
         {{"a", "b", "c"}, "too many file names: c"},
         {{"a", "b", "--format"}, "option --format needs a value"},
         {{"a", "b", "--format=rtf"},
-         "unknown format rtf; the formats are stardict, dictd, babylon, dsl, xdxf, tei, "
+         "unknown format rtf; the formats are stardict, dictd, babylon, mdict, dsl, xdxf, tei, "
          "wiktextract, edict, cedict, dictcc, tab, trans, lexaro or csv"},
         {{"a", "b", "--charset="}, "option --charset needs a value"},
         {{"a", "b", "--keep-duplicates=yes"}, "unknown option --keep-duplicates=yes"},

@@ -31,6 +31,7 @@ constexpr named_page named_pages[] = {
     {"ISO88595", 28595},   {"ISO88596", 28596},   {"ISO88597", 28597}, {"ISO88598", 28598},
     {"ISO88599", 28599},   {"ISO885910", 28600},  {"ISO885913", 28603}, {"ISO885914", 28604},
     {"ISO885915", 28605},  {"ISO885916", 28606},
+    {"GB18030", 54936},  // GBK and GB2312 as MDict files name them, with what GBK lacks
 };
 
 constexpr std::string_view replacement = "\xEF\xBF\xBD";

@@ -30,8 +30,9 @@ const char usage_text[] =
     "OUTPUT.pdb compiles that source, as lexaro does, into the database for the handheld and\n"
     "checks it; the source itself is not kept. Any other OUTPUT is the source; - writes it to\n"
     "standard output.\n"
-    "  --format NAME       the input's format: stardict, dictd, babylon, dsl, xdxf, tei,\n"
-    "                      wiktextract, edict, cedict, dictcc, tab, trans, lexaro or csv\n"
+    "  --format NAME       the input's format: stardict, dictd, babylon, mdict, dsl,\n"
+    "                      xdxf, tei, wiktextract, edict, cedict, dictcc, tab, trans,\n"
+    "                      lexaro or csv\n"
     "                      (recognised from the file's name and content when not given)\n"
     "  --title TEXT        the title line (default: the dictionary's own name)\n"
     "  --join SEP          between the translations of one word (default \" | \")\n"
@@ -43,7 +44,7 @@ const char usage_text[] =
     "                      transliterated, else written as '?' in translations;\n"
     "                      a word that it cannot write is left out and counted\n"
     "  --input-charset NAME  the input's character set (default UTF-8, or as its\n"
-    "                      byte-order mark says)\n"
+    "                      byte-order mark or, for MDict, its header says)\n"
     "  --fold-case         words in lower case (a word already in lower case stays\n"
     "                      as it is); the dictionary's own spelling starts the\n"
     "                      translation where it differs\n"
@@ -110,9 +111,15 @@ public:
         recased_ += case_differs;
     }
 
+    void note(std::string_view topic, std::string_view text) override {
+        notes_.emplace_back(std::string(topic) + ":", text);
+    }
+
     uint64_t read() const { return read_; }
     uint64_t headwords() const { return headwords_; }
     uint64_t recased() const { return recased_; }
+    // What the readers noted for the summary: each topic and its line.
+    const std::vector<std::pair<std::string, std::string>>& notes() const { return notes_; }
 
     // Each kind of damage the readers got over, and each reason for which
     // they skipped a line or record: how often, and where first.
@@ -155,6 +162,7 @@ private:
 
     uint64_t read_ = 0;
     uint64_t headwords_ = 0, recased_ = 0;
+    std::vector<std::pair<std::string, std::string>> notes_;
     std::string word_, translation_;
     std::vector<place_count> damage_, skipped_;
     std::vector<std::pair<std::string, std::string>> notes_;
@@ -438,12 +446,14 @@ format open_input(const options& o, std::unique_ptr<text_input>& text) {
     const auto refuse_standard_input = [&] {
         if (o.input != "-") return;
         const std::string name(format_name(*f));
-        if ((*f)->extensions.size() > 1)
-            throw import_error(o.input + ": a " + name +
-                               " dictionary is read from its files, which lie side by side; "
-                               "name one of them, not standard input");
-        throw import_error(o.input + ": a " + name +
-                           " dictionary is read from its file, twice; name the file, not "
+        // dictd and StarDict dictionaries are several files; Babylon and MDict
+        // files are read twice (the second time for what the first found).
+        if (name == "dictd" || name == "stardict")
+            throw import_error(o.input + ": " + name +
+                               " dictionaries are read from their files, which lie side by "
+                               "side; name one of them, not standard input");
+        throw import_error(o.input + ": " + name +
+                           " dictionaries are read from their file, twice; name the file, not "
                            "standard input");
     };
     if (f && !(*f)->reads_text) {
@@ -475,7 +485,7 @@ std::string dictionary_name(const std::string& path) {
     std::string name = path.substr(path.find_last_of('/') + 1);
     for (const char* suffix :
          {".dz", ".gz", ".index", ".dict", ".ifo", ".idx", ".syn", ".txt", ".tab", ".tsv", ".dsl",
-          ".xdxf", ".tei", ".csv", ".jsonl", ".json", ".bgl"}) {
+          ".xdxf", ".tei", ".csv", ".jsonl", ".json", ".bgl", ".mdx"}) {
         const std::string_view s = suffix;
         if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
             name.resize(name.size() - s.size());

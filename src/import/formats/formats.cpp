@@ -44,6 +44,7 @@ const format_row table[] = {
      stardict_claims, nullptr, read_stardict_files, false, ""},
     {"dictd", {".index", ".dict.dz", ".dict"}, nullptr, nullptr, read_dictd_files, false, ""},
     {"babylon", {".bgl"}, nullptr, looks_like_babylon, read_babylon, false, "", true},
+    {"mdict", {".mdx", ".mdd"}, nullptr, looks_like_mdict, read_mdict, false, "", true},
     {"dsl", {".dsl"}, nullptr, looks_like_dsl, read_dsl, true, ""},
     {"xdxf", {".xdxf"}, nullptr, looks_like_xdxf, read_xdxf, true, ""},
     {"tei", {".tei"}, nullptr, looks_like_tei, read_tei, true, ""},

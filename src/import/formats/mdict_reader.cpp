@@ -1,0 +1,1142 @@
+// MDict dictionaries (X.mdx, engine versions 1.x and 2.0): a header of XML
+// attributes in UTF-16, a keyword section (the key-block index and the key
+// blocks, each key with the offset of its record) and a record section (the
+// record blocks, which concatenated hold every record). Blocks are stored,
+// LZO1X or zlib, each with the Adler-32 of its data; every count, size and
+// checksum is checked before an entry leaves, so that a damaged file stops
+// the run instead of losing or shifting entries.
+//
+// The file is read twice at most: once in the order of its records, handing
+// every entry on as it comes; then, when some records are references
+// (@@@LINK=other), once more for just the blocks that hold the records they
+// lead to. Memory holds the keys and one block or two, never the records.
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/big_endian.h"
+#include "common/charset.h"
+#include "common/compressed_input.h"
+#include "import/case_folding.h"
+#include "import/formats/lzo1x.h"
+#include "import/formats/readers.h"
+#include "import/formats/ripemd128.h"
+#include "import/markup_text.h"
+
+namespace lexaro::import {
+
+namespace {
+
+// --- The layout --------------------------------------------------------------------
+
+constexpr std::size_t header_size_bytes = 4;      // the header's length, before it
+constexpr std::size_t header_checksum_bytes = 4;  // its Adler-32, after it, little-endian
+constexpr std::size_t checksum_bytes = 4;         // every other Adler-32, big-endian
+constexpr std::size_t block_prefix_bytes = 8;     // a block's type word (LE) and Adler-32
+constexpr std::size_t block_checksum_at = 4;      // where the Adler-32 lies in that prefix
+constexpr uint32_t compression_bits = 0x0F;       // the type word's low bits; the rest are 0
+enum compression : uint32_t { stored_block = 0, lzo_block = 1, zlib_block = 2 };
+constexpr std::size_t keyword_numbers_v1 = 4;  // key blocks, entries, index size, key blocks' size
+constexpr std::size_t keyword_numbers_v2 = 5;  // and the index's inflated size, then a checksum
+constexpr std::size_t record_numbers = 4;      // record blocks, entries, table size, blocks' size
+constexpr std::size_t first_v2_major = 2;      // numbers of 8 bytes from here on, 4 before
+constexpr std::size_t first_unread_major = 3;  // engine 3.0 files have another body
+// Encrypted="N": bit 0, the keyword section enciphered with a registration
+// key; bit 1, the key-block index scrambled with a key from its checksum.
+constexpr unsigned registered_user_bit = 1, scrambled_index_bit = 2;
+constexpr std::string_view index_key_salt{"\x95\x36\x00\x00", 4};  // 0x3695, little-endian
+constexpr uint8_t unscramble_start = 0x36;
+// How much a block's data may grow when inflated: deflate's best ratio
+// (LZO1X's is lower), and a little over for tiny blocks.
+constexpr uint64_t most_inflated_per_byte = 1032;
+constexpr uint64_t inflated_slack = 64;
+constexpr uint64_t max_header_size = 1 << 24;
+constexpr std::string_view dictionary_element = "<Dictionary";
+constexpr std::string_view resources_element = "<Library_Data";  // X.mdd
+constexpr std::string_view link_mark = "@@@LINK=";
+constexpr std::string_view untitled = "Title (No HTML code allowed)";  // the writer's placeholder
+
+// References lead through at most this many others before one with a
+// translation, and give a word the translations of at most this many
+// records of the word they name: enough for any dictionary, and a bound on
+// what a hostile file can make of a few bytes.
+constexpr unsigned max_reference_steps = 16;
+constexpr std::size_t max_referred_records = 32;
+
+// A build for fuzzing lets data through whatever their checksums say, so
+// that the fuzzer reaches the parsing that the checksums guard.
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+constexpr bool checksums_checked = false;
+#else
+constexpr bool checksums_checked = true;
+#endif
+
+const std::string mdd_refusal = " holds pictures and sounds, not words; import the .mdx";
+
+// --- Small helpers -----------------------------------------------------------------
+
+uint64_t get_number(const uint8_t* p, std::size_t size) {
+    uint64_t value = 0;
+    for (std::size_t i = 0; i < size; ++i) value = value << 8 | p[i];
+    return value;
+}
+
+uint32_t get_le32(const uint8_t* p) {
+    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+uint32_t adler(std::string_view bytes) {
+    uLong sum = adler32(0, nullptr, 0);
+    while (!bytes.empty()) {
+        const std::size_t piece = std::min<std::size_t>(bytes.size(), 1 << 30);
+        sum = adler32(sum, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(piece));
+        bytes.remove_prefix(piece);
+    }
+    return static_cast<uint32_t>(sum);
+}
+
+std::string upper_without_dashes(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '-' || c == '_' || c == ' ') continue;
+        out += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    return out;
+}
+
+bool same_letters(std::string_view a, std::string_view b) {
+    return upper_without_dashes(a) == upper_without_dashes(b);
+}
+
+// Whether the name ends so, in any case.
+bool ends_with(std::string_view text, std::string_view end) {
+    if (text.size() < end.size()) return false;
+    text.remove_prefix(text.size() - end.size());
+    for (std::size_t i = 0; i < end.size(); ++i)
+        if ((text[i] | 0x20) != (end[i] | 0x20)) return false;
+    return true;
+}
+
+std::string_view trimmed(std::string_view text) {
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && space(text.front())) text.remove_prefix(1);
+    while (!text.empty() && space(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+std::string hex32(uint32_t value) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out = "0x";
+    for (int shift = 28; shift >= 0; shift -= 4) out += digits[(value >> shift) & 0xF];
+    return out;
+}
+
+const std::string gb18030 = "GB18030";
+
+// The character set to decode with, as this system's converters name it, for
+// the names MDict's header gives; "" for UTF-8, which needs none.
+std::string decoder_name(std::string_view encoding) {
+    const std::string name = upper_without_dashes(encoding);
+    if (name.empty() || name == "UTF8") return "";
+    if (name == "UTF16" || name == "UTF16LE" || name == "UNICODE") return "UTF-16LE";
+    if (name == "UTF16BE") return "UTF-16BE";
+    // GB18030 holds GBK, which holds GB2312: one set reads all three.
+    if (name == "GBK" || name == "GB2312" || name == "GB18030" || name == "CP936" ||
+        name == "EUCCN")
+        return gb18030;
+    if (name == "BIG5" || name == "CP950") return "BIG5";
+    return std::string(encoding);
+}
+
+// The text of an XML attribute value with its character references decoded.
+std::string unescaped(std::string_view value) {
+    std::string out;
+    for (std::size_t i = 0; i < value.size();) {
+        const std::size_t taken = value[i] == '&' ? decode_entity(value, i, out) : 0;
+        if (taken == 0) out += value[i];
+        i += std::max<std::size_t>(taken, 1);
+    }
+    return out;
+}
+
+// The text without its HTML tags: titles may hold some.
+std::string without_tags(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::size_t close = text[i] == '<' ? text.find('>', i) : std::string_view::npos;
+        if (close == std::string_view::npos)
+            out += text[i];
+        else
+            i = close;
+    }
+    return out;
+}
+
+// The name="value" pairs of the header's one element, found by a tolerant
+// scan rather than an XML parser: values may hold newlines and entities.
+std::vector<std::pair<std::string, std::string>> attributes_of(std::string_view element) {
+    std::vector<std::pair<std::string, std::string>> found;
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    std::size_t i = element.find_first_of(" \t\r\n/>");
+    while (i < element.size()) {
+        while (i < element.size() && space(element[i])) ++i;
+        if (i >= element.size() || element[i] == '/' || element[i] == '>') break;
+        const std::size_t name_start = i;
+        while (i < element.size() && !space(element[i]) && element[i] != '=' && element[i] != '/' &&
+               element[i] != '>')
+            ++i;
+        const std::string_view name = element.substr(name_start, i - name_start);
+        while (i < element.size() && space(element[i])) ++i;
+        if (i >= element.size() || element[i] != '=') continue;  // a name without a value
+        ++i;
+        while (i < element.size() && space(element[i])) ++i;
+        std::string_view value;
+        if (i < element.size() && (element[i] == '"' || element[i] == '\'')) {
+            const char quote = element[i++];
+            std::size_t end = element.find(quote, i);
+            if (end == std::string_view::npos) end = element.size();
+            value = element.substr(i, end - i);
+            i = end + 1;
+        } else {
+            const std::size_t start = i;
+            while (i < element.size() && !space(element[i]) && element[i] != '>') ++i;
+            value = element.substr(start, i - start);
+        }
+        found.emplace_back(std::string(name), unescaped(value));
+    }
+    return found;
+}
+
+// --- The reader --------------------------------------------------------------------
+
+struct entry {
+    uint64_t record;  // where its record starts in the records, all blocks concatenated
+    uint64_t key_at;  // its key, made UTF-8, in the reader's keys
+    uint32_t key_size;
+    uint32_t link = 0;  // 1 + its place among the references; 0 when its record is none
+};
+
+struct reference {
+    uint32_t entry;
+    uint64_t target_at;  // the word it names, in the reader's targets
+    uint32_t target_size;
+};
+
+// A block of the file: where it lies, and what it inflates to.
+struct block_place {
+    uint64_t at, stored;
+    uint64_t start, size;  // in the concatenated data of its kind
+};
+
+struct style {
+    std::string begin, end;
+};
+
+class mdict_reader {
+public:
+    mdict_reader(const std::string& path, const reader_options& options, entry_sink& sink)
+        : path_(path), options_(options), sink_(sink) {
+        if (ends_with(path_, ".mdd")) throw import_error(path_ + mdd_refusal);
+        file_ = std::make_unique<input_file>(path_);
+        size_ = file_->size();
+        if (inflateInit(&z_) != Z_OK) throw import_error(path_ + ": zlib cannot start");
+    }
+    ~mdict_reader() { inflateEnd(&z_); }
+    mdict_reader(const mdict_reader&) = delete;
+    mdict_reader& operator=(const mdict_reader&) = delete;
+
+    std::string read() {
+        const uint64_t keywords_at = read_header();
+        const uint64_t records_at = read_keys(keywords_at);
+        read_record_table(records_at);
+        read_records();
+        follow_references();
+        if (decoder_) {
+            std::string line = "read as " + decoder_->name();
+            if (decoder_->invalid() > 0)
+                line += ", " + std::to_string(decoder_->invalid()) +
+                        " bytes that are no character of it read as U+FFFD";
+            sink_.note("input", line);
+        }
+        if (followed_ > 0)
+            sink_.note("references", std::to_string(followed_) +
+                                         " words given the translation of the word they refer to");
+        return title_;
+    }
+
+private:
+    [[noreturn]] void fail(const std::string& what) const {
+        throw import_error(path_ + ": " + what);
+    }
+
+    std::string at_byte(uint64_t at) const { return " (at byte " + std::to_string(at) + ")"; }
+
+    // For messages: "record block 3 (at byte 1234)".
+    std::string record_block_name(std::size_t i, uint64_t at) const {
+        return "record block " + std::to_string(i + 1) + at_byte(at);
+    }
+
+    // Reads `length` bytes at `at` into out, once they are known to be there.
+    void read_bytes(uint64_t at, uint64_t length, std::string& out) {
+        if (length > std::numeric_limits<std::size_t>::max() / 2)
+            to_size(length, "the bytes at byte " + std::to_string(at));  // says they are too many
+        out.resize(static_cast<std::size_t>(length));
+        file_->read_exactly(at, out.data(), out.size());
+    }
+
+    // A size that the file claims, checked to fit in memory's sizes (the web
+    // page's are 32 bits).
+    std::size_t to_size(uint64_t value, const std::string& what) const {
+        if (value > std::numeric_limits<std::size_t>::max() / 2)
+            fail(what + ": " + std::to_string(value) + " bytes are more than this system can hold");
+        return static_cast<std::size_t>(value);
+    }
+
+    uint64_t number_at(const std::string& bytes, std::size_t at) const {
+        return get_number(reinterpret_cast<const uint8_t*>(bytes.data()) + at, number_size_);
+    }
+
+    // --- The header ---
+
+    uint64_t read_header() {
+        const uint64_t least = header_size_bytes + header_checksum_bytes;
+        if (size_ < least)
+            fail("it is too short for an MDict dictionary (" + std::to_string(size_) + " bytes)");
+        std::string bytes;
+        read_bytes(0, header_size_bytes, bytes);
+        const uint32_t length = get_u32(reinterpret_cast<const uint8_t*>(bytes.data()));
+        if (length > size_ - least || length > max_header_size)
+            throw import_error(path_ +
+                               " is not an MDict dictionary: its first 4 bytes give a"
+                               " header of " +
+                               std::to_string(length) + " bytes, and the file holds " +
+                               std::to_string(size_));
+        std::string header;
+        read_bytes(header_size_bytes, length, header);
+        read_bytes(header_size_bytes + length, header_checksum_bytes, bytes);
+        const bool utf16 = header.size() >= 2 && header[0] == '<' && header[1] == '\0';
+        if (!utf16 && header.substr(0, 1) != "<")
+            throw import_error(path_ + " is not an MDict dictionary: its header is not XML");
+        if (checksums_checked &&
+            adler(header) != get_le32(reinterpret_cast<const uint8_t*>(bytes.data())))
+            fail("its header" + at_byte(header_size_bytes) + " is damaged: its checksum is wrong");
+
+        std::string text;
+        if (utf16) {
+            std::string problem;
+            const auto decoder = charset_decoder::open("UTF-16LE", problem);
+            if (!decoder) fail(problem);
+            decoder->decode(header, text, false);
+        } else {
+            text = header;
+        }
+        while (!text.empty() && text.back() == '\0') text.pop_back();
+        if (text.rfind(resources_element, 0) == 0) throw import_error(path_ + mdd_refusal);
+        if (text.rfind(dictionary_element, 0) != 0)
+            throw import_error(path_ +
+                               " is not an MDict dictionary: its header is not a"
+                               " <Dictionary> element");
+        attributes_ = attributes_of(text);
+        take_header();
+        return header_size_bytes + length + header_checksum_bytes;
+    }
+
+    std::string attribute(std::string_view name) const {
+        for (const auto& [key, value] : attributes_)
+            if (same_letters(key, name)) return value;
+        return "";
+    }
+
+    void take_header() {
+        const std::string version = attribute("GeneratedByEngineVersion");
+        std::size_t major = 0, digits = 0;
+        while (digits < version.size() && version[digits] >= '0' && version[digits] <= '9' &&
+               major < 1000)
+            major = major * 10 + static_cast<std::size_t>(version[digits++] - '0');
+        if (version.empty()) fail("its header gives no GeneratedByEngineVersion");
+        std::size_t minor = digits;
+        if (minor < version.size() && version[minor] == '.') ++minor;
+        const std::size_t minor_start = minor;
+        while (minor < version.size() && version[minor] >= '0' && version[minor] <= '9') ++minor;
+        if (digits == 0 || minor != version.size() ||
+            (minor_start > digits && minor == minor_start))
+            fail("GeneratedByEngineVersion=\"" + version + "\" is not a version number");
+        if (major >= first_unread_major)
+            throw import_error(path_ + " was made by MDict " + version +
+                               ", whose files lexaro-import cannot read; it reads those of"
+                               " MDict 1.x and 2.0");
+        number_size_ = major >= first_v2_major ? 8 : 4;
+
+        const std::string encrypted = attribute("Encrypted");
+        unsigned bits = 0;
+        if (same_letters(encrypted, "Yes")) {
+            bits = registered_user_bit;
+        } else if (!encrypted.empty() && !same_letters(encrypted, "No")) {
+            for (const char c : encrypted) {
+                if (c < '0' || c > '9' || bits > 1000)
+                    fail("Encrypted=\"" + encrypted + "\" is not a value MDict writes");
+                bits = bits * 10 + static_cast<unsigned>(c - '0');
+            }
+        }
+        if (bits & registered_user_bit)
+            throw import_error(path_ +
+                               " is enciphered for one registered user: it cannot be read"
+                               " without that user's key");
+        if (bits & ~(registered_user_bit | scrambled_index_bit))
+            fail("Encrypted=\"" + encrypted +
+                 "\" is a kind of enciphering that MDict 1.x and 2.0 do not write");
+        scrambled_index_ = (bits & scrambled_index_bit) != 0;
+        if (scrambled_index_ && number_size_ == 4)
+            fail("Encrypted=\"" + encrypted + "\" scrambles the key-block index of a version " +
+                 version + " file, which MDict does only from version 2.0");
+
+        const std::string named =
+            options_.input_charset.empty() ? attribute("Encoding") : options_.input_charset;
+        const std::string charset = decoder_name(named);
+        if (!charset.empty()) {
+            std::string problem;
+            decoder_ = charset_decoder::open(charset, problem);
+            // Where the system lacks GB18030 (wine's code pages), GBK reads
+            // all but its four-byte characters.
+            if (!decoder_ && charset == gb18030) decoder_ = charset_decoder::open("GBK", problem);
+            if (!decoder_)
+                fail(problem + (options_.input_charset.empty() ? ", which its header names" : ""));
+            const std::string upper = upper_without_dashes(charset);
+            if (upper.rfind("UTF16", 0) == 0 || upper.rfind("UCS2", 0) == 0) unit_ = 2;
+            big_endian_units_ = upper == "UTF16BE" || upper == "UCS2BE";
+        }
+
+        kind_ = same_letters(attribute("Format"), "Text") ? markup::plain : markup::html;
+        title_ = without_tags(trimmed(attribute("Title")));
+        if (title_ == untitled) title_.clear();
+        case_sensitive_ = same_letters(attribute("KeyCaseSensitive"), "Yes");
+        strip_key_ = same_letters(attribute("StripKey"), "Yes");
+        take_style_sheet(attribute("StyleSheet"));
+    }
+
+    // Lines in threes: a style's number, the text that begins it, the text
+    // that ends it.
+    void take_style_sheet(std::string_view sheet) {
+        std::vector<std::string_view> lines;
+        for (std::size_t start = 0; !sheet.empty();) {
+            const std::size_t end = sheet.find('\n', start);
+            std::string_view line = sheet.substr(start, end - start);
+            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+            lines.push_back(line);  // the last, after the last line feed, too: an empty end text
+            if (end == std::string_view::npos) break;
+            start = end + 1;
+        }
+        for (std::size_t i = 0; i + 2 < lines.size(); i += 3) {
+            const std::string_view number = trimmed(lines[i]);
+            unsigned n = 0;
+            bool sound = !number.empty() && number.size() < 6;
+            for (const char c : number) {
+                if (c < '0' || c > '9') sound = false;
+                n = n * 10 + static_cast<unsigned>(c - '0');
+            }
+            if (sound) styles_[n] = {std::string(lines[i + 1]), std::string(lines[i + 2])};
+        }
+    }
+
+    // --- Blocks ---
+
+    // Undoes the scrambling of the key-block index (Encrypted bit 1): the
+    // key is the RIPEMD-128 of the block's checksum bytes and a fixed salt.
+    void unscramble(std::string_view checksum, std::string_view data, std::string& out) const {
+        const ripemd128_digest key = ripemd128(std::string(checksum) + std::string(index_key_salt));
+        out.resize(data.size());
+        uint8_t previous = unscramble_start;
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            const auto c = static_cast<uint8_t>(data[i]);
+            const auto swapped = static_cast<uint8_t>(c >> 4 | c << 4);
+            out[i] = static_cast<char>(swapped ^ previous ^ static_cast<uint8_t>(i) ^ key[i % 16]);
+            previous = c;
+        }
+    }
+
+    // Inflates a zlib stream into out; gives the Adler-32 of what it made,
+    // which zlib reckons on the way (and checks against the stream's own).
+    uint32_t inflate_into(std::string_view data, std::size_t inflated, const std::string& part,
+                          std::string& out) {
+        inflateReset(&z_);
+        // One byte of room past the size the index gives shows data that make more.
+        const std::size_t limit = inflated + 1;
+        out.resize(std::min(limit, std::max<std::size_t>(data.size() * 4, 1 << 16)));
+        z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+        z_.avail_in = 0;
+        std::size_t fed = 0, made = 0;
+        for (;;) {
+            if (z_.avail_in == 0 && fed < data.size()) {
+                const std::size_t piece = std::min<std::size_t>(data.size() - fed, 1 << 30);
+                z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + fed));
+                z_.avail_in = static_cast<uInt>(piece);
+                fed += piece;
+            }
+            if (made == out.size()) {
+                if (out.size() == limit) break;
+                out.resize(std::min(limit, 2 * out.size()));
+            }
+            const std::size_t room = std::min<std::size_t>(out.size() - made, 1 << 30);
+            z_.next_out = reinterpret_cast<Bytef*>(&out[made]);
+            z_.avail_out = static_cast<uInt>(room);
+            const int status = inflate(&z_, Z_NO_FLUSH);
+            made += room - z_.avail_out;
+            if (status == Z_STREAM_END) {
+                if (z_.avail_in > 0 || fed < data.size())
+                    fail(part + ": bytes follow the end of its zlib data");
+                break;
+            }
+            if (status == Z_BUF_ERROR && z_.avail_in == 0 && fed == data.size())
+                fail(part + ": its zlib data end early");
+            if (status != Z_OK && status != Z_BUF_ERROR)
+                fail(part + ": its zlib data are damaged (" +
+                     (z_.msg != nullptr ? z_.msg : "zlib error " + std::to_string(status)) + ")");
+        }
+        out.resize(made);
+        return static_cast<uint32_t>(z_.adler);
+    }
+
+    // Decodes a block (type word, checksum, data) into out, which must come
+    // to `inflated` bytes with the checksum the block gives.
+    void decode_block(std::string_view stored, uint64_t inflated, const std::string& part,
+                      std::string& out, bool scrambled = false) {
+        if (stored.size() < block_prefix_bytes)
+            fail(part + ": it takes " + std::to_string(stored.size()) +
+                 " bytes, fewer than the 8 that begin a block");
+        const auto* prefix = reinterpret_cast<const uint8_t*>(stored.data());
+        const uint32_t type = get_le32(prefix);
+        if (type & ~compression_bits)
+            fail(part + ": its type word " + hex32(type) +
+                 " sets bits that MDict 1.x and 2.0 never set (an enciphered block?)");
+        const uint32_t checksum = get_u32(prefix + block_checksum_at);
+        std::string_view data = stored.substr(block_prefix_bytes);
+        if (scrambled) {
+            unscramble(stored.substr(block_checksum_at, checksum_bytes), data, unscrambled_);
+            data = unscrambled_;
+        }
+        if (type != stored_block &&
+            inflated > data.size() * most_inflated_per_byte + inflated_slack)
+            fail(part + ": its index says that its " + std::to_string(data.size()) +
+                 " bytes inflate to " + std::to_string(inflated) + ", more than any data can");
+        const std::size_t size = to_size(inflated, part);
+        uint32_t sum = 0;
+        switch (type) {
+            case stored_block:
+                out.assign(data);
+                break;
+            case lzo_block: {
+                const lzo_result result = lzo1x_decompress(data, size, out);
+                if (result == lzo_result::output_too_large)
+                    fail(part + ": it inflates to more than " + std::to_string(size) +
+                         " bytes, its index says " + std::to_string(size));
+                if (result != lzo_result::ok) fail(part + ": " + lzo_problem(result));
+                break;
+            }
+            case zlib_block:
+                sum = inflate_into(data, size, part, out);
+                break;
+            default:
+                fail(part + ": its compression, " + std::to_string(type) +
+                     ", is none of 0 (stored), 1 (LZO) and 2 (zlib)");
+        }
+        if (out.size() != size)
+            fail(part + (type == stored_block ? ": it holds " : ": it inflates to ") +
+                 (out.size() > size ? "more than " + std::to_string(size)
+                                    : std::to_string(out.size())) +
+                 " bytes, its index says " + std::to_string(size));
+        if (type != zlib_block) sum = adler(out);
+        if (checksums_checked && sum != checksum) fail(part + ": its checksum is wrong");
+    }
+
+    // --- The keyword section ---
+
+    struct key_block_row {
+        uint64_t entries, stored, inflated;
+    };
+
+    // Gives where the record section begins.
+    uint64_t read_keys(uint64_t at) {
+        const bool v2 = number_size_ == 8;
+        const std::size_t count = v2 ? keyword_numbers_v2 : keyword_numbers_v1;
+        const std::size_t section = count * number_size_ + (v2 ? checksum_bytes : 0);
+        if (size_ - at < section)
+            fail("its keyword section" + at_byte(at) + " is cut short by the end of the file");
+        std::string numbers;
+        read_bytes(at, section, numbers);
+        if (checksums_checked && v2 &&
+            adler(std::string_view(numbers).substr(0, count * number_size_)) !=
+                get_u32(reinterpret_cast<const uint8_t*>(numbers.data()) + count * number_size_))
+            fail("its keyword section" + at_byte(at) + " is damaged: its checksum is wrong");
+        std::size_t field = 0;
+        const auto next = [&] { return number_at(numbers, number_size_ * field++); };
+        const uint64_t block_count = next();
+        entry_count_ = next();
+        const uint64_t index_inflated = v2 ? next() : 0;
+        const uint64_t index_stored = next();
+        const uint64_t blocks_stored = next();
+        at += section;
+        if (index_stored > size_ - at)
+            fail("its key-block index (" + std::to_string(index_stored) + " bytes at byte " +
+                 std::to_string(at) + ") runs past the end of the file (" + std::to_string(size_) +
+                 " bytes)");
+        const uint64_t blocks_at = at + index_stored;
+        if (blocks_stored > size_ - blocks_at)
+            fail("its key blocks (" + std::to_string(blocks_stored) + " bytes at byte " +
+                 std::to_string(blocks_at) + ") run past the end of the file (" +
+                 std::to_string(size_) + " bytes)");
+        if (entry_count_ > UINT32_MAX)
+            fail("its keyword section counts " + std::to_string(entry_count_) +
+                 " entries, more than lexaro-import can hold");
+
+        std::string index;
+        read_bytes(at, index_stored, stored_);
+        if (v2)
+            decode_block(stored_, index_inflated, "its key-block index" + at_byte(at), index,
+                         scrambled_index_);
+        else
+            index.swap(stored_);
+        const std::vector<key_block_row> rows = index_rows(index, block_count, blocks_stored);
+
+        std::string block;
+        uint64_t block_at = blocks_at;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const std::string name = "key block " + std::to_string(i + 1) + at_byte(block_at);
+            read_bytes(block_at, rows[i].stored, stored_);
+            decode_block(stored_, rows[i].inflated, name, block);
+            take_keys(block, rows[i].entries, name);
+            block_at += rows[i].stored;
+        }
+        return blocks_at + blocks_stored;
+    }
+
+    // The rows of the key-block index, checked against the keyword section.
+    std::vector<key_block_row> index_rows(const std::string& index, uint64_t block_count,
+                                          uint64_t blocks_stored) const {
+        const bool v2 = number_size_ == 8;
+        const std::size_t length_size = v2 ? 2 : 1;
+        const std::size_t key_end = v2 ? 1 : 0;  // the terminator after each key, in units
+        std::vector<key_block_row> rows;
+        std::size_t at = 0;
+        uint64_t entries = 0, stored = 0;
+        const auto cut_short = [&] {
+            fail("row " + std::to_string(rows.size() + 1) + " of its key-block index is cut short");
+        };
+        while (at < index.size()) {
+            if (rows.size() == block_count)
+                fail("its key-block index holds more rows than the " + std::to_string(block_count) +
+                     " key blocks its keyword section counts");
+            key_block_row row{};
+            if (index.size() - at < number_size_) cut_short();
+            row.entries = number_at(index, at);
+            at += number_size_;
+            for (int key = 0; key < 2; ++key) {  // the block's first and last keys
+                if (index.size() - at < length_size) cut_short();
+                const uint64_t units =
+                    get_number(reinterpret_cast<const uint8_t*>(index.data()) + at, length_size);
+                at += length_size;
+                if ((index.size() - at) / unit_ < units + key_end) cut_short();
+                at += static_cast<std::size_t>((units + key_end) * unit_);
+            }
+            if (index.size() - at < 2 * number_size_) cut_short();
+            row.stored = number_at(index, at);
+            row.inflated = number_at(index, at + number_size_);
+            at += 2 * number_size_;
+            if (row.stored > blocks_stored - std::min(stored, blocks_stored) ||
+                row.entries > entry_count_ - std::min(entries, entry_count_))
+                fail("row " + std::to_string(rows.size() + 1) + " of its key-block index gives" +
+                     (row.stored > blocks_stored - std::min(stored, blocks_stored)
+                          ? " its key blocks more than the " + std::to_string(blocks_stored) +
+                                " bytes its keyword section says"
+                          : " its key blocks more than the " + std::to_string(entry_count_) +
+                                " entries its keyword section says"));
+            entries += row.entries;
+            stored += row.stored;
+            rows.push_back(row);
+        }
+        if (rows.size() != block_count)
+            fail("its key-block index holds " + std::to_string(rows.size()) +
+                 " rows, its keyword section counts " + std::to_string(block_count) +
+                 " key blocks");
+        if (entries != entry_count_)
+            fail("its key-block index gives its key blocks " + std::to_string(entries) +
+                 " entries, its keyword section says " + std::to_string(entry_count_));
+        if (stored != blocks_stored)
+            fail("its key-block index gives its key blocks " + std::to_string(stored) +
+                 " bytes, its keyword section says " + std::to_string(blocks_stored));
+        return rows;
+    }
+
+    // Each entry of a key block: its record's offset, then its key up to a
+    // terminator (a zero unit).
+    void take_keys(const std::string& block, uint64_t expected, const std::string& name) {
+        const std::size_t first = entries_.size();
+        std::size_t at = 0;
+        while (at < block.size()) {
+            const std::size_t number = entries_.size() - first + 1;
+            if (number > expected)
+                fail(name + ": it holds more keys than the " + std::to_string(expected) +
+                     " its index row says");
+            if (block.size() - at < number_size_)
+                fail(name + ": its entry " + std::to_string(number) + " is cut short");
+            const uint64_t record = number_at(block, at);
+            at += number_size_;
+            std::size_t end = at;
+            if (unit_ == 1) {
+                const void* zero = std::memchr(block.data() + at, 0, block.size() - at);
+                end = zero == nullptr
+                          ? block.size()
+                          : static_cast<std::size_t>(static_cast<const char*>(zero) - block.data());
+            } else {
+                while (block.size() - end >= 2 && (block[end] != 0 || block[end + 1] != 0))
+                    end += 2;
+                if (block.size() - end < 2) end = block.size();
+            }
+            if (end >= block.size())
+                fail(name + ": the key of its entry " + std::to_string(number) +
+                     " has no terminator");
+            const std::string_view key(block.data() + at, end - at);
+            const uint64_t key_at = keys_.size();
+            if (decoder_)
+                decoder_->decode(key, keys_, false);
+            else
+                keys_.append(key);
+            if (keys_.size() - key_at > UINT32_MAX)
+                fail(name + ": the key of its entry " + std::to_string(number) + " is too long");
+            entries_.push_back({record, key_at, static_cast<uint32_t>(keys_.size() - key_at)});
+            at = end + unit_;
+        }
+        if (entries_.size() - first != expected)
+            fail(name + ": it holds " + std::to_string(entries_.size() - first) +
+                 " keys, its index row says " + std::to_string(expected));
+    }
+
+    std::string_view key(std::size_t i) const {
+        return std::string_view(keys_).substr(static_cast<std::size_t>(entries_[i].key_at),
+                                              entries_[i].key_size);
+    }
+
+    // --- The record section ---
+
+    void read_record_table(uint64_t at) {
+        const std::size_t section = record_numbers * number_size_;
+        if (size_ - at < section)
+            fail("its record section" + at_byte(at) + " is cut short by the end of the file");
+        std::string numbers;
+        read_bytes(at, section, numbers);
+        const uint64_t block_count = number_at(numbers, 0);
+        const uint64_t entries = number_at(numbers, number_size_);
+        const uint64_t table_size = number_at(numbers, 2 * number_size_);
+        const uint64_t blocks_stored = number_at(numbers, 3 * number_size_);
+        if (entries != entry_count_)
+            fail("its record section" + at_byte(at) + " counts " + std::to_string(entries) +
+                 " entries, its keyword section " + std::to_string(entry_count_));
+        const uint64_t row_size = 2 * number_size_;
+        if (block_count > table_size / row_size || block_count * row_size != table_size)
+            fail("its record-block table takes " + std::to_string(table_size) + " bytes, not the " +
+                 std::to_string(row_size) + " a block that " + std::to_string(block_count) +
+                 " record blocks need");
+        at += section;
+        if (table_size > size_ - at)
+            fail("its record-block table (" + std::to_string(table_size) + " bytes at byte " +
+                 std::to_string(at) + ") runs past the end of the file (" + std::to_string(size_) +
+                 " bytes)");
+        std::string table;
+        read_bytes(at, table_size, table);
+        uint64_t block_at = at + table_size;
+        if (blocks_stored != size_ - block_at)
+            fail("its record blocks take " + std::to_string(blocks_stored) + " bytes from byte " +
+                 std::to_string(block_at) + ", but " + std::to_string(size_ - block_at) +
+                 " bytes follow there to the end of the file");
+        uint64_t start = 0;
+        for (std::size_t i = 0; i < block_count; ++i) {
+            const uint64_t stored = number_at(table, i * row_size);
+            const uint64_t inflated = number_at(table, i * row_size + number_size_);
+            if (stored > size_ - block_at)
+                fail(record_block_name(i, block_at) + ": its " + std::to_string(stored) +
+                     " bytes run past the end of the file");
+            if (inflated > UINT64_MAX / 2 - start)
+                fail(record_block_name(i, block_at) +
+                     ": it inflates to more bytes than any file"
+                     " holds");
+            blocks_.push_back({block_at, stored, start, inflated});
+            block_at += stored;
+            start += inflated;
+        }
+        if (block_at != size_)
+            fail("its record-block table gives its blocks " +
+                 std::to_string(block_at - at - table_size) + " bytes, its record section says " +
+                 std::to_string(blocks_stored));
+        records_size_ = start;
+
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            const uint64_t record = entries_[i].record;
+            if (record > records_size_)
+                fail("the record of \"" + std::string(key(i)) + "\" (entry " +
+                     std::to_string(i + 1) + ") starts at " + std::to_string(record) +
+                     ", past the " + std::to_string(records_size_) + " bytes of its records");
+            if (i > 0 && record < entries_[i - 1].record)
+                fail("the record of \"" + std::string(key(i)) + "\" (entry " +
+                     std::to_string(i + 1) + ") starts at " + std::to_string(record) +
+                     ", before that of the entry before it (" +
+                     std::to_string(entries_[i - 1].record) + ")");
+        }
+    }
+
+    // The records' bytes by range, a block at a time. Ranges come in
+    // ascending order; with every_block, each block is read and checked on
+    // the way, those that hold no range too.
+    class record_stream {
+    public:
+        record_stream(mdict_reader& reader, bool every_block)
+            : reader_(reader), every_block_(every_block) {}
+
+        std::string_view text(uint64_t start, uint64_t end) {
+            if (held_ && start == start_ && end == end_) return text_;
+            held_ = true;
+            start_ = start;
+            end_ = end;
+            if (start == end) return text_ = {};
+            const auto& blocks = reader_.blocks_;
+            while (!loaded_ || start >= blocks[current_].start + blocks[current_].size) {
+                const block_place& b = blocks[next_];
+                if (every_block_ || b.start + b.size > start) load(next_);
+                ++next_;
+            }
+            const block_place* b = &blocks[current_];
+            const auto from = static_cast<std::size_t>(start - b->start);
+            if (end <= b->start + b->size)
+                return text_ = std::string_view(block_).substr(from, end - start);
+            carry_.assign(block_, from, std::string::npos);
+            while (carry_.size() < end - start) {
+                load(next_++);
+                carry_.append(block_, 0,
+                              std::min<std::size_t>(block_.size(), end - start - carry_.size()));
+            }
+            return text_ = carry_;
+        }
+
+        // Reads and checks the blocks that no range reached.
+        void finish() {
+            while (every_block_ && next_ < reader_.blocks_.size()) load(next_++);
+        }
+
+    private:
+        void load(std::size_t i) {
+            const block_place& b = reader_.blocks_[i];
+            reader_.read_bytes(b.at, b.stored, reader_.stored_);
+            reader_.decode_block(reader_.stored_, b.size, reader_.record_block_name(i, b.at),
+                                 block_);
+            current_ = i;
+            loaded_ = true;
+        }
+
+        mdict_reader& reader_;
+        bool every_block_;
+        std::size_t next_ = 0, current_ = 0;
+        bool loaded_ = false;
+        std::string block_, carry_;
+        bool held_ = false;
+        uint64_t start_ = 0, end_ = 0;
+        std::string_view text_;
+    };
+
+    // A record as text: without its terminator and line end, made UTF-8,
+    // its style markers replaced.
+    std::string_view record_text(std::string_view raw) {
+        const auto last_unit = [&]() -> unsigned {
+            if (unit_ == 1) return static_cast<unsigned char>(raw.back());
+            const auto lo =
+                static_cast<unsigned char>(raw[raw.size() - (big_endian_units_ ? 1 : 2)]);
+            const auto hi =
+                static_cast<unsigned char>(raw[raw.size() - (big_endian_units_ ? 2 : 1)]);
+            return static_cast<unsigned>(hi << 8 | lo);
+        };
+        while (raw.size() >= unit_) {
+            const unsigned c = last_unit();
+            if (c != 0 && c != '\r' && c != '\n') break;
+            raw.remove_suffix(unit_);
+        }
+        std::string_view text = raw;
+        if (decoder_) {
+            decoded_.clear();
+            decoder_->decode(raw, decoded_, false);
+            text = decoded_;
+        }
+        if (styles_.empty() || text.find('`') == std::string_view::npos) return text;
+        styled_.clear();
+        const style* open = nullptr;
+        std::size_t at = 0;
+        for (;;) {
+            const std::size_t mark = text.find('`', at);
+            if (mark == std::string_view::npos) break;
+            std::size_t end = mark + 1;
+            unsigned number = 0;
+            while (end < text.size() && end - mark < 6 && text[end] >= '0' && text[end] <= '9')
+                number = number * 10 + static_cast<unsigned>(text[end++] - '0');
+            const auto found = styles_.find(number);
+            if (end == mark + 1 || end >= text.size() || text[end] != '`' ||
+                found == styles_.end()) {
+                styled_.append(text, at, mark + 1 - at);
+                at = mark + 1;
+                continue;
+            }
+            styled_.append(text, at, mark - at);
+            if (open != nullptr) styled_ += open->end;
+            open = &found->second;
+            styled_ += open->begin;
+            at = end + 1;
+        }
+        styled_.append(text, at, std::string_view::npos);
+        if (open != nullptr) styled_ += open->end;
+        return styled_;
+    }
+
+    // The word that a reference record names, when the text is one.
+    static std::optional<std::string_view> reference_target(std::string_view text) {
+        std::string_view rest = text;
+        while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\r' ||
+                                 rest.front() == '\n' || rest.front() == '\t'))
+            rest.remove_prefix(1);
+        if (rest.substr(0, link_mark.size()) != link_mark) return std::nullopt;
+        rest.remove_prefix(link_mark.size());
+        return trimmed(rest.substr(0, rest.find_first_of(std::string_view("\r\n\0", 3))));
+    }
+
+    // Every record in the order of the file; the entries whose record is a
+    // reference are kept for later. Keys that share a record share its text.
+    void read_records() {
+        record_stream records(*this, true);
+        const std::size_t n = entries_.size();
+        for (std::size_t i = 0; i < n;) {
+            std::size_t j = i + 1;
+            while (j < n && entries_[j].record == entries_[i].record) ++j;
+            const uint64_t start = entries_[i].record;
+            const uint64_t end = j < n ? entries_[j].record : records_size_;
+            if (end - start > max_raw_size) {
+                for (std::size_t k = i; k < j; ++k) sink_.too_large(key(k), end - start);
+                i = j;
+                continue;
+            }
+            const std::string_view text = record_text(records.text(start, end));
+            if (const auto target = reference_target(text)) {
+                for (std::size_t k = i; k < j; ++k) {
+                    entries_[k].link = static_cast<uint32_t>(references_.size() + 1);
+                    references_.push_back({static_cast<uint32_t>(k), targets_.size(),
+                                           static_cast<uint32_t>(target->size())});
+                    targets_.append(*target);
+                }
+            } else {
+                for (std::size_t k = i; k < j; ++k) sink_.add(raw_entry{key(k), text, kind_});
+            }
+            i = j;
+        }
+        records.finish();
+    }
+
+    // --- References ---
+
+    std::string_view target(const reference& r) const {
+        return std::string_view(targets_).substr(static_cast<std::size_t>(r.target_at),
+                                                 r.target_size);
+    }
+
+    // A key as the dictionary's look-ups compare it: in lower case unless
+    // KeyCaseSensitive="Yes", without ASCII punctuation and spaces when
+    // StripKey="Yes".
+    void normalise(std::string_view word, std::string& out) const {
+        if (!case_sensitive_)
+            fold_case(word, out);
+        else
+            out.assign(word);
+        if (strip_key_) {
+            out.erase(std::remove_if(out.begin(), out.end(),
+                                     [](char c) {
+                                         const auto u = static_cast<unsigned char>(c);
+                                         return u < 0x80 &&
+                                                !((c >= '0' && c <= '9') ||
+                                                  ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'));
+                                     }),
+                      out.end());
+        }
+    }
+
+    using span = std::pair<const uint32_t*, const uint32_t*>;
+
+    // The entries whose key is the word: those written exactly so, else
+    // those the dictionary's look-ups take for it.
+    span entries_of(std::string_view word) {
+        auto found = std::equal_range(
+            by_key_.data(), by_key_.data() + by_key_.size(), word,
+            [this](const auto& a, const auto& b) { return as_key(a) < as_key(b); });
+        if (found.first != found.second || (case_sensitive_ && !strip_key_)) return found;
+        if (by_normal_key_.empty()) {
+            std::string normal;
+            for (std::size_t i = 0; i < entries_.size(); ++i) {
+                normalise(key(i), normal);
+                normal_keys_.push_back({normal_text_.size(), normal.size()});
+                normal_text_ += normal;
+            }
+            by_normal_key_.resize(entries_.size());
+            for (std::size_t i = 0; i < by_normal_key_.size(); ++i)
+                by_normal_key_[i] = static_cast<uint32_t>(i);
+            std::stable_sort(
+                by_normal_key_.begin(), by_normal_key_.end(),
+                [this](uint32_t a, uint32_t b) { return normal_key(a) < normal_key(b); });
+        }
+        normalise(word, normal_word_);
+        return std::equal_range(
+            by_normal_key_.data(), by_normal_key_.data() + by_normal_key_.size(),
+            std::string_view(normal_word_),
+            [this](const auto& a, const auto& b) { return as_normal_key(a) < as_normal_key(b); });
+    }
+
+    std::string_view as_key(uint32_t i) const { return key(i); }
+    std::string_view as_key(std::string_view word) const { return word; }
+    std::string_view normal_key(uint32_t i) const {
+        return std::string_view(normal_text_).substr(normal_keys_[i].first, normal_keys_[i].second);
+    }
+    std::string_view as_normal_key(uint32_t i) const { return normal_key(i); }
+    std::string_view as_normal_key(std::string_view word) const { return word; }
+
+    enum class resolution { found, missing, circle };
+
+    // The records a reference leads to, through references of the word it
+    // names when that word has nothing else.
+    resolution resolve(const reference& r, std::vector<uint32_t>& records) {
+        records.clear();
+        std::vector<const uint32_t*> seen;
+        std::string_view word = target(r);
+        for (unsigned step = 0;; ++step) {
+            const span found = entries_of(word);
+            if (found.first == found.second) return resolution::missing;
+            if (std::find(seen.begin(), seen.end(), found.first) != seen.end())
+                return resolution::circle;
+            seen.push_back(found.first);
+            for (const uint32_t* e = found.first; e != found.second; ++e) {
+                if (entries_[*e].link == 0 && records.size() < max_referred_records)
+                    records.push_back(*e);
+            }
+            if (!records.empty()) return resolution::found;
+            if (step == max_reference_steps) return resolution::circle;
+            word = target(references_[entries_[*found.first].link - 1]);
+        }
+    }
+
+    void follow_references() {
+        if (references_.empty()) return;
+        by_key_.resize(entries_.size());
+        for (std::size_t i = 0; i < by_key_.size(); ++i) by_key_[i] = static_cast<uint32_t>(i);
+        std::stable_sort(by_key_.begin(), by_key_.end(),
+                         [this](uint32_t a, uint32_t b) { return key(a) < key(b); });
+
+        struct wanted {
+            uint32_t record_entry, word_entry;
+        };
+        std::vector<wanted> wants;
+        std::vector<uint32_t> records;
+        for (const reference& r : references_) {
+            switch (resolve(r, records)) {
+                case resolution::missing:
+                    sink_.skipped("references to a word the dictionary lacks", path_, 0);
+                    break;
+                case resolution::circle:
+                    sink_.skipped("references that lead in a circle", path_, 0);
+                    break;
+                case resolution::found:
+                    ++followed_;
+                    for (const uint32_t e : records) wants.push_back({e, r.entry});
+                    break;
+            }
+        }
+        std::stable_sort(wants.begin(), wants.end(), [this](const wanted& a, const wanted& b) {
+            return entries_[a.record_entry].record < entries_[b.record_entry].record;
+        });
+
+        // Only the blocks that hold the records wanted, in the order of the file.
+        record_stream records_wanted(*this, false);
+        std::size_t next = 0;  // the first entry whose record starts past the one wanted
+        for (const wanted& w : wants) {
+            const uint64_t start = entries_[w.record_entry].record;
+            while (next < entries_.size() && entries_[next].record <= start) ++next;
+            const uint64_t end = next < entries_.size() ? entries_[next].record : records_size_;
+            if (end - start > max_raw_size) {
+                sink_.too_large(key(w.word_entry), end - start);
+                continue;
+            }
+            const std::string_view text = record_text(records_wanted.text(start, end));
+            sink_.add(raw_entry{key(w.word_entry), text, kind_});
+        }
+    }
+
+    const std::string& path_;
+    const reader_options& options_;
+    entry_sink& sink_;
+    std::unique_ptr<input_file> file_;
+    uint64_t size_ = 0;
+    z_stream z_{};
+
+    std::vector<std::pair<std::string, std::string>> attributes_;
+    std::size_t number_size_ = 8;
+    bool scrambled_index_ = false;
+    std::unique_ptr<charset_decoder> decoder_;  // null for UTF-8
+    std::size_t unit_ = 1;                      // bytes of a code unit: 2 in UTF-16
+    bool big_endian_units_ = false;
+    markup kind_ = markup::html;
+    std::string title_;
+    bool case_sensitive_ = false, strip_key_ = false;
+    std::map<unsigned, style> styles_;
+
+    uint64_t entry_count_ = 0;
+    std::vector<entry> entries_;
+    std::string keys_;
+    std::vector<block_place> blocks_;
+    uint64_t records_size_ = 0;
+    std::vector<reference> references_;
+    std::string targets_;
+    uint64_t followed_ = 0;  // references that gave their word a translation
+
+    std::vector<uint32_t> by_key_, by_normal_key_;
+    std::vector<std::pair<std::size_t, std::size_t>> normal_keys_;
+    std::string normal_text_, normal_word_;
+
+    std::string stored_, unscrambled_, decoded_, styled_;
+};
+
+}  // namespace
+
+bool looks_like_mdict(std::string_view sample, bool) {
+    if (sample.size() < header_size_bytes) return false;
+    const std::string_view element = sample.substr(header_size_bytes);
+    for (const std::string_view name : {dictionary_element, resources_element}) {
+        bool same = element.size() >= 2 * name.size();
+        for (std::size_t i = 0; same && i < name.size(); ++i)
+            same = element[2 * i] == name[i] && element[2 * i + 1] == '\0';
+        if (same) return true;
+    }
+    return false;
+}
+
+std::string read_mdict(reader_input& input, entry_sink& sink) {
+    if (input.path == "-")
+        throw import_error(
+            "-: an MDict dictionary is read at any place of its file; name the file, not standard"
+            " input");
+    try {
+        mdict_reader reader(input.path, input.options, sink);
+        return reader.read();
+    } catch (const input_error& error) {
+        throw import_error(error.what());
+    }
+}
+
+}  // namespace lexaro::import

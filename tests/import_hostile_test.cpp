@@ -74,8 +74,8 @@ TEST(HostileInputs, APipeIsReadOnceWhateverItHolds) {
     // Formats read from files side by side say so.
     EXPECT_EQ(shell(dir, "cat d.tab | " + program + " --format dictd - out2.txt 2>err.txt"), 1);
     EXPECT_EQ(read_file(dir / "err.txt"),
-              "lexaro-import: -: a dictd dictionary is read from its files, which lie side by "
-              "side; name one of them, not standard input\n");
+              "lexaro-import: -: dictd dictionaries are read from their files, which lie side "
+              "by side; name one of them, not standard input\n");
     EXPECT_FALSE(exists(dir / "out2.txt"));
 }
 

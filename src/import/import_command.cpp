@@ -111,10 +111,6 @@ public:
         recased_ += case_differs;
     }
 
-    void note(std::string_view topic, std::string_view text) override {
-        notes_.emplace_back(std::string(topic) + ":", text);
-    }
-
     uint64_t read() const { return read_; }
     uint64_t headwords() const { return headwords_; }
     uint64_t recased() const { return recased_; }
@@ -131,7 +127,6 @@ public:
     };
     const std::vector<place_count>& damages() const { return damage_; }
     const std::vector<place_count>& skips() const { return skipped_; }
-    const std::vector<std::pair<std::string, std::string>>& notes() const { return notes_; }
 
 private:
     cleaner& clean_;
@@ -165,7 +160,6 @@ private:
     std::vector<std::pair<std::string, std::string>> notes_;
     std::string word_, translation_;
     std::vector<place_count> damage_, skipped_;
-    std::vector<std::pair<std::string, std::string>> notes_;
     charset_decoder* decoder_ = nullptr;
     std::string decoded_word_, decoded_definition_;
     raw_entry decoded_;

@@ -62,8 +62,9 @@ public:
 
     // What the reader made of the input that the summary should say
     // ("columns": which columns it read; "input": the character sets a
-    // reader that decodes its files itself read them in): `topic` in a word
-    // or two, `text` in a line.
+    // reader that decodes its files itself read them in; "references": the
+    // words given the translation of the word they refer to): `topic` in a
+    // word or two, `text` in a line.
     virtual void note(std::string_view topic, std::string_view text) { (void)topic, (void)text; }
 
     // An entry of `word` whose raw text takes `bytes`, more than max_raw_size:
@@ -74,12 +75,6 @@ public:
     // its article rather than from an index that folds keys to lower case;
     // case_differs: it holds capitals that the key did not.
     virtual void headword_taken(bool case_differs) { (void)case_differs; }
-
-    // What the reader made of the input that the summary should say
-    // ("input": the character set a reader that decodes its files itself
-    // read them in; "references": the words given the translation of the
-    // word they refer to): `topic` in a word or two, `text` in a line.
-    virtual void note(std::string_view topic, std::string_view text) { (void)topic, (void)text; }
 };
 
 // An input that cannot be opened, read or understood. The message names the

@@ -27,7 +27,7 @@
 #include "common/big_endian.h"
 #include "common/charset.h"
 #include "common/compressed_input.h"
-#include "import/case_folding.h"
+#include "import/word_folding.h"
 #include "import/formats/lzo1x.h"
 #include "import/formats/readers.h"
 #include "import/formats/ripemd128.h"
@@ -955,7 +955,7 @@ private:
     // StripKey="Yes".
     void normalise(std::string_view word, std::string& out) const {
         if (!case_sensitive_)
-            fold_case(word, out);
+            lower_case(word, out);
         else
             out.assign(word);
         if (strip_key_) {

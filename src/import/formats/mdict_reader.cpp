@@ -759,8 +759,10 @@ private:
                  " bytes follow there to the end of the file");
         uint64_t start = 0;
         for (std::size_t i = 0; i < block_count; ++i) {
-            const uint64_t stored = number_at(table, i * row_size);
-            const uint64_t inflated = number_at(table, i * row_size + number_size_);
+            // The table is held, so its offsets fit in size_t.
+            const auto row = static_cast<std::size_t>(i * row_size);
+            const uint64_t stored = number_at(table, row);
+            const uint64_t inflated = number_at(table, row + number_size_);
             if (stored > size_ - block_at)
                 fail(record_block_name(i, block_at) + ": its " + std::to_string(stored) +
                      " bytes run past the end of the file");
@@ -815,12 +817,14 @@ private:
             const block_place* b = &blocks[current_];
             const auto from = static_cast<std::size_t>(start - b->start);
             if (end <= b->start + b->size)
-                return text_ = std::string_view(block_).substr(from, end - start);
+                return text_ = std::string_view(block_).substr(
+                           from, static_cast<std::size_t>(end - start));
             carry_.assign(block_, from, std::string::npos);
             while (carry_.size() < end - start) {
                 load(next_++);
                 carry_.append(block_, 0,
-                              std::min<std::size_t>(block_.size(), end - start - carry_.size()));
+                              static_cast<std::size_t>(std::min<uint64_t>(
+                                  block_.size(), end - start - carry_.size())));
             }
             return text_ = carry_;
         }

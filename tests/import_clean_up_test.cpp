@@ -366,6 +366,25 @@ TEST(ImportEntryTable, RepeatsNearAndFarMergeAlike) {
     EXPECT_EQ(counts.repeats, 100000u);
 }
 
+// Only a whole repeat of word and translation is one: translations of a
+// word that share their size and their ends, or a word and translation
+// that swap, are kept.
+TEST(ImportEntryTable, RepeatsAreWholeEntries) {
+    const std::string side(40, 'A');
+    merge_counts counts;
+    const auto lines = merged_lines({{"w", side + "x" + side},
+                                     {"w", side + "y" + side},
+                                     {"w", side + "x" + side},
+                                     {"a", "b"},
+                                     {"b", "a"},
+                                     {"a", "b"}},
+                                    {}, &counts);
+    EXPECT_EQ(lines, (std::vector<std::string>{"a$b", "b$a", "w$" + side + "x" + side + " | " +
+                                                                  side + "y" + side}));
+    EXPECT_EQ(counts.merged, 3u);
+    EXPECT_EQ(counts.repeats, 2u);
+}
+
 TEST(ImportEntryTable, LeavesOutWhatWouldOutgrowABlock) {
     // "w" and its zero byte, 999,988 bytes, " | " and 6 bytes and a zero
     // byte: 1,000,000 exactly. 7 bytes would be one too many.

@@ -170,7 +170,7 @@ private:
 // a lead byte, as many continuation bytes as it says, and no overlong form,
 // surrogate or value past U+10FFFF (the second byte's range after E0, ED, F0
 // and F4 rules those out).
-std::size_t utf8_length(std::string_view text, std::size_t i) {
+inline std::size_t utf8_length(std::string_view text, std::size_t i) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
     const unsigned char lead = byte(0);
     if (lead < 0x80) return 1;
@@ -257,9 +257,13 @@ bool cleaner::clean_text(std::string_view raw, markup kind, std::string& text) {
         if (i == raw.size()) break;
         const char c = raw[i];
         if (static_cast<unsigned char>(c) >= 0x80) {
-            const std::size_t length = utf8_length(raw, i);
-            runs_valid = runs_valid && length > 0;
-            i += length > 0 ? length : 1;
+            // Characters beyond ASCII, as many as follow each other (a word
+            // in most scripts).
+            do {
+                const std::size_t length = utf8_length(raw, i);
+                runs_valid = runs_valid && length > 0;
+                i += length > 0 ? length : 1;
+            } while (i < raw.size() && static_cast<unsigned char>(raw[i]) >= 0x80);
             continue;
         }
         if (!special[static_cast<unsigned char>(c)]) {

@@ -342,6 +342,26 @@ TEST(ImportEntryTable, SortsAsComparingWholeWordsWould) {
     }
 }
 
+// The keys are made in blocks of 65,536 entries as the entries come: every
+// entry is there once, in order, whether the last block is full, holds one
+// entry or is not begun.
+TEST(ImportEntryTable, KeepsEveryEntryWhateverTheBlocksOfKeys) {
+    for (const std::size_t count : {65535u, 65536u, 65537u, 131072u}) {
+        std::vector<std::pair<std::string, std::string>> entries;
+        for (std::size_t i = 0; i < count; ++i)  // words in reverse order, each twice
+            entries.emplace_back("w" + std::to_string(999999 - i / 2), std::to_string(i));
+        merge_options kept;
+        kept.keep_duplicates = true;
+        const auto lines = merged_lines(entries, kept);
+        ASSERT_EQ(lines.size(), count);
+        const std::size_t last = count - 1;
+        EXPECT_EQ(lines.front(), "w" + std::to_string(999999 - last / 2) + "$" +
+                                     std::to_string(last % 2 == 0 ? last : last - 1));
+        EXPECT_EQ(lines.back(), "w999999$1");
+        EXPECT_TRUE(std::is_sorted(lines.begin(), lines.end())) << count;
+    }
+}
+
 // Repeats dropped as they come and repeats left to the merge give the same
 // lines and counts: repeats of one entry, and repeats too far apart for the
 // table to see them coming (more entries between than it remembers).

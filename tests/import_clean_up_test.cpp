@@ -80,6 +80,89 @@ TEST(ImportCleanUp, TurnsEachEntryIntoOneSourceLine) {
     }
 }
 
+// The clean-up passes over ordinary text eight bytes at a time: each text
+// gives the same translation wherever it lies against those steps, with
+// ordinary bytes before and after it.
+TEST(ImportCleanUp, CleansAlikeWhereverTheTextLies) {
+    struct shift_case {
+        markup kind;
+        std::string text, expected;
+    };
+    // clang-format off
+    const shift_case cases[] = {
+        {markup::plain, "a b  c   d", "a b  c   d"},
+        {markup::plain, "a \n b", "a; b"},
+        {markup::plain, "a\t\tb c\v\fd", "a\t\tb c\v\fd"},
+        {markup::plain, "a \r\n\r\n b", "a; b"},
+        {markup::plain, "a\x01" "b\x7F" "c", "a\x01" "b\x7F" "c"},
+        {markup::plain, "a \x1A b\0c"s, "a  bc"},
+        {markup::plain, "\xC3\xA9t\xC3\xA9 caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80!",
+         "\xC3\xA9t\xC3\xA9 caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80!"},
+        {markup::plain, "x <b>y</b> &amp; z", "x <b>y</b> &amp; z"},
+        {markup::html, "a <b>x</b>  y", "a x y"},
+        {markup::html, "a&amp;b &lt;c", "a&b <c"},
+        {markup::html, "a <br> b", "a; b"},
+        {markup::html, "x&nbsp;y 1 < 2 & 3", "x y 1 < 2 & 3"},
+    };
+    // clang-format on
+    for (const shift_case& c : cases) {
+        for (std::size_t shift = 0; shift <= 17; ++shift) {
+            const std::string before(shift, 'p'), after(shift % 9, 's');
+            cleaner clean("; ");
+            std::string word, translation;
+            ASSERT_TRUE(clean.clean({"w", before + c.text + after, c.kind}, word, translation));
+            EXPECT_EQ(translation, before + c.expected + after)
+                << escape_invalid_utf8(c.text) << " after " << shift << " bytes";
+            EXPECT_EQ(clean.counts().invalid_utf8, 0u) << escape_invalid_utf8(c.text);
+        }
+    }
+}
+
+// An entry counts as invalid UTF-8 by what is written, word and
+// translation, whatever the bytes that the clean-up dropped between.
+TEST(ImportCleanUp, CountsInvalidUtf8InWhatIsWritten) {
+    struct utf8_case {
+        const char* what;
+        markup kind;
+        std::string separator, word, definition;
+        bool counted;
+    };
+    const std::string invalid_separator = "\xFF ";
+    // clang-format off
+    const utf8_case cases[] = {
+        {"two, three and four bytes", markup::plain, "; ", "w", "\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", false},
+        {"a continuation byte alone", markup::plain, "; ", "w", "a\x80", true},
+        {"a lead byte cut by the end", markup::plain, "; ", "w", "abcdefghijklmnop\xE2\x82", true},
+        {"a lead byte at the start", markup::plain, "; ", "w", "\xFF" "abcdefghijklmnop", true},
+        {"halves joined where a zero byte went", markup::plain, "; ", "w", "caf\xC3\0\xA9"s, false},
+        {"halves joined where a tag went", markup::html, "; ", "w", "caf\xC3<b>\xA9</b>", false},
+        {"halves parted by a line break", markup::plain, "; ", "w", "caf\xC3\n\xA9", true},
+        {"a character across eight bytes", markup::plain, "; ", "w", "1234567\xC3\xA9", false},
+        {"an invalid separator put in", markup::plain, invalid_separator, "w", "a\nb", true},
+        {"an invalid separator not needed", markup::plain, invalid_separator, "w", "a b", false},
+        {"an entity", markup::html, "; ", "w", "&#xE9;&#x1F600;", false},
+        {"the word alone", markup::plain, "; ", "caf\xE9", "ok", true},
+        {"overlong E0", markup::plain, "; ", "w", "\xE0\x9F\xBF", true},
+        {"lowest E0", markup::plain, "; ", "w", "\xE0\xA0\x80", false},
+        {"below the surrogates", markup::plain, "; ", "w", "\xED\x9F\xBF", false},
+        {"a surrogate", markup::plain, "; ", "w", "\xED\xA0\x80", true},
+        {"overlong F0", markup::plain, "; ", "w", "\xF0\x8F\xBF\xBF", true},
+        {"lowest F0", markup::plain, "; ", "w", "\xF0\x90\x80\x80", false},
+        {"U+10FFFF", markup::plain, "; ", "w", "\xF4\x8F\xBF\xBF", false},
+        {"past U+10FFFF", markup::plain, "; ", "w", "\xF4\x90\x80\x80", true},
+        {"overlong C0 and C1", markup::plain, "; ", "w", "\xC1\xBF", true},
+        {"a third byte that is no continuation", markup::plain, "; ", "w", "\xE2\x82" "A", true},
+    };
+    // clang-format on
+    for (const utf8_case& c : cases) {
+        cleaner clean(c.separator);
+        std::string word, translation;
+        ASSERT_TRUE(clean.clean({c.word, c.definition, c.kind}, word, translation)) << c.what;
+        EXPECT_EQ(clean.counts().invalid_utf8, c.counted ? 1u : 0u) << c.what;
+        EXPECT_EQ(valid_utf8(word) && valid_utf8(translation), !c.counted) << c.what;
+    }
+}
+
 TEST(ImportCleanUp, DropsEntriesWithoutWordOrTooLargeForABlock) {
     // Word and translation each take a zero byte in the block: 1 + 1 + t + 1.
     const std::string fits(1000000 - 3, 'x'), too_large(1000000 - 2, 'x');
@@ -140,7 +223,9 @@ TEST(ImportCleanUp, TitlesAndCuts) {
                                6),
               "abc\xE2\x82\xAC");
     EXPECT_TRUE(valid_utf8("\xF0\x9F\x98\x80 \xC3\xA9"));
-    for (const char* bad : {"\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xFF"})
+    EXPECT_TRUE(valid_utf8("eight by\xC3\xA9tes and more ASCII after it"));
+    for (const char* bad : {"\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xFF",
+                            "sixteen bytes ok\xFF", "\xE2\x82"})
         EXPECT_FALSE(valid_utf8(bad)) << escape_invalid_utf8(bad);
     EXPECT_EQ(escape_invalid_utf8("a\xC3\xA9\xFF"
                                   "b"),
@@ -257,6 +342,26 @@ TEST(ImportEntryTable, SortsAsComparingWholeWordsWould) {
     }
 }
 
+// The keys are made in blocks of 65,536 entries as the entries come: every
+// entry is there once, in order, whether the last block is full, holds one
+// entry or is not begun.
+TEST(ImportEntryTable, KeepsEveryEntryWhateverTheBlocksOfKeys) {
+    for (const std::size_t count : {65535u, 65536u, 65537u, 131072u}) {
+        std::vector<std::pair<std::string, std::string>> entries;
+        for (std::size_t i = 0; i < count; ++i)  // words in reverse order, each twice
+            entries.emplace_back("w" + std::to_string(999999 - i / 2), std::to_string(i));
+        merge_options kept;
+        kept.keep_duplicates = true;
+        const auto lines = merged_lines(entries, kept);
+        ASSERT_EQ(lines.size(), count);
+        const std::size_t last = count - 1;
+        EXPECT_EQ(lines.front(), "w" + std::to_string(999999 - last / 2) + "$" +
+                                     std::to_string(last % 2 == 0 ? last : last - 1));
+        EXPECT_EQ(lines.back(), "w999999$1");
+        EXPECT_TRUE(std::is_sorted(lines.begin(), lines.end())) << count;
+    }
+}
+
 // Repeats dropped as they come and repeats left to the merge give the same
 // lines and counts: repeats of one entry, and repeats too far apart for the
 // table to see them coming (more entries between than it remembers).
@@ -279,6 +384,25 @@ TEST(ImportEntryTable, RepeatsNearAndFarMergeAlike) {
     EXPECT_EQ(lines[0].substr(lines[0].size() - 7), "98 | 99");
     EXPECT_EQ(counts.merged, 199000u);
     EXPECT_EQ(counts.repeats, 100000u);
+}
+
+// Only a whole repeat of word and translation is one: translations of a
+// word that share their size and their ends, or a word and translation
+// that swap, are kept.
+TEST(ImportEntryTable, RepeatsAreWholeEntries) {
+    const std::string side(40, 'A');
+    merge_counts counts;
+    const auto lines = merged_lines({{"w", side + "x" + side},
+                                     {"w", side + "y" + side},
+                                     {"w", side + "x" + side},
+                                     {"a", "b"},
+                                     {"b", "a"},
+                                     {"a", "b"}},
+                                    {}, &counts);
+    EXPECT_EQ(lines, (std::vector<std::string>{"a$b", "b$a", "w$" + side + "x" + side + " | " +
+                                                                  side + "y" + side}));
+    EXPECT_EQ(counts.merged, 3u);
+    EXPECT_EQ(counts.repeats, 2u);
 }
 
 TEST(ImportEntryTable, LeavesOutWhatWouldOutgrowABlock) {

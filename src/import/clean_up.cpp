@@ -1,10 +1,13 @@
 #include "import/clean_up.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 #include <vector>
 
 #include "common/layout.h"
+#include "import/byte_scan.h"
 #include "import/markup_text.h"
 #include "import/unwrap.h"
 
@@ -17,18 +20,53 @@ constexpr std::string_view fullwidth_dollar = "\xEF\xBC\x84";  // U+FF04
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// The bytes that end a run of ordinary text in a translation.
+// The bytes that end a run of ordinary text in a translation or a word.
 struct byte_class_table {
     bool special_in_plain[256] = {};
     bool special_in_markup[256] = {};
+    bool special_in_word[256] = {};
     byte_class_table() {
         for (unsigned char c : {'\0', '\x1A', '\r', '\n', ' ', '\t', '\v', '\f'})
-            special_in_plain[c] = special_in_markup[c] = true;
+            special_in_plain[c] = special_in_markup[c] = special_in_word[c] = true;
+        special_in_word[static_cast<unsigned char>('$')] = true;
         special_in_markup[static_cast<unsigned char>('<')] = true;
         special_in_markup[static_cast<unsigned char>('&')] = true;
     }
 };
 const byte_class_table byte_classes;
+
+// The high bit of each of the eight bytes from p that may end a run of
+// ordinary text in a translation: a byte of 0x80 and above, a control byte,
+// in markup '<' or '&', and a space that another space, a control byte (or
+// '<' or '&') follows; p[8] is read as the byte after the last. A single
+// space between words goes on with the run. Some ordinary bytes after the
+// first that may end it can be marked too.
+uint64_t run_stops(const char* p, bool markup) {
+    const uint64_t bytes = load_8(p);
+    const uint64_t next = load_8(p + 1);  // the byte after each
+    uint64_t stops = bytes_below(bytes, 0x20) | (bytes & high_bits);
+    uint64_t breaks = bytes_below(next, 0x21);
+    if (markup) {
+        stops |= bytes_equal(bytes, '<') | bytes_equal(bytes, '&');
+        breaks |= bytes_equal(next, '<') | bytes_equal(next, '&');
+    }
+    return stops | (bytes_equal(bytes, ' ') & breaks);
+}
+
+// From i on, the first byte of a translation that may end a run of ordinary
+// text (see run_stops), or an ordinary byte before it; text.size() at the end.
+std::size_t skip_ordinary(std::string_view text, std::size_t i, bool markup) {
+    for (; i + 9 <= text.size(); i += 8) {
+        const uint64_t stops = run_stops(text.data() + i, markup);
+        if (stops != 0) return i + first_marked(stops);
+    }
+    // The last bytes (eight at most), then zero bytes, which stop a run as
+    // its end does.
+    char last[16] = {};
+    std::memcpy(last, text.data() + i, text.size() - i);
+    const uint64_t stops = run_stops(last, markup);
+    return stops != 0 ? std::min(text.size(), i + first_marked(stops)) : text.size();
+}
 
 // Builds a translation from text, white space and breaks: white space and
 // breaks are held back until more text follows, so that nothing stands
@@ -128,34 +166,39 @@ private:
     std::vector<std::pair<std::string_view, std::size_t>> unclosed_;
 };
 
-// The length of the UTF-8 character at text[i], or 0 when it is not valid.
-std::size_t utf8_length(std::string_view text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char b = byte(i);
-    if (b < 0x80) return 1;
+// The length of the UTF-8 character at text[i], or 0 when it is not valid:
+// a lead byte, as many continuation bytes as it says, and no overlong form,
+// surrogate or value past U+10FFFF (the second byte's range after E0, ED, F0
+// and F4 rules those out).
+inline std::size_t utf8_length(std::string_view text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return 1;
     std::size_t length;
-    uint32_t min, value;
-    if (b >= 0xC2 && b <= 0xDF) {
-        length = 2, min = 0x80, value = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        length = 3, min = 0x800, value = b & 0x0F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        length = 4, min = 0x10000, value = b & 0x07;
+    unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;   // below U+0800
+        if (lead == 0xED) high = 0x9F;  // U+D800 to U+DFFF
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;   // below U+10000
+        if (lead == 0xF4) high = 0x8F;  // past U+10FFFF
     } else {
         return 0;
     }
-    if (i + length > text.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        value = (value << 6) | (byte(i + k) & 0x3F);
-    }
-    if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    if (text.size() - i < length || byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t k = 2; k < length; ++k)
+        if ((byte(k) & 0xC0) != 0x80) return 0;
     return length;
 }
 
 }  // namespace
 
-cleaner::cleaner(std::string separator) : separator_(std::move(separator)) {}
+cleaner::cleaner(std::string separator)
+    : separator_(std::move(separator)), separator_is_utf8_(valid_utf8(separator_)) {}
 
 void cleaner::count_oversize(std::string_view word) {
     ++counts_.oversize;
@@ -166,23 +209,24 @@ void cleaner::count_oversize(std::string_view word) {
 void cleaner::clean_word(std::string_view raw, std::string& word) {
     word.clear();
     bool trimmed = false;
+    std::size_t run = 0;  // start of the bytes not yet appended
     for (std::size_t i = 0; i < raw.size(); ++i) {
         const char c = raw[i];
+        if (!byte_classes.special_in_word[static_cast<unsigned char>(c)]) continue;
+        word.append(raw.substr(run, i - run));
+        run = i + 1;
         if (c == '\0' || c == '\x1A') {
             ++counts_.control_bytes;
         } else if (c == '$') {
             ++counts_.dollar_signs;
             word.append(fullwidth_dollar);
-        } else if (c == '\r' || c == '\n' || is_blank(c)) {
-            if (word.empty()) {
-                trimmed = true;
-                continue;
-            }
-            word += ' ';
+        } else if (word.empty()) {  // a line break or blank
+            trimmed = true;
         } else {
-            word += c;
+            word += ' ';
         }
     }
+    word.append(raw.substr(run));
     const std::size_t last = word.find_last_not_of(' ');
     if (last + 1 != word.size()) {
         trimmed = true;
@@ -191,7 +235,7 @@ void cleaner::clean_word(std::string_view raw, std::string& word) {
     if (trimmed && !word.empty()) ++counts_.trimmed;
 }
 
-void cleaner::clean_text(std::string_view raw, markup kind, std::string& text) {
+bool cleaner::clean_text(std::string_view raw, markup kind, std::string& text) {
     text.clear();
     const bool marked_up = kind != markup::plain;
     text_builder out(text, separator_, marked_up);
@@ -202,8 +246,26 @@ void cleaner::clean_text(std::string_view raw, markup kind, std::string& text) {
     closing_tags closing;
     const bool* special =
         marked_up ? byte_classes.special_in_markup : byte_classes.special_in_plain;
+    // Every character of the runs handed on is checked as it is passed
+    // over; whether the translation is valid UTF-8 then needs no pass of its
+    // own unless a run held a byte that is not (dropping a byte between
+    // the two halves of a character may still give a valid one).
+    bool runs_valid = true;
     while (i < raw.size()) {
+        // A space that starts a run is not ordinary.
+        if (i > run || raw[i] != ' ') i = skip_ordinary(raw, i, marked_up);
+        if (i == raw.size()) break;
         const char c = raw[i];
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            // Characters beyond ASCII, as many as follow each other (a word
+            // in most scripts).
+            do {
+                const std::size_t length = utf8_length(raw, i);
+                runs_valid = runs_valid && length > 0;
+                i += length > 0 ? length : 1;
+            } while (i < raw.size() && static_cast<unsigned char>(raw[i]) >= 0x80);
+            continue;
+        }
         if (!special[static_cast<unsigned char>(c)]) {
             ++i;
             continue;
@@ -211,7 +273,7 @@ void cleaner::clean_text(std::string_view raw, markup kind, std::string& text) {
         // A single space between two ordinary bytes is ordinary too.
         if (c == ' ' && i > run && i + 1 < raw.size() &&
             !special[static_cast<unsigned char>(raw[i + 1])]) {
-            i += 2;
+            ++i;
             continue;
         }
         hand_on_run();
@@ -268,6 +330,8 @@ void cleaner::clean_text(std::string_view raw, markup kind, std::string& text) {
     }
     hand_on_run();
     if (out.finish()) ++counts_.trimmed;
+    // Entities decode to valid UTF-8, and what else is put in is ASCII.
+    return (runs_valid && separator_is_utf8_) || valid_utf8(text);
 }
 
 bool cleaner::clean(const raw_entry& raw, std::string& word, std::string& translation) {
@@ -276,20 +340,21 @@ bool cleaner::clean(const raw_entry& raw, std::string& word, std::string& transl
         ++counts_.empty_words;
         return false;
     }
+    bool translation_valid;
     if (raw.wrap_width > 0 && raw.kind == markup::plain) {
         unwrapped_.clear();
         counts_.joined_lines +=
             unwrap(raw.definition, raw.wrap_width, unwrapped_, raw.wrap_first_line_taken);
         ++counts_.wrapped_texts;
-        clean_text(unwrapped_, raw.kind, translation);
+        translation_valid = clean_text(unwrapped_, raw.kind, translation);
     } else {
-        clean_text(raw.definition, raw.kind, translation);
+        translation_valid = clean_text(raw.definition, raw.kind, translation);
     }
     if (word.size() + 1 + translation.size() + 1 > block_buffer_size) {
         count_oversize(word);
         return false;
     }
-    if (!valid_utf8(word) || !valid_utf8(translation)) {
+    if (!translation_valid || !valid_utf8(word)) {
         if (counts_.invalid_utf8++ == 0) counts_.first_invalid_utf8 = escape_invalid_utf8(word);
     }
     return true;
@@ -323,11 +388,7 @@ std::string_view cut_at_character(std::string_view text, std::size_t max_size) {
 }
 
 bool valid_utf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        if (static_cast<unsigned char>(text[i]) < 0x80) {
-            ++i;
-            continue;
-        }
+    for (std::size_t i = skip_ascii(text, 0); i < text.size(); i = skip_ascii(text, i)) {
         const std::size_t length = utf8_length(text, i);
         if (length == 0) return false;
         i += length;

@@ -56,9 +56,11 @@ public:
 
 private:
     void clean_word(std::string_view raw, std::string& word);
-    void clean_text(std::string_view raw, markup kind, std::string& text);
+    // Gives whether the text is valid UTF-8.
+    bool clean_text(std::string_view raw, markup kind, std::string& text);
 
     std::string separator_;
+    bool separator_is_utf8_;
     clean_up_counts counts_;
     std::string unwrapped_;
 };

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "common/layout.h"
+#include "import/byte_scan.h"
 
 namespace lexaro::import {
 
@@ -17,6 +18,10 @@ constexpr std::size_t first_chunk_size = 1 << 16;
 constexpr std::size_t largest_chunk_size = 1 << 24;
 constexpr std::size_t max_varint_size = 10;
 constexpr std::size_t max_cut_words_kept = 10;
+// How many entries ahead of the one read the merge asks for an entry.
+constexpr std::size_t prefetch_distance = 8;
+// Keys are made as entries come, in blocks of this many (512 KiB).
+constexpr std::size_t key_block_size = 1 << 16;
 
 // A reference into the arena: 16 bits of chunk index, 24 bits of offset.
 // Chunks hold at most largest_chunk_size bytes but for one larger entry, so
@@ -33,9 +38,13 @@ static_assert(largest_chunk_size <= offset_limit, "chunk offsets take 24 bits");
 std::size_t chunk_of(uint64_t ref) { return static_cast<std::size_t>(ref >> offset_bits); }
 std::size_t offset_of(uint64_t ref) { return static_cast<std::size_t>(ref & (offset_limit - 1)); }
 
-// The cache of recent entries: 16,384 buckets of 4 slots, 512 KiB.
-constexpr std::size_t recent_buckets = 1 << 14;
+// The cache of recent entries: 1,024 buckets of 4 slots, 32 KiB, small
+// enough to stay in the processor's nearest caches: the bucket of every
+// entry added is read, in no order, while the text streams past.
+constexpr std::size_t recent_buckets = 1 << 10;
 constexpr std::size_t recent_ways = 4;
+// The bytes at each end of a translation that its hash takes.
+constexpr std::size_t hashed_end_size = 32;
 
 char* put_varint(char* at, uint64_t value) {
     while (value >= 0x80) {
@@ -89,10 +98,17 @@ entry_table::entry_table(bool drop_repeats) : drop_repeats_(drop_repeats) {
 }
 
 uint64_t entry_table::hash_of(std::string_view word, std::string_view translation) {
-    // The library's string hash takes eight bytes a step; the two are mixed
-    // so that a word and translation that swap do not collide.
+    // The word, the translation's size and its two ends: translations of
+    // one word that differ only in their middle share a hash, and are told
+    // apart by the comparison that every match of hashes is checked with.
+    // The parts are mixed so that a word and translation that swap do not
+    // collide.
     const std::hash<std::string_view> hash;
-    return hash(word) * 0x9E3779B97F4A7C15u ^ hash(translation);
+    const std::size_t ends = std::min(translation.size(), hashed_end_size);
+    return ((hash(word) * 0x9E3779B97F4A7C15u ^ hash(translation.substr(0, ends))) *
+                0x9E3779B97F4A7C15u ^
+            hash(translation.substr(translation.size() - ends))) +
+           translation.size();
 }
 
 bool entry_table::is_repeat(std::string_view word, std::string_view translation, bool spelled,
@@ -116,23 +132,15 @@ void entry_table::remember(uint64_t ref, uint64_t hash) {
 void entry_table::end_of_input() {
     std::vector<uint64_t>().swap(recent_);
     drop_repeats_ = false;
-    if (keys_.size() == count_) return;
-    // The keys in the order of input, walking the chunks.
-    keys_.clear();
+    if (key_blocks_.empty()) return;
+    // The keys in the order of input, each block let go of once copied.
     keys_.reserve(count_);
-    for (std::size_t c = 0; c < chunks_.size(); ++c) {
-        uint64_t offset = 0;
-        while (offset < chunks_[c].used) {
-            const uint64_t ref = uint64_t{c} << offset_bits | offset;
-            std::size_t word_size, translation_size;
-            bool spelled;
-            const char* at =
-                get_sizes(chunks_[c].bytes.get() + offset, word_size, translation_size, spelled);
-            keys_.push_back(key_of({at, word_size}, 0, ref));
-            offset =
-                static_cast<uint64_t>(at - chunks_[c].bytes.get()) + word_size + translation_size;
-        }
+    for (std::size_t b = 0; b < key_blocks_.size(); ++b) {
+        const std::size_t in_block = std::min(key_block_size, count_ - b * key_block_size);
+        keys_.insert(keys_.end(), key_blocks_[b].get(), key_blocks_[b].get() + in_block);
+        key_blocks_[b].reset();
     }
+    key_blocks_.clear();
 }
 
 void entry_table::add(std::string_view word, std::string_view translation, bool spelled) {
@@ -162,15 +170,20 @@ void entry_table::add(std::string_view word, std::string_view translation, bool 
     std::memcpy(at + word.size(), translation.data(), translation.size());
     c.used = static_cast<std::size_t>(at - c.bytes.get()) + word.size() + translation.size();
     if (drop_repeats_) remember(ref, hash);
+    if (count_ % key_block_size == 0) key_blocks_.emplace_back(new uint64_t[key_block_size]);
+    key_blocks_.back()[count_ % key_block_size] = key_of(word, 0, ref);
     ++count_;
     text_bytes_ += word.size() + translation.size();
+}
+
+const char* entry_table::address(uint64_t ref) const {
+    return chunks_[chunk_of(ref)].bytes.get() + offset_of(ref);
 }
 
 entry_table::view entry_table::entry(uint64_t ref) const {
     std::size_t word_size, translation_size;
     bool spelled;
-    const char* at = get_sizes(chunks_[chunk_of(ref)].bytes.get() + offset_of(ref), word_size,
-                               translation_size, spelled);
+    const char* at = get_sizes(address(ref), word_size, translation_size, spelled);
     return {{at, word_size}, {at + word_size, translation_size}, spelled};
 }
 
@@ -236,15 +249,23 @@ void entry_table::for_each_word(const merge_options& options,
     std::unordered_set<std::string_view> seen;  // the same, once a word has many
     std::deque<std::string> labels;             // the labelled translations of the word
     constexpr std::size_t many = 16;
+    // The entries lie in the arena in the order of input: each is asked for
+    // a few steps before it is read (when it is the next to be compared).
     for (std::size_t i = 0; i < keys_.size();) {
         const view first = entry(keys_[i] & ref_mask);
         std::size_t end = i + 1;
         if (options.keep_duplicates) {
+            if (end + prefetch_distance < keys_.size())
+                prefetch(address(keys_[end + prefetch_distance] & ref_mask));
             out(first.word, first.translation);
             i = end;
             continue;
         }
-        while (end < keys_.size() && word_of_key(keys_[end]) == first.word) ++end;
+        for (; end < keys_.size(); ++end) {
+            if (end + prefetch_distance < keys_.size())
+                prefetch(address(keys_[end + prefetch_distance] & ref_mask));
+            if (word_of_key(keys_[end]) != first.word) break;
+        }
         if (end == i + 1) {
             out(first.word, first.translation);
             i = end;

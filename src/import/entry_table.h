@@ -1,11 +1,12 @@
 // Every clean entry of a dictionary, held until they are all read, then
 // sorted by word and merged. The text lies in one growing arena of chunks
-// (each entry whole in one chunk, its two sizes in front); once input ends,
-// the order is a vector of one 8-byte key an entry (3 bytes of the word and a
-// reference into the arena), made at its final size and sorted in place, 3
-// bytes of the words at a time. Memory is the text, a few bytes of sizes and 8 bytes an entry, and
-// a fixed half megabyte while reading: about twice the input for entries of
-// any size, small ones included.
+// (each entry whole in one chunk, its two sizes in front); the order is one
+// 8-byte key an entry (3 bytes of the word and a reference into the arena),
+// made as the entry comes into blocks of a fixed size, gathered into one
+// vector at its final size once input ends, and sorted in place, 3 bytes of
+// the words at a time. Memory is the text, a few bytes of sizes and 8 bytes
+// an entry, and a fixed 32 KiB while reading: about twice the input for
+// entries of any size, small ones included.
 //
 // A table that outgrows memory could sort runs into temporary files and
 // merge them behind the same add / sort / for_each_word calls.
@@ -93,6 +94,7 @@ private:
     // and the translation's size, as varints; then both texts.
     // ref: chunk index << 24 | offset in the chunk, 40 bits; a key holds 3
     // bytes of the word (big-endian, zeros past its end) above it.
+    const char* address(uint64_t ref) const;
     view entry(uint64_t ref) const;
     std::string_view word_of_key(uint64_t key) const;
     void sort_windows(uint64_t* first, uint64_t* last, std::size_t depth);
@@ -107,7 +109,10 @@ private:
     static uint64_t hash_of(std::string_view word, std::string_view translation);
 
     std::vector<chunk> chunks_;
-    std::vector<uint64_t> keys_;  // made by end_of_input
+    // The keys of the entries as they are added, in blocks of a fixed size;
+    // end_of_input gathers them into keys_ at its final size.
+    std::vector<std::unique_ptr<uint64_t[]>> key_blocks_;
+    std::vector<uint64_t> keys_;
     std::size_t count_ = 0;
     uint64_t text_bytes_ = 0;
     bool drop_repeats_;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/compressed_input.h"
+#include "import/byte_scan.h"
 #include "import/formats/article_source.h"
 #include "import/unwrap.h"
 
@@ -18,6 +19,8 @@ namespace {
 // Keys of the entries that describe the dictionary rather than a word.
 constexpr std::string_view database_prefixes[] = {"00-database-", "00database"};
 constexpr std::string_view short_name_keys[] = {"00-database-short", "00databaseshort"};
+// How many entries ahead the reading of a key from the index starts.
+constexpr std::size_t key_prefetch_distance = 8;
 // What dictfmt writes as the short name when it was given none.
 constexpr std::string_view unnamed = "unknown";
 
@@ -392,7 +395,12 @@ std::string read_files(const std::string& path, entry_sink& sink) {
     });
     const unsigned wrap_width = find_wrap_width(words, *data);
     article_source articles(*data, sink, " in " + files.index);
-    for (const index_entry& entry : words) {
+    for (std::size_t n = 0; n < words.size(); ++n) {
+        const index_entry& entry = words[n];
+        // The keys lie in the index in the order of the words, far apart
+        // in the order of the articles.
+        if (n + key_prefetch_distance < words.size())
+            prefetch(words[n + key_prefetch_distance].word.data());
         const auto article = articles.read(entry.word, entry.offset, entry.length);
         if (!article) continue;
         const headword_split split = split_headword(entry.word, *article);

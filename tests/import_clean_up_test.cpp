@@ -37,6 +37,8 @@ TEST(ImportCleanUp, TurnsEachEntryIntoOneSourceLine) {
          "line one\r\nline two\n\n  line three\n", "cat", "line one; line two; line three"},
         {"a break after the separator's mark", markup::plain, "a", "ends with;\nnext",
          "a", "ends with; next"},
+        {"a break after a comma: its space alone", markup::plain, "a",
+         "nature,\nAre led as,\n(a) one:\nsee: two", "a", "nature, Are led as, (a) one:; see: two"},
         {"plain text keeps inner spaces and markup", markup::plain, "a", "x  <b>y</b> &amp;",
          "a", "x  <b>y</b> &amp;"},
         {"zero and 0x1A bytes dropped", markup::plain, "w\0x"s, "x\0y\x1Az"s, "wx", "xyz"},
@@ -77,6 +79,26 @@ TEST(ImportCleanUp, TurnsEachEntryIntoOneSourceLine) {
         EXPECT_TRUE(clean.clean({c.word, c.definition, c.kind}, word, translation)) << c.what;
         EXPECT_EQ(word, c.expected_word) << c.what;
         EXPECT_EQ(translation, c.expected_translation) << c.what;
+    }
+}
+
+// A break after text that ends in punctuation: only a separator whose mark
+// is a comma or a semicolon counts those two as its own.
+TEST(ImportCleanUp, SeparatorAfterPunctuation) {
+    const struct {
+        const char* separator;
+        const char* expected;
+    } cases[] = {
+        {"; ", "a, b; c:; d.; e"},  // the text is "a,\nb;\nc:\nd.\ne"
+        {", ", "a, b; c:, d., e"},
+        {" | ", "a, | b; | c: | d. | e"},
+        {" / ", "a, / b; / c: / d. / e"},
+    };
+    for (const auto& c : cases) {
+        cleaner clean(c.separator);
+        std::string word, translation;
+        ASSERT_TRUE(clean.clean({"w", "a,\nb;\nc:\nd.\ne", markup::plain}, word, translation));
+        EXPECT_EQ(translation, c.expected) << c.separator;
     }
 }
 

@@ -21,7 +21,7 @@ const std::string dictd_expected =
     "Aal$<masc, n, sg> Eel & co.\n"
     "aal$eel | snake fish\n"
     "aal blau$blue eel\n"
-    "apple$A fruit,; red or green.\n"
+    "apple$A fruit, red or green.\n"
     "zebra$A striped horse.\n";
 
 // Makes tiny.index and tiny.dict with dictfmt (keys kept in their case).
@@ -140,7 +140,7 @@ TEST(ImportDictd, TheBreakAfterTheFirstLineJoinsAsTheOthersDo) {
         data += article;
     }
     expected = "x\nBent$\\Bent\\, imp. & p. p. of {Bend}.; [1913 Webster]\n"
-               "Verse$\\Verse\\, n.; A line.; As swift as a pellet,; When fire is in the powder.\n" +
+               "Verse$\\Verse\\, n.; A line.; As swift as a pellet, When fire is in the powder.\n" +
                expected.substr(2);
     scratch_dir dir;
     write_file(dir / "x.dict", data);

@@ -77,7 +77,11 @@ public:
     text_builder(std::string& out, std::string_view separator, bool collapse_spaces)
         : out_(out), separator_(separator), collapse_spaces_(collapse_spaces) {
         // The separator's printing part ("; " -> ";"): after text that already
-        // ends with it, only the rest of the separator is added.
+        // ends with it, only the rest of the separator is added. Where that
+        // part is a comma or a semicolon, text ending in either is already
+        // cut there: a verse line or a list that breaks after a comma reads
+        // "nature, Are led" or "as, (a) A bubble", not "nature,; Are led".
+        // A colon announces what follows, and the break after it stays.
         const std::size_t first = separator.find_first_not_of(" \t");
         const std::size_t last = separator.find_last_not_of(" \t");
         if (first != std::string_view::npos) {
@@ -109,6 +113,8 @@ public:
     }
 
 private:
+    static bool is_cutting_mark(char c) { return c == ',' || c == ';'; }
+
     void flush() {
         if (pending_separator_) {
             pending_separator_ = false;
@@ -116,7 +122,8 @@ private:
             if (out_.empty()) return;
             const bool ends_with_core =
                 !core_.empty() && out_.size() >= core_.size() &&
-                std::string_view(out_).substr(out_.size() - core_.size()) == core_;
+                (std::string_view(out_).substr(out_.size() - core_.size()) == core_ ||
+                 (core_.size() == 1 && is_cutting_mark(core_[0]) && is_cutting_mark(out_.back())));
             out_.append(ends_with_core ? after_core_ : separator_);
         } else if (!spaces_.empty()) {
             if (out_.empty())

@@ -25,7 +25,7 @@ trap 'rm -rf "$work"' EXIT
 scripts/ensure-packages python3 dpkg-dev dict-freedict-spa-eng dict-freedict-deu-eng
 tree=${FREEDICT_SOURCE:-}
 if [ -z "$tree" ]; then
-    tree=$(ls -d build/data/freedict-src/freedict-*/ 2>/dev/null | head -n 1)
+    tree=$(ls -d build/data/freedict-src/freedict-*/ 2>/dev/null | head -n 1 || true)
     [ -n "$tree" ] || tree=$(scripts/debian-source freedict build/data/freedict-src)
 fi
 tree=${tree%/}

@@ -9,7 +9,7 @@ source "$(dirname "$0")/lib.sh"
 data=$1 import=$2
 tree=${FREEDICT_SOURCE:-}
 if [ -z "$tree" ]; then
-    tree=$(ls -d "$data"/freedict-src/freedict-*/ 2>/dev/null | head -n 1)
+    tree=$(ls -d "$data"/freedict-src/freedict-*/ 2>/dev/null | head -n 1 || true)
     [ -n "$tree" ] || tree=$(scripts/debian-source freedict "$data/freedict-src")
 fi
 input=${tree%/}/deu-eng/deu-eng.tei

@@ -245,6 +245,9 @@ TEST(DictdReader, HeadwordIsTakenOnlyWhenTheFirstLineBeginsWithTheKey) {
         {"fall", "autumn; Fall \n season\n", "Fall", " season\n"},
         {"fall", "autumn;fall\nFall /fɔːl/ <n>\nseason", "fall", "/fɔːl/ <n>\nseason"},
         {"winter", "autumn;fall\nseason", "winter", "autumn;fall\nseason"},
+        // GCIDE: a cross-reference in braces among parts cut by ';' is none.
+        {"refectories", "Refectory \\Re*fec\"to*ry\\ n.; pl.; {Refectories}\nA room",
+         "refectories", "Refectory \\Re*fec\"to*ry\\ n.; pl.; {Refectories}\nA room"},
         // Not the key: the key is the word and the article stays whole.
         {"abb", "Abbildung (Abb.) <fem>\nfigure", "abb", "Abbildung (Abb.) <fem>\nfigure"},
         {"apfel", "Apfelbaum\ntree", "apfel", "Apfelbaum\ntree"},
@@ -264,6 +267,30 @@ TEST(DictdReader, HeadwordIsTakenOnlyWhenTheFirstLineBeginsWithTheKey) {
         if (std::string_view(c.word) != c.key) {
             EXPECT_TRUE(split.from_article);
         }
+    }
+}
+
+// In an index of spellings, a key that the headword spells otherwise than in
+// case is the word; the headword leaves the text all the same.
+TEST(DictdReader, SpelledKeysStayWhereTheHeadwordSpellsThemOtherwise) {
+    struct headword_case {
+        const char* key;
+        const char* article;
+        const char* word;
+        const char* definition;
+    };
+    const headword_case cases[] = {
+        {"email", "E-mail \\E-mail\\\nmail", "email", "\\E-mail\\\nmail"},
+        {"Lineup", "Line-up \\Line\"-up`\\\nrow", "Lineup", "\\Line\"-up`\\\nrow"},
+        {"e-mail", "E-mail\nmail", "E-mail", "mail"},
+        {"FTP", "ftp \\ftp\\", "ftp", "\\ftp\\"},
+        {"apfel", "Apfelbaum\ntree", "apfel", "Apfelbaum\ntree"},
+    };
+    for (const headword_case& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + " / " + c.article);
+        const headword_split split = split_headword(c.key, c.article, true);
+        EXPECT_EQ(split.word, c.word);
+        EXPECT_EQ(split.text, c.definition);
     }
 }
 

@@ -156,6 +156,42 @@ TEST(ImportDictd, TheBreakAfterTheFirstLineJoinsAsTheOthersDo) {
     }
 }
 
+// GCIDE's index keeps spellings, capitals and hyphens included, several of
+// them leading to one article: each spelling stays findable, where one that
+// differs from the headword in case alone is the headword. An index of
+// folded keys (dictfmt's default) gives the headword for every key.
+TEST(ImportDictd, KeysThatAreSpellingsStayWords) {
+    const std::string article = "E-mail \\E-mail\\, email \\email\\, e-mail\n   electronic mail.\n";
+    const std::string other = "Aal \\Aal\\, n.\n   An eel.\n";
+    const struct {
+        const char* what;
+        std::vector<std::string> keys;  // the first three lead to the article, the last to other
+        std::string expected;
+    } cases[] = {
+        {"spellings", {"E-mail", "e-mail", "email", "Aal"},
+         "x\nAal$\\Aal\\, n.; An eel.\n"
+         "E-mail$\\E-mail\\, email \\email\\, e-mail; electronic mail.\n"
+         "email$\\E-mail\\, email \\email\\, e-mail; electronic mail.\n"},
+        {"folded keys", {"email", "email", "email", "aal"},
+         "x\nAal$\\Aal\\, n.; An eel.\n"
+         "E-mail$\\E-mail\\, email \\email\\, e-mail; electronic mail.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string index;
+        for (std::size_t k = 0; k < 3; ++k)
+            index += c.keys[k] + "\tA\t" + dictd_number(article.size()) + "\n";
+        index += c.keys[3] + "\t" + dictd_number(article.size()) + "\t" +
+                 dictd_number(other.size()) + "\n";
+        scratch_dir dir;
+        write_file(dir / "x.dict", article + other);
+        write_file(dir / "x.index", index);
+        const run_result run = run_lexaro_import({"x.index", "out.txt"}, dir.path());
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(read_file(dir / "out.txt"), c.expected);
+    }
+}
+
 TEST(ImportDictd, NeverWritesOverAFileItReads) {
     if (!have_program("dictfmt") || !have_program("dictzip")) GTEST_SKIP();
     scratch_dir dir;

@@ -174,6 +174,17 @@ std::optional<std::size_t> headword_end(std::string_view key, std::string_view a
     return at;
 }
 
+bool same_but_for_case(std::string_view a, std::string_view b) {
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        const code_point x = decode_utf8(a, i), y = decode_utf8(b, j);
+        if (fold_case(x.value) != fold_case(y.value)) return false;
+        i += x.size;
+        j += y.size;
+    }
+    return i == a.size() && j == b.size();
+}
+
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && is_space(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
     while (!text.empty() && is_space(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
@@ -351,6 +362,18 @@ unsigned first_line_taken(std::string_view article, std::string_view text) {
     }));
 }
 
+// Whether the index keeps the dictionary's spellings as its keys, where
+// dictfmt folds them to lower case by default: one key in a hundred or more
+// holds a capital (most of GCIDE's do; FreeDict's and WordNet's none).
+// Judged on about ten thousand keys spread over the index.
+bool keys_are_spellings(const std::vector<index_entry>& words) {
+    const std::size_t step = std::max<std::size_t>(1, words.size() / 10000);
+    std::size_t looked = 0, capitals = 0;
+    for (std::size_t n = 0; n < words.size(); n += step, ++looked)
+        capitals += differs_in_case(words[n].word) ? 1 : 0;
+    return capitals > 0 && capitals * 100 >= looked;
+}
+
 // The width the dictionary's articles were wrapped at, from their first few
 // megabytes; 0 when they do not look wrapped.
 unsigned find_wrap_width(const std::vector<index_entry>& words, data_file& data) {
@@ -386,6 +409,8 @@ std::string read_files(const std::string& path, entry_sink& sink) {
                                .text);
     }
 
+    const bool spelled_keys = keys_are_spellings(words);  // in the index's order, near in memory
+
     // In the order of the data, so that each dictzip chunk is inflated once.
     // Keys that share an article stay in the order of the index, in which
     // their text lies in the index's buffer.
@@ -403,7 +428,7 @@ std::string read_files(const std::string& path, entry_sink& sink) {
             prefetch(words[n + key_prefetch_distance].word.data());
         const auto article = articles.read(entry.word, entry.offset, entry.length);
         if (!article) continue;
-        const headword_split split = split_headword(entry.word, *article);
+        const headword_split split = split_headword(entry.word, *article, spelled_keys);
         if (split.from_article) sink.headword_taken(differs_in_case(split.word));
         raw_entry raw{split.word, split.text, markup::plain, wrap_width};
         raw.wrap_first_line_taken = first_line_taken(*article, split.text);
@@ -414,7 +439,7 @@ std::string read_files(const std::string& path, entry_sink& sink) {
 
 }  // namespace
 
-headword_split split_headword(std::string_view key, std::string_view article) {
+headword_split split_headword(std::string_view key, std::string_view article, bool spelled_keys) {
     headword_split split{key, article, false};
     // A line of headwords that dictfmt's --headword-separator split into
     // keys: the one that is this key is the word, and the line goes.
@@ -424,7 +449,9 @@ headword_split split_headword(std::string_view key, std::string_view article) {
             std::size_t end = first.find(';', start);
             if (end == std::string_view::npos) end = first.size();
             const std::string_view part = trimmed(first.substr(start, end - start));
-            if (!part.empty() && headword_end(key, part) == part.size()) {
+            // A part in braces is a cross-reference (GCIDE's "n.; pl.;
+            // {Refectories}"), not a headword.
+            if (!part.empty() && part.front() != '{' && headword_end(key, part) == part.size()) {
                 split = {part, after_line(article, first.size()), true};
                 // The text below may begin with the headword once more.
                 if (const auto again = headword_end(key, split.text))
@@ -437,7 +464,10 @@ headword_split split_headword(std::string_view key, std::string_view article) {
     const std::optional<std::size_t> end = headword_end(key, article);
     if (!end) return split;
     const std::string_view word = headword_text(article.substr(0, *end));
-    if (!word.empty()) {
+    // In an index of spellings (GCIDE's keeps "e-mail" beside "email", both
+    // leading to one article), a key that the headword spells otherwise
+    // than in case stays the word; the headword still leaves the text.
+    if (!word.empty() && (!spelled_keys || same_but_for_case(key, word))) {
         split.word = word;
         split.from_article = true;
     }

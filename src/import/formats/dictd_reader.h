@@ -32,7 +32,11 @@ std::string read_dictd(const std::string& path, entry_sink& sink);
 // article goes on after it (after its line, when nothing else is on it). The
 // headword runs to the last white space before the next letter or digit.
 // A first line of headwords joined by ';' (dictfmt --headword-separator) gives
-// the one that is KEY, and goes whole. Otherwise, as when an abbreviation's key
+// the one that is KEY, and goes whole. In an index that keeps spellings
+// rather than folded keys (spelled_keys: GCIDE's, whose keys hold capitals),
+// a KEY that the headword spells otherwise than in case is the word of its
+// own ("email" beside the headword "E-mail"), and the headword still goes.
+// Otherwise, as when an abbreviation's key
 // leads to the article of the full word, the key is the word and the article
 // is given whole.
 struct headword_split {
@@ -40,7 +44,8 @@ struct headword_split {
     std::string_view text;
     bool from_article;  // the word is the article's own headword
 };
-headword_split split_headword(std::string_view key, std::string_view article);
+headword_split split_headword(std::string_view key, std::string_view article,
+                              bool spelled_keys = false);
 
 // Whether a word holds a letter that is not in lower case.
 bool differs_in_case(std::string_view word);

@@ -1043,27 +1043,35 @@ private:
         }
     }
 
+    // The texts of the children of `id` that `take` accepts by their kind,
+    // joined by ", " between `open` and `close`, appended to piece_; nothing
+    // when none of them has text.
+    template <typename Take>
+    void joined_children(uint32_t id, char open, char close, Take take) {
+        const std::size_t start = piece_.size();
+        piece_ += open;
+        for (uint32_t c = nodes_[id].first; c != none; c = nodes_[c].next) {
+            if (!take(nodes_[c].what)) continue;
+            const std::size_t before = piece_.size();
+            if (before > start + 1) piece_ += ", ";
+            const std::size_t item = piece_.size();
+            text_of(c, piece_);
+            if (piece_.size() == item) piece_.resize(before);
+        }
+        if (piece_.size() == start + 1)
+            piece_.resize(start);
+        else
+            piece_ += close;
+    }
+
     // What stands on a sense's line, appended to piece_.
     void inline_piece(uint32_t id) {
         const node& n = nodes_[id];
         switch (n.what) {
-            case kind::gram_grp: {
+            case kind::gram_grp:
                 // Its grammar elements (and any loose text) joined by commas.
-                const std::size_t start = piece_.size();
-                piece_ += '<';
-                for (uint32_t c = n.first; c != none; c = nodes_[c].next) {
-                    const std::size_t before = piece_.size();
-                    if (before > start + 1) piece_ += ", ";
-                    const std::size_t item = piece_.size();
-                    text_of(c, piece_);
-                    if (piece_.size() == item) piece_.resize(before);
-                }
-                if (piece_.size() == start + 1)
-                    piece_.resize(start);
-                else
-                    piece_ += '>';
+                joined_children(id, '<', '>', [](kind) { return true; });
                 break;
-            }
             case kind::gram:
                 wrapped(id, piece_, "<", ">");
                 break;
@@ -1127,19 +1135,7 @@ private:
     // "quote, quote" [label] (note) - translation, translation
     void example_piece(uint32_t id) {
         const std::size_t begin = piece_.size();
-        piece_ += '"';
-        for (uint32_t c = nodes_[id].first; c != none; c = nodes_[c].next) {
-            if (nodes_[c].what != kind::quote && nodes_[c].what != kind::orth) continue;
-            const std::size_t before = piece_.size();
-            if (before > begin + 1) piece_ += ", ";
-            const std::size_t item = piece_.size();
-            text_of(c, piece_);
-            if (piece_.size() == item) piece_.resize(before);
-        }
-        if (piece_.size() == begin + 1)
-            piece_.resize(begin);
-        else
-            piece_ += '"';
+        joined_children(id, '"', '"', [](kind k) { return k == kind::quote || k == kind::orth; });
         bool translated = false;
         for (uint32_t c = nodes_[id].first; c != none; c = nodes_[c].next) {
             const kind k = nodes_[c].what;

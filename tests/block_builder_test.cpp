@@ -6,7 +6,6 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include <random>
 
 #include "common/big_endian.h"
 #include "common/platform.h"
@@ -196,18 +195,6 @@ TEST_F(BlockBuilder, RefusesAStreamTheDatabaseCannotHold) {
     }
 }
 
-// Bytes that deflate cannot shrink, without the bytes that end a line or
-// the source.
-std::string noise(std::size_t size) {
-    std::mt19937 random(42);
-    std::string bytes(size, '\0');
-    for (char& byte : bytes) {
-        do byte = static_cast<char>(random());
-        while (byte == '\0' || byte == '\n' || byte == '\r' || byte == '\x1A');
-    }
-    return bytes;
-}
-
 std::string regex_escaped(std::string_view text) {
     std::string escaped;
     for (char c : text) {
@@ -254,11 +241,11 @@ TEST_F(BlockBuilder, AFailureWithJobsEndsAsWithOneJob) {
          {max_block_count, within(2)},
          "dictionary too large for one database"},
         {"a last block that does not compress",
-         source_of(700, "zz$" + noise(999990) + "\n"),
+         source_of(700, "zz$" + test::noise(999990) + "\n"),
          {max_block_count, max_stream_size},
          "compress() failed"},
         {"the stream too large at the fifth block, the last does not compress",
-         source_of(500, "zz$" + noise(999990) + "\n"),
+         source_of(500, "zz$" + test::noise(999990) + "\n"),
          {max_block_count, within(4)},
          "dictionary too large for one database"},
     };

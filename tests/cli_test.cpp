@@ -4,7 +4,6 @@
 #include <zlib.h>
 
 #include <filesystem>
-#include <random>
 
 #include "common/big_endian.h"
 #include "test_support.h"
@@ -232,13 +231,7 @@ TEST_F(Cli, IncompressibleBlockFailsToCompress) {
     // A first block of 100 small entries is cut and kept; the second holds one
     // translation of random bytes that deflate cannot fit in 1,000,000 bytes.
     std::string source = block_of(1, 1);
-    std::mt19937 random(42);
-    std::string noise(999990, '\0');
-    for (char& byte : noise) {
-        do byte = static_cast<char>(random());
-        while (byte == '\0' || byte == '\n' || byte == '\r' || byte == '\x1A');
-    }
-    write("d.txt", source + "x$" + noise + "\n");
+    write("d.txt", source + "x$" + test::noise(999990) + "\n");
     const auto r = run({"d.txt", "100"});
     EXPECT_EQ(r.out, progress(101) + "\nerror: compress() failed\n");
     EXPECT_EQ(r.status, 1);

@@ -203,14 +203,15 @@ TEST(DictdReader, DescriptionEntriesGiveTheTitleAndAreNotWords) {
     EXPECT_EQ(sink.entries, (std::vector<collected_entry>{{"alpha", "first letter\n"}}));
 }
 
+struct headword_case {
+    const char* key;
+    const char* article;
+    const char* word;
+    const char* definition;
+};
+
 // The word and what is left of an article once its headword is taken away.
 TEST(DictdReader, HeadwordIsTakenOnlyWhenTheFirstLineBeginsWithTheKey) {
-    struct headword_case {
-        const char* key;
-        const char* article;
-        const char* word;
-        const char* definition;
-    };
     const headword_case cases[] = {
         {"abfalleimer", "Abfalleimer /ˈapf/ <masc>\ntrash can\n", "Abfalleimer",
          "/ˈapf/ <masc>\ntrash can\n"},
@@ -273,12 +274,6 @@ TEST(DictdReader, HeadwordIsTakenOnlyWhenTheFirstLineBeginsWithTheKey) {
 // In an index of spellings, a key that the headword spells otherwise than in
 // case is the word; the headword leaves the text all the same.
 TEST(DictdReader, SpelledKeysStayWhereTheHeadwordSpellsThemOtherwise) {
-    struct headword_case {
-        const char* key;
-        const char* article;
-        const char* word;
-        const char* definition;
-    };
     const headword_case cases[] = {
         {"email", "E-mail \\E-mail\\\nmail", "email", "\\E-mail\\\nmail"},
         {"Lineup", "Line-up \\Line\"-up`\\\nrow", "Lineup", "\\Line\"-up`\\\nrow"},

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <random>
 
 #include "format_test_support.h"
 #include "test_support.h"
@@ -33,17 +32,6 @@ std::string near_full_blocks() {
     for (int i = 0; i < 300; ++i)
         source += "w" + std::to_string(1000 + i) + "$" + text.substr(i * 9990, 9990) + "\n";
     return source;
-}
-
-// Bytes that deflate cannot shrink, without those that end a line or the source.
-std::string noise(std::size_t size) {
-    std::mt19937 random(42);
-    std::string bytes(size, '\0');
-    for (char& byte : bytes) {
-        do byte = static_cast<char>(random());
-        while (byte == '\0' || byte == '\n' || byte == '\r' || byte == '\x1A');
-    }
-    return bytes;
 }
 
 TEST(ImportJobs, EveryNumberOfJobsWritesTheSameDatabase) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -539,6 +540,16 @@ std::string progress(uint32_t n) {
     std::string out;
     for (uint32_t i = 1; i <= n; ++i) out += std::to_string(i) + "\r";
     return out;
+}
+
+std::string noise(std::size_t size) {
+    std::mt19937 random(42);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        do byte = static_cast<char>(random());
+        while (byte == '\0' || byte == '\n' || byte == '\r' || byte == '\x1A');
+    }
+    return bytes;
 }
 
 }  // namespace lexaro::test

@@ -193,4 +193,8 @@ parsed_stream parse_stream(std::string_view stream);
 // The usual progress counter output for entries 1 to n.
 std::string progress(uint32_t n);
 
+// Bytes that deflate cannot shrink, without those that end a line or the
+// source (zero, LF, CR, 0x1A); the same bytes on every call.
+std::string noise(std::size_t size);
+
 }  // namespace lexaro::test

@@ -38,6 +38,7 @@
 
 #include "common/platform.h"
 #include "import/formats/readers.h"
+#include "import/formats/xml_scanner.h"
 #include "import/markup_text.h"
 #include "import/text_input.h"
 
@@ -45,9 +46,6 @@ namespace lexaro::import {
 
 namespace {
 
-constexpr std::size_t piece_size = 1 << 20;
-// A tag (with its attributes) longer than this is no tag of a dictionary.
-constexpr std::size_t max_tag_size = 1 << 16;
 constexpr std::size_t max_title_size = 1024;
 // Elements nested deeper than this within an entry, or outside one, are read
 // as their text only: no dictionary nests so, and the layout recurses.
@@ -59,26 +57,11 @@ constexpr int max_include_depth = 8;
 constexpr std::size_t max_words = 64;
 constexpr uint32_t none = UINT32_MAX;
 
-bool is_space(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
-bool is_name_start(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' ||
-           static_cast<unsigned char>(c) >= 0x80;
-}
-bool is_name_char(char c) {
-    return is_name_start(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
-}
-
-// The name after its namespace prefix, if any.
-std::string_view local_name(std::string_view name) {
-    const std::size_t colon = name.rfind(':');
-    return colon == std::string_view::npos ? name : name.substr(colon + 1);
-}
-
 // Appends text with its runs of white space made one space, never a space
 // at the start of what was appended since `start`.
 void append_collapsed(std::string& out, std::size_t start, std::string_view text) {
     for (const char c : text) {
-        if (!is_space(c))
+        if (!is_xml_space(c))
             out += c;
         else if (out.size() > start && out.back() != ' ')
             out += ' ';
@@ -88,321 +71,6 @@ void append_collapsed(std::string& out, std::size_t start, std::string_view text
 void trim_end(std::string& out, std::size_t start) {
     while (out.size() > start && out.back() == ' ') out.pop_back();
 }
-
-// --- XML tokens -------------------------------------------------------------
-
-enum class token { start, end, text, done };
-
-// Reads an XML file as tokens: start tags (with their attributes), end tags
-// and text. Comments, processing instructions and the document type are
-// stepped over; CDATA is text. The views it gives hold until the next call.
-class xml_scanner {
-public:
-    xml_scanner(const std::string& path, text_input& text, entry_sink& sink)
-        : path_(path), text_(text), sink_(sink) {}
-
-    token next() {
-        for (;;) {
-            if (in_cdata_) {
-                if (const auto t = cdata_text()) return *t;
-                continue;
-            }
-            if (pos_ == buffer_.size() && !more()) {
-                token_at_ = pos_;
-                done_ = true;
-                return token::done;
-            }
-            token_at_ = pos_;
-            if (buffer_[pos_] != '<') {
-                if (const auto t = plain_text()) return *t;
-                continue;
-            }
-            if (!ensure(2)) {
-                damaged("'<' signs that begin no tag");
-                return one_byte_text();
-            }
-            const char c = buffer_[pos_ + 1];
-            if (c == '!') {
-                ensure(9);
-                const std::string_view head = std::string_view(buffer_).substr(pos_, 9);
-                if (head.substr(0, 4) == "<!--") {
-                    skip_past(4, "-->", "a comment begun here does not end");
-                } else if (head == "<![CDATA[") {
-                    cdata_line_ = line();
-                    pos_ += 9;
-                    in_cdata_ = true;
-                } else if (head == "<!DOCTYPE") {
-                    skip_doctype();
-                } else {
-                    damaged("declarations that are no comment, CDATA or DOCTYPE");
-                    skip_past(2, ">", "a declaration begun here does not end");
-                }
-                continue;
-            }
-            if (c == '?') {
-                skip_past(2, "?>", "a processing instruction begun here does not end");
-                continue;
-            }
-            if (c == '/' || is_name_start(c)) return tag();
-            damaged("'<' signs that begin no tag");
-            return one_byte_text();
-        }
-    }
-
-    // A start or end tag's local name.
-    std::string_view name() const {
-        return local_name(std::string_view(buffer_).substr(name_at_, name_size_));
-    }
-    bool self_closing() const { return self_closing_; }
-    // The raw value (references not decoded) of the attribute with this
-    // qualified name, or "".
-    std::string_view attribute(std::string_view qualified) const {
-        for (const attribute_at& a : attributes_)
-            if (std::string_view(buffer_).substr(a.name, a.name_size) == qualified)
-                return std::string_view(buffer_).substr(a.value, a.value_size);
-        return {};
-    }
-    // A text token; raw: CDATA, whose '&' is text.
-    std::string_view text() const {
-        return std::string_view(buffer_).substr(token_at_, text_size_);
-    }
-    bool raw() const { return raw_; }
-    // The bytes the last token took.
-    std::size_t size() const { return pos_ - token_at_; }
-
-    // The line (from 1) where the last token begins.
-    uint64_t line() {
-        for (; counted_ < token_at_; ++counted_) line_ += buffer_[counted_] == '\n';
-        // At the end: the line of the last byte.
-        return done_ && last_byte_ == '\n' ? line_ - 1 : line_;
-    }
-    const std::string& path() const { return path_; }
-
-    [[noreturn]] void fail(const std::string& what) { fail_at(line(), what); }
-    [[noreturn]] void fail_at(uint64_t line, const std::string& what) const {
-        throw import_error(path_ + ": line " + std::to_string(line) + ": " + what);
-    }
-    void damaged(std::string_view kind) { sink_.damaged(kind, path_, line()); }
-
-private:
-    struct attribute_at {
-        std::size_t name, name_size, value, value_size;
-    };
-
-    // Reads the next piece onto the buffer, first dropping what is read
-    // through (everything before pos_). False at the end of the text.
-    bool more() {
-        if (at_end_) return false;
-        if (!buffer_.empty()) last_byte_ = buffer_.back();
-        if (pos_ > 0) {
-            token_at_ = pos_;
-            line();
-            buffer_.erase(0, pos_);
-            counted_ -= pos_;
-            token_at_ = 0;
-            pos_ = 0;
-        }
-        const std::size_t old = buffer_.size();
-        buffer_.resize(old + piece_size);
-        const std::size_t got = text_.read(&buffer_[old], piece_size);
-        buffer_.resize(old + got);
-        at_end_ = got == 0;
-        return got > 0;
-    }
-
-    // Whether `count` bytes from pos_ on are in the buffer, reading on for them.
-    bool ensure(std::size_t count) {
-        while (buffer_.size() - pos_ < count)
-            if (!more()) return false;
-        return true;
-    }
-
-    token one_byte_text() {
-        text_size_ = 1;
-        raw_ = true;
-        ++pos_;
-        return token::text;
-    }
-
-    // Text up to the next '<'; a reference that the buffer's end may cut is
-    // left for the next piece. Nothing when more must be read first.
-    std::optional<token> plain_text() {
-        const char* from = buffer_.data() + pos_;
-        const void* lt = std::memchr(from, '<', buffer_.size() - pos_);
-        std::size_t end = lt ? static_cast<const char*>(lt) - buffer_.data() : buffer_.size();
-        if (!lt && !at_end_) {
-            // A '&' among the last bytes with no ';' after it may be cut.
-            for (std::size_t i = end; i > pos_ && end - i < 32; --i) {
-                if (buffer_[i - 1] == ';') break;
-                if (buffer_[i - 1] == '&') {
-                    end = i - 1;
-                    break;
-                }
-            }
-            if (end == pos_) {
-                more();
-                return std::nullopt;
-            }
-        }
-        text_size_ = end - pos_;
-        raw_ = false;
-        pos_ = end;
-        return token::text;
-    }
-
-    std::optional<token> cdata_text() {
-        const std::string_view rest = std::string_view(buffer_).substr(pos_);
-        const std::size_t close = rest.find("]]>");
-        token_at_ = pos_;
-        raw_ = true;
-        if (close != std::string_view::npos) {
-            text_size_ = close;
-            pos_ += close + 3;
-            in_cdata_ = false;
-            if (close == 0) return std::nullopt;
-            return token::text;
-        }
-        // All but what may be the start of "]]>".
-        if (rest.size() > 2) {
-            text_size_ = rest.size() - 2;
-            pos_ += text_size_;
-            return token::text;
-        }
-        if (!more()) fail_at(cdata_line_, "a CDATA section begun here does not end");
-        return std::nullopt;
-    }
-
-    // Steps over markup from pos_ to the end of `terminator`, searching from
-    // `skip` bytes in; what it steps over is not held.
-    void skip_past(std::size_t skip, std::string_view terminator, const char* what) {
-        const uint64_t begun = line();
-        std::size_t from = pos_ + skip;
-        for (;;) {
-            const std::size_t found = buffer_.find(terminator, from);
-            if (found != std::string::npos) {
-                pos_ = found + terminator.size();
-                return;
-            }
-            // Keep what may begin the terminator.
-            const std::size_t keep = std::min(buffer_.size() - from, terminator.size() - 1);
-            pos_ = buffer_.size() - keep;
-            if (!more()) fail_at(begun, what);
-            from = 0;
-        }
-    }
-
-    // <!DOCTYPE name ... [ internal subset ]>: the subset is stepped over.
-    void skip_doctype() {
-        const uint64_t begun = line();
-        std::size_t at = pos_ + 9;
-        for (;;) {
-            const std::size_t mark = buffer_.find_first_of("[>", at);
-            if (mark != std::string::npos) {
-                pos_ = mark + 1;
-                if (buffer_[mark] == '[') {
-                    skip_past(0, "]", "a DOCTYPE begun here does not end");
-                    skip_past(0, ">", "a DOCTYPE begun here does not end");
-                }
-                return;
-            }
-            at = buffer_.size() - pos_;
-            if (at > max_tag_size || !more()) fail_at(begun, "a DOCTYPE begun here does not end");
-        }
-    }
-
-    // A start or end tag at pos_, read on until it is whole.
-    token tag() {
-        for (;;) {
-            bool malformed = false;
-            const std::size_t end = parse_tag(malformed);
-            if (end != std::string::npos && end - pos_ > max_tag_size)
-                fail("a tag begun here is longer than 64 KiB");
-            if (end != std::string::npos) {
-                pos_ = end;
-                if (malformed) damaged("malformed tags");
-                return closing_ ? token::end : token::start;
-            }
-            if (buffer_.size() - pos_ > max_tag_size)
-                fail("a tag begun here is longer than 64 KiB");
-            if (!more()) fail("a tag begun here does not end");
-        }
-    }
-
-    // Parses the tag at pos_: the index after its '>', or npos when the
-    // buffer ends first.
-    std::size_t parse_tag(bool& malformed) {
-        const std::string_view b = buffer_;
-        std::size_t i = pos_ + 1;
-        closing_ = b[i] == '/';
-        if (closing_) ++i;
-        name_at_ = i;
-        while (i < b.size() && is_name_char(b[i])) ++i;
-        name_size_ = i - name_at_;
-        attributes_.clear();
-        self_closing_ = false;
-        if (name_size_ == 0) malformed = true;
-        for (;;) {
-            while (i < b.size() && is_space(b[i])) ++i;
-            if (i >= b.size()) return std::string::npos;
-            if (b[i] == '>') return i + 1;
-            if (b[i] == '/' && !closing_) {
-                if (i + 1 >= b.size()) return std::string::npos;
-                if (b[i + 1] == '>') {
-                    self_closing_ = true;
-                    return i + 2;
-                }
-            }
-            if (!closing_ && !malformed && is_name_start(b[i])) {
-                attribute_at a{i, 0, 0, 0};
-                while (i < b.size() && is_name_char(b[i])) ++i;
-                a.name_size = i - a.name;
-                while (i < b.size() && is_space(b[i])) ++i;
-                if (i >= b.size()) return std::string::npos;
-                if (b[i] == '=') {
-                    ++i;
-                    while (i < b.size() && is_space(b[i])) ++i;
-                    if (i >= b.size()) return std::string::npos;
-                    if (b[i] == '"' || b[i] == '\'') {
-                        const std::size_t close = b.find(b[i], i + 1);
-                        if (close == std::string_view::npos) return std::string::npos;
-                        a.value = i + 1;
-                        a.value_size = close - i - 1;
-                        attributes_.push_back(a);
-                        i = close + 1;
-                        continue;
-                    }
-                }
-            }
-            // Anything else: the tag is read to its '>' as it stands.
-            malformed = true;
-            const std::size_t gt = b.find('>', i);
-            if (gt == std::string_view::npos) return std::string::npos;
-            self_closing_ = !closing_ && gt > i && b[gt - 1] == '/';
-            return gt + 1;
-        }
-    }
-
-    const std::string& path_;
-    text_input& text_;
-    entry_sink& sink_;
-    std::string buffer_;
-    std::size_t pos_ = 0;       // the first byte not yet read as a token
-    std::size_t token_at_ = 0;  // where the last token begins
-    std::size_t counted_ = 0;   // bytes whose line feeds line_ counts
-    uint64_t line_ = 1;
-    bool at_end_ = false;
-    bool done_ = false;  // the last token was the end
-    char last_byte_ = '\0';
-    bool in_cdata_ = false;
-    uint64_t cdata_line_ = 0;
-    // The last tag.
-    bool closing_ = false, self_closing_ = false;
-    std::size_t name_at_ = 0, name_size_ = 0;
-    std::vector<attribute_at> attributes_;
-    // The last text.
-    std::size_t text_size_ = 0;
-    bool raw_ = false;
-};
 
 // --- One entry as a tree ----------------------------------------------------
 
@@ -759,7 +427,7 @@ private:
         const bool extend = last != none && nodes_[last].what == kind::text &&
                             nodes_[last].at + nodes_[last].size == text_.size();
         const std::size_t start = text_.size();
-        if (std::all_of(text.begin(), text.end(), is_space)) {
+        if (std::all_of(text.begin(), text.end(), is_xml_space)) {
             // Between the elements of an entry, a form, a sense, a cit...: no
             // text. Elsewhere it may part the words of mixed content.
             switch (nodes_[parent].what) {
@@ -1216,7 +884,7 @@ bool looks_like_tei(std::string_view sample, bool) {
     for (std::size_t at = head.find("<TEI"); at != std::string_view::npos;
          at = head.find("<TEI", at + 1)) {
         const char next = at + 4 < head.size() ? head[at + 4] : '\0';
-        if (next == '>' || next == '.' || is_space(next)) return true;
+        if (next == '>' || next == '.' || is_xml_space(next)) return true;
     }
     return false;
 }

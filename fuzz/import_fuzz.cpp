@@ -2,7 +2,7 @@
 // lexaro-import's text format readers and by the Babylon and MDict readers,
 // their entries through the clean-up. The first byte picks the reader, and
 // whether the text is named UTF-16 (for Babylon: --input-charset CP1256; for
-// MDict: GBK) and --translations is set (for Babylon: the bytes are the whole
+// MDict: GBK) and --translations is set (German glosses for JMdict) (for Babylon: the bytes are the whole
 // file rather than the body of records that the target gzips behind a
 // header); the rest is the file. This build lets MDict's blocks through
 // whatever their checksums say, so that the fuzzer reaches what they guard.
@@ -32,8 +32,9 @@ private:
     std::string word_, translation_;
 };
 
-constexpr const char* formats[] = {"dsl", "xdxf", "csv", "dictcc", "edict", "cedict", "wiktextract",
-                                   "tab", "trans", "lexaro", "tei", "babylon", "mdict"};
+constexpr const char* formats[] = {"dsl",   "xdxf",   "csv",     "dictcc", "edict",
+                                   "cedict", "wiktextract", "tab", "trans",  "lexaro",
+                                   "tei",   "babylon", "mdict",  "jmdict"};
 constexpr std::size_t format_count = sizeof formats / sizeof formats[0];
 
 // A Babylon file around a body of records: the signature, the offset of the

@@ -666,7 +666,7 @@ TEST(ImportCommandLine, RefusesWhatItCannotUse) {
         {{"a", "b", "--format"}, "option --format needs a value"},
         {{"a", "b", "--format=rtf"},
          "unknown format rtf; the formats are stardict, dictd, babylon, mdict, dsl, xdxf, tei, "
-         "wiktextract, edict, cedict, dictcc, tab, trans, lexaro or csv"},
+         "jmdict, wiktextract, edict, cedict, dictcc, tab, trans, lexaro or csv"},
         {{"a", "b", "--charset="}, "option --charset needs a value"},
         {{"a", "b", "--keep-duplicates=yes"}, "unknown option --keep-duplicates=yes"},
         {{"a", "b", "--titles=x"}, "unknown option --titles=x"},

@@ -48,6 +48,7 @@ const format_row table[] = {
     {"dsl", {".dsl"}, nullptr, looks_like_dsl, read_dsl, true, ""},
     {"xdxf", {".xdxf"}, nullptr, looks_like_xdxf, read_xdxf, true, ""},
     {"tei", {".tei"}, nullptr, looks_like_tei, read_tei, true, ""},
+    {"jmdict", {}, nullptr, looks_like_jmdict, read_jmdict, true, ""},
     {"wiktextract", {".jsonl", ".json"}, nullptr, looks_like_wiktextract, read_wiktextract, true,
      ""},
     {"edict", {}, nullptr, looks_like_edict, read_edict, true, "EUC-JP"},

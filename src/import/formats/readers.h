@@ -45,6 +45,10 @@ std::string read_xdxf(reader_input& input, entry_sink& sink);
 bool looks_like_xdxf(std::string_view sample, bool whole_file);
 std::string read_tei(reader_input& input, entry_sink& sink);
 bool looks_like_tei(std::string_view sample, bool whole_file);
+// JMdict and JMnedict XML: every written form and reading a word, the
+// senses in the language of --translations (English by default).
+std::string read_jmdict(reader_input& input, entry_sink& sink);
+bool looks_like_jmdict(std::string_view sample, bool whole_file);
 std::string read_csv(reader_input& input, entry_sink& sink);
 bool looks_like_csv(std::string_view sample, bool whole_file);
 std::string read_dictcc(reader_input& input, entry_sink& sink);

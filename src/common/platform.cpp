@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -33,6 +34,18 @@ bool closed_at_start[3] = {false, false, false};
 }  // namespace
 
 bool standard_stream_was_closed(int fd) { return fd >= 0 && fd <= 2 && closed_at_start[fd]; }
+
+bool lies_within(const std::string& path, const std::string& folder) {
+#ifdef _WIN32
+    constexpr std::string_view separators = "\\/";
+#else
+    constexpr std::string_view separators = "/";
+#endif
+    if (folder.empty() || path.compare(0, folder.size(), folder) != 0) return false;
+    return path.size() == folder.size() ||
+           separators.find(folder.back()) != std::string_view::npos ||
+           separators.find(path[folder.size()]) != std::string_view::npos;
+}
 
 #ifdef _WIN32
 
@@ -193,6 +206,45 @@ bool same_file(const std::string& a, const std::string& b) {
     for (HANDLE h : {x, y})
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     return same;
+}
+
+std::string resolved_path(const std::string& name) {
+    const HANDLE file = open_following_links(name, 0, FILE_FLAG_BACKUP_SEMANTICS);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::wstring wide(MAX_PATH, L'\0');
+    constexpr DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    DWORD length =
+        GetFinalPathNameByHandleW(file, wide.data(), static_cast<DWORD>(wide.size()), flags);
+    if (length >= wide.size()) {  // too small: the size it needs, its zero included
+        wide.resize(length);
+        length =
+            GetFinalPathNameByHandleW(file, wide.data(), static_cast<DWORD>(wide.size()), flags);
+    }
+    const bool known = length > 0 && length < wide.size();
+    if (!known) set_errno_from_last_error();
+    CloseHandle(file);
+    if (!known) return {};
+    wide.resize(length);
+    // "\\?\C:\dict" and "\\?\UNC\server\share": without the prefix that
+    // lifts the length limit, as names are written.
+    if (wide.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        wide.replace(0, 8, L"\\\\");
+    else if (wide.compare(0, 4, L"\\\\?\\") == 0)
+        wide.erase(0, 4);
+    return std::filesystem::path(wide).u8string();
+}
+
+bool identify_file(const std::string& name, file_identity& identity) {
+    const HANDLE file = open_following_links(name, 0, FILE_FLAG_BACKUP_SEMANTICS);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION information;
+    const bool known = GetFileInformationByHandle(file, &information);
+    if (!known) set_errno_from_last_error();
+    CloseHandle(file);
+    if (!known) return false;
+    identity.device = information.dwVolumeSerialNumber;
+    identity.file = (uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+    return true;
 }
 
 bool standard_output_is(const std::string& name) {
@@ -387,6 +439,22 @@ bool same_file(const std::string& a, const std::string& b) {
     struct stat sa, sb;
     return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
+}
+
+std::string resolved_path(const std::string& name) {
+    char* resolved = realpath(name.c_str(), nullptr);
+    if (resolved == nullptr) return {};
+    std::string path(resolved);
+    std::free(resolved);
+    return path;
+}
+
+bool identify_file(const std::string& name, file_identity& identity) {
+    struct stat status;
+    if (stat(name.c_str(), &status) != 0) return false;
+    identity.device = static_cast<uint64_t>(status.st_dev);
+    identity.file = static_cast<uint64_t>(status.st_ino);
+    return true;
 }
 
 void ensure_standard_streams() {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -77,6 +78,27 @@ void set_binary_mode(int fd);
 // Whether the two names lead to one and the same existing file (through a
 // link, another spelling, or a hard link).
 bool same_file(const std::string& a, const std::string& b);
+
+// The absolute name of what lies at a name, with every link and every "."
+// and ".." resolved as the system resolves them when it opens the name
+// (realpath; on Windows the final name of the file, drive or share first);
+// "" with errno set when nothing lies there or it cannot be resolved.
+std::string resolved_path(const std::string& name);
+
+// Whether `path` is `folder` or lies below it, both as resolved_path gives
+// them: compared separator by separator, so that "/a/bc" is not below "/a/b".
+bool lies_within(const std::string& path, const std::string& folder);
+
+// What tells one file from every other while it exists, whatever name leads
+// to it (a link, a hard link): its device and inode, on Windows its volume's
+// serial number and file index. Links at the name are followed.
+struct file_identity {
+    uint64_t device = 0;
+    uint64_t file = 0;
+    bool operator==(const file_identity& o) const { return device == o.device && file == o.file; }
+};
+// False, with errno set, when nothing lies at the name.
+bool identify_file(const std::string& name, file_identity& identity);
 
 // Opens a file for reading in binary mode; -1, with errno set, when it
 // cannot, or when it is a directory.

@@ -6,13 +6,20 @@
 // file rather than the body of records that the target gzips behind a
 // header); the rest is the file. This build lets MDict's blocks through
 // whatever their checksums say, so that the fuzzer reaches what they guard.
+// The file lies in a folder of its own beside TEI and DSL files that include
+// each other, itself and a file below them, and links that lead out of the
+// folder, for its includes to find.
 // An import_error is a finding only if it crashes: any crash, sanitizer
 // report, leak, hang or unbounded growth is a bug.
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 
 #include "import/clean_up.h"
@@ -55,11 +62,50 @@ std::string babylon_file(const uint8_t* body, std::size_t size) {
     return file;
 }
 
+void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The folder of the fuzzed file and what its includes may name: a.xml and
+// a.dsl include b, which includes a, the dictionary and letters/c; in
+// letters, d climbs out by "..", e through up, a link to the folder above;
+// out is a link to /etc.
+// It goes when the process ends.
+std::string make_folder() {
+    static const std::string folder = "/tmp/lexaro-import-fuzz-" + std::to_string(getpid());
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    });
+    mkdir(folder.c_str(), 0700);
+    mkdir((folder + "/letters").c_str(), 0700);
+    // A TEI part of one entry and the includes named.
+    const auto tei = [](const std::string& word, std::initializer_list<const char*> names) {
+        std::string part = "<div><entry><form><orth>" + word + "</orth></form></entry>";
+        for (const char* name : names) part += "<include href=\"" + std::string(name) + "\"/>";
+        return part + "</div>";
+    };
+    write_file(folder + "/a.xml", tei("a", {"b.xml"}));
+    write_file(folder + "/b.xml", tei("b", {"a.xml", "dictionary", "letters/c.xml"}));
+    write_file(folder + "/letters/c.xml", tei("c", {}));
+    write_file(folder + "/letters/d.xml", tei("d", {"../a.xml"}));
+    write_file(folder + "/letters/e.xml", tei("e", {"up/a.xml"}));
+    write_file(folder + "/a.dsl", "#NAME \"a\"\n#INCLUDE \"b.dsl\"\na\n\tx\n");
+    write_file(folder + "/b.dsl",
+               "#INCLUDE \"a.dsl\"\n#INCLUDE \"dictionary\"\n#INCLUDE \"letters/c.dsl\"\nb\n\ty\n");
+    write_file(folder + "/letters/c.dsl", "c\n\tz\n#INCLUDE \"up/a.dsl\"\n");
+    // Already there when an earlier process of this number made them.
+    const bool linked = symlink("/etc", (folder + "/out").c_str()) == 0 &&
+                        symlink("..", (folder + "/letters/up").c_str()) == 0;
+    (void)linked;
+    return folder + "/dictionary";
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    static const std::string path = "/tmp/lexaro-import-fuzz-" + std::to_string(getpid());
+    static const std::string path = make_folder();
     const uint8_t choice = data[0];
     const format f = *format_from_name(formats[(choice & 0x0F) % format_count]);
     const bool babylon = format_name(f) == "babylon";

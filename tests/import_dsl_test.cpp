@@ -196,9 +196,10 @@ TEST(ImportDsl, AnIncludeThatCannotBeReadStopsTheRun) {
         {"#INCLUDE \"missing.dsl\"", "#INCLUDE \"missing.dsl\": missing.dsl does not exist"},
         {"#INCLUDE \"folder\"", "#INCLUDE \"folder\": folder is not a file"},
         {"#INCLUDE \"../x.dsl\"",
-         "#INCLUDE \"../x.dsl\": only files in the dictionary's folder or below it are read"},
+         "#INCLUDE \"../x.dsl\": only files in the including file's folder or below it are read"},
         {"#INCLUDE \"/etc/passwd\"",
-         "#INCLUDE \"/etc/passwd\": only files in the dictionary's folder or below it are read"},
+         "#INCLUDE \"/etc/passwd\": only files in the including file's folder or below it are "
+         "read"},
         {"#INCLUDE \"\"", "#INCLUDE \"\" names no file"},
         {"#INCLUDE \"broken.dsl\"", ""},  // the included file's own message
     };

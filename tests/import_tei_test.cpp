@@ -323,12 +323,10 @@ TEST(ImportTei, DamageThatWouldLoseEntriesStopsTheRun) {
         {"an include of a folder", whole + "\n<include href=\"sub\"/>",
          "f.tei: line 6: can't include: can't open file sub: Is a directory"},
         {"an include by an absolute name", whole + "<include href=\"/etc/x.xml\"/>",
-         "f.tei: line 5: the entries are in /etc/x.xml; only files beside the dictionary are read, "
-         "by relative names"},
+         "f.tei: line 5: can't include /etc/x.xml: only files in the including file's folder or "
+         "below it are read"},
         {"an include with no href", whole + "<include/>",
          "f.tei: line 5: an XInclude with no href"},
-        {"a file that includes itself", whole + "<include href=\"f.tei\"/>",
-         "f.tei: line 5: XIncludes nested more than 8 deep"},
     };
     for (const fatal_case& c : cases) {
         scratch_dir dir;

@@ -18,7 +18,9 @@
 // '~'; a line of escaped blanks ("\ ") is an empty line.
 //
 // '#INCLUDE "file"', in the header or between cards, reads the named file
-// beside the dictionary there, as if its cards stood in its place.
+// beside the dictionary there, as if its cards stood in its place: a file in
+// the folder of the file that names it or below it, links resolved, and each
+// file once.
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -26,6 +28,7 @@
 #include <vector>
 
 #include "common/platform.h"
+#include "import/formats/included_files.h"
 #include "import/formats/line_reader.h"
 #include "import/formats/readers.h"
 #include "import/text_input.h"
@@ -91,10 +94,18 @@ private:
     std::unordered_set<std::string> seen_;
 };
 
+// An error that names the file and line where it arose: an include passes
+// it on as it is, from however deep.
+class placed_error : public import_error {
+public:
+    using import_error::import_error;
+};
+
 // The files a dictionary reads through #INCLUDE, and how it reads them.
 struct include_context {
-    std::string charset;             // the dictionary's set ("" for UTF-8)
-    std::vector<std::string> files;  // every file read so far, the dictionary first
+    explicit include_context(const std::string& dictionary) : files(dictionary) {}
+    std::string charset;   // the dictionary's set ("" for UTF-8)
+    included_files files;  // every file read so far, the dictionary first
     int depth = 0;
 };
 
@@ -138,7 +149,7 @@ public:
 
 private:
     // Reads the file that an #INCLUDE line names, beside the file that names
-    // it: a name of a file in that folder or below, each file once.
+    // it: a name of a file in that folder or below it, each file once.
     void include(std::string_view rest) {
         std::string_view name = trim(rest);
         if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
@@ -147,37 +158,27 @@ private:
         if (name.empty()) fail(quoted + " names no file");
         if (path_ == "-")
             fail(quoted + ": a dictionary read from standard input has no folder to find it in");
-        const bool absolute = name.front() == '/' || name.front() == '\\' ||
-                              (name.size() >= 2 && name[1] == ':');
-        bool goes_up = false;
-        for (std::size_t start = 0; start <= name.size();) {
-            std::size_t end = name.find_first_of("/\\", start);
-            if (end == std::string_view::npos) end = name.size();
-            goes_up = goes_up || name.substr(start, end - start) == "..";
-            start = end + 1;
+        const included_files::admission admitted = included_.files.admit(path_, name);
+        if (admitted.what == included_files::admission::verdict::refused)
+            fail(quoted + ": " + admitted.problem);
+        if (admitted.what == included_files::admission::verdict::read_before) {
+            sink_.skipped("#INCLUDE lines naming a file already read", path_, line_);
+            return;
         }
-        if (absolute || goes_up)
-            fail(quoted + ": only files in the dictionary's folder or below it are read");
-        const std::string folder = file_path(path_).parent_path().u8string();
-        const std::string file = folder.empty() ? std::string(name) : folder + "/" + std::string(name);
-        for (const std::string& read : included_.files) {
-            if (read == file || same_file(read, file)) {
-                sink_.skipped("#INCLUDE lines naming a file already read", path_, line_);
-                return;
-            }
-        }
+        const std::string& file = admitted.path;
         if (type_of_file(file) != file_type::regular)
             fail(quoted + ": " + file +
                  (type_of_file(file) == file_type::none ? " does not exist" : " is not a file"));
         if (included_.depth == max_include_depth)
             fail(quoted + ": files included more than " + std::to_string(max_include_depth) +
                  " deep");
-        included_.files.push_back(file);
         ++included_.depth;
         try {
             text_input text(file, included_.charset);
             line_reader lines(text, sink_);
             dsl_parser(text.path(), sink_, included_).read(lines);
+        } catch (const placed_error&) {
+            throw;  // it says where it arose, however deep
         } catch (const import_error& e) {
             // Named where it is included, unless it says where in itself.
             const std::string what = e.what();
@@ -196,7 +197,7 @@ private:
     }
 
     [[noreturn]] void fail(const std::string& what) const {
-        throw import_error(path_ + ": line " + std::to_string(line_) + ": " + what);
+        throw placed_error(path_ + ": line " + std::to_string(line_) + ": " + what);
     }
 
     // Adds the words a headword line stands for: braces left out, each
@@ -392,9 +393,8 @@ private:
 
 std::string read_dsl(reader_input& input, entry_sink& sink) {
     line_reader lines(*input.text, sink);
-    include_context included;
+    include_context included(input.path);
     included.charset = input.text->charset() == "UTF-8" ? "" : input.text->charset();
-    included.files.push_back(input.path);
     return dsl_parser(input.path, sink, included).read(lines);
 }
 

@@ -23,11 +23,12 @@
 // so memory stays that of the largest entry. Elements are known by their
 // local names, whatever their namespace. XIncludes (FreeDict's eng-pol keeps
 // its entries in letters/a.xml ...) are read in their place, from the files
-// beside the dictionary. Damage that loses no entry (an unknown entity, an
-// end tag that closes nothing, an element left open) is counted with the
-// sink; what would lose entries (a file cut short, a comment or tag that
-// never ends, an include that cannot be read) stops the run with the file,
-// the line and what is wrong.
+// in the folder of the including file or below it, each file once. Damage
+// that loses no entry (an unknown entity, an end tag that closes nothing, an
+// element left open) is counted with the sink; what would lose entries (a
+// file cut short, a comment or tag that never ends, an include that cannot
+// be read) or read what is not the dictionary's (an include that leads out
+// of its folder) stops the run with the file, the line and what is wrong.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -37,6 +38,7 @@
 #include <vector>
 
 #include "common/platform.h"
+#include "import/formats/included_files.h"
 #include "import/formats/readers.h"
 #include "import/formats/xml_scanner.h"
 #include "import/markup_text.h"
@@ -172,7 +174,8 @@ private:
 
 class tei_reader {
 public:
-    explicit tei_reader(entry_sink& sink) : sink_(sink) {}
+    tei_reader(const std::string& dictionary, entry_sink& sink)
+        : sink_(sink), included_(dictionary) {}
 
     // Reads every entry of the file at `path`, and of the files it includes.
     void read_file(const std::string& path, text_input& text, int include_depth) {
@@ -269,7 +272,7 @@ private:
     }
 
     // <include href="letters/a.xml"/> (XInclude): the file's entries, read
-    // here, from beside the including file.
+    // here, from the folder of the including file or below it, each file once.
     void include(xml_scanner& x, int depth) {
         std::string href;
         append_decoded(x, href, x.attribute("href"), false);
@@ -277,12 +280,15 @@ private:
         if (x.path() == "-")
             x.fail("the entries are in " + href +
                    ", which lies beside the dictionary: name its file, not standard input");
-        if (href.front() == '/' || href.find("://") != std::string::npos)
-            x.fail("the entries are in " + href +
-                   "; only files beside the dictionary are read, by relative names");
+        const included_files::admission admitted = included_.admit(x.path(), href);
+        if (admitted.what == included_files::admission::verdict::refused)
+            x.fail("can't include " + href + ": " + admitted.problem);
+        if (admitted.what == included_files::admission::verdict::read_before) {
+            sink_.skipped("XIncludes of a file already read", x.path(), x.line());
+            return;
+        }
         if (depth >= max_include_depth) x.fail("XIncludes nested more than 8 deep");
-        const std::string folder = folder_of(x.path());
-        const std::string path = folder.empty() && href == "-" ? "./-" : folder + href;
+        const std::string& path = admitted.path;
         std::unique_ptr<text_input> text;
         try {
             if (type_of_file(path) == file_type::other)
@@ -854,6 +860,7 @@ private:
     }
 
     entry_sink& sink_;
+    included_files included_;
     std::string title_;
     bool title_taken_ = false;
     // The entry being read: its elements and text, the path of open elements.
@@ -870,7 +877,7 @@ private:
 }  // namespace
 
 std::string read_tei(reader_input& input, entry_sink& sink) {
-    tei_reader reader(sink);
+    tei_reader reader(input.path, sink);
     reader.read_file(input.path, *input.text, 0);
     return reader.title();
 }

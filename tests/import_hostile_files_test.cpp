@@ -1,0 +1,172 @@
+// lexaro-import on dictionaries that reach beyond themselves, end to end:
+// includes that lead out of the dictionary's folder or that name each other
+// over and over.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "format_test_support.h"
+#include "test_support.h"
+
+namespace lexaro::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// --- Includes -----------------------------------------------------------------
+
+// A file of one entry ("WORD in TEI") that first includes the given names,
+// one a line from line 2, in TEI or DSL, and how its messages name them.
+struct include_format {
+    std::string x;  // the extension of the files
+    std::string (*file)(const std::vector<std::string>& includes, const std::string& word);
+    std::string (*include)(const std::string& name);  // an include in a message
+    std::string skipped;                              // the summary's count of includes read before
+};
+
+const include_format formats[] = {
+    {".xml",
+     [](const std::vector<std::string>& includes, const std::string& word) {
+         std::string text = "<TEI xmlns=\"http://www.tei-c.org/ns/1.0\"><text><body>\n";
+         for (const std::string& name : includes) text += "<include href=\"" + name + "\"/>\n";
+         return text + "<entry><form><orth>" + word + "</orth></form><sense><def>" + word +
+                " in TEI</def></sense></entry>\n</body></text></TEI>\n";
+     },
+     [](const std::string& name) { return "can't include " + name; },
+     "XIncludes of a file already read"},
+    {".dsl",
+     [](const std::vector<std::string>& includes, const std::string& word) {
+         std::string text = "#NAME \"" + word + ".dsl\"\n";
+         for (const std::string& name : includes) text += "#INCLUDE \"" + name + "\"\n";
+         return text + word + "\n\t" + word + " in DSL\n";
+     },
+     [](const std::string& name) { return "#INCLUDE \"" + name + "\""; },
+     "#INCLUDE lines naming a file already read"},
+};
+
+// The text with "{x}" made the format's extension and "{dir}" the scratch
+// folder's name, links resolved.
+std::string filled(std::string text, const std::string& x, const std::string& dir) {
+    for (std::size_t at; (at = text.find("{x}")) != std::string::npos;) text.replace(at, 3, x);
+    for (std::size_t at; (at = text.find("{dir}")) != std::string::npos;) text.replace(at, 5, dir);
+    return text;
+}
+
+// A dictionary dict/d, its letters in dict/letters/ (a and b), dict/c, and a
+// secret beside dict/. An include that leads out of the folder of the file
+// that names it, by its name or through a link, is refused where it stands,
+// naming the file, the line and the include, and nothing is written; one
+// that stays inside is read.
+TEST(HostileIncludes, NothingOutsideTheIncludingFilesFolderIsRead) {
+    struct include_case {
+        const char* what;
+        std::string from;  // the file that names it: dict/d, or letters/b that dict/d names
+        std::string name;
+        std::string link;      // "" or "LINK>TARGET", under the scratch folder
+        std::string leads_to;  // "read"; "" refused by the name; else where it leads
+    };
+    const char* read = "read";
+    const include_case cases[] = {
+        {"up a folder", "d", "../secret{x}", "", ""},
+        {"down and up past the top", "d", "letters/../../secret{x}", "", ""},
+        {"an absolute name, even of a file inside", "d", "{dir}/dict/letters/a{x}", "", ""},
+        {"a link to a file outside", "d", "s{x}", "dict/s{x}>../secret{x}", "/secret{x}"},
+        {"a folder linked outside", "d", "out/secret{x}", "dict/out>..", "/secret{x}"},
+        {"the folder above, from one below", "letters/b", "../c{x}", "", ""},
+        {"a link below to the folder above", "letters/b", "up/c{x}", "dict/letters/up>..",
+         "/dict/c{x}"},
+        {"a link to a file beside it", "d", "l{x}", "dict/l{x}>letters/a{x}", read},
+        {"a link to a folder below", "d", "l/a{x}", "dict/l>letters", read},
+        {"down and up, still inside", "d", "letters/../letters/a{x}", "", read},
+    };
+    for (const include_format& f : formats) {
+        for (const include_case& c : cases) {
+            SCOPED_TRACE(f.x + ": " + c.what);
+            scratch_dir dir;
+            const std::string real = fs::canonical(dir.path()).string();
+            const auto fill = [&](const std::string& text) { return filled(text, f.x, real); };
+            fs::create_directories(dir / "dict/letters");
+            for (const char* word : {"secret", "dict/c", "dict/letters/a"})
+                write_file(dir / (word + f.x), f.file({}, fs::path(word).filename().string()));
+            const bool nested = c.from != "d";
+            write_file(dir / ("dict/d" + f.x),
+                       f.file({nested ? "letters/b" + f.x : fill(c.name)}, "d"));
+            if (nested) write_file(dir / ("dict/letters/b" + f.x), f.file({fill(c.name)}, "b"));
+            const std::size_t arrow = c.link.find('>');
+            ASSERT_TRUE(c.link.empty() || make_symlink(fill(c.link.substr(arrow + 1)),
+                                                       dir / fill(c.link.substr(0, arrow))));
+            const run_result run = run_lexaro_import({"dict/d" + f.x, "out.txt"}, dir.path());
+            if (c.leads_to == read) {
+                EXPECT_EQ(run.status, 0) << run.err;
+                EXPECT_NE(read_file(dir / "out.txt").find("\na$a in "), std::string::npos);
+                continue;
+            }
+            std::string problem = "only files in the including file's folder or below it are read";
+            if (!c.leads_to.empty())
+                problem = "it leads to " + real + fill(c.leads_to) + ": " + problem;
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.err, "lexaro-import: dict/" + c.from + f.x +
+                                   ": line 2: " + f.include(fill(c.name)) + ": " + problem + "\n");
+            EXPECT_FALSE(exists(dir / "out.txt"));
+        }
+    }
+}
+
+// Files that include each other are read once each: eight files, each
+// including the next ten times, make eight reads, not ten million. A file
+// included by two others, by itself, or by another name (a hard link) gives
+// its entries once; files still nest no deeper than the format allows.
+TEST(HostileIncludes, EachFileIsReadOnce) {
+    for (const include_format& f : formats) {
+        SCOPED_TRACE(f.x);
+        scratch_dir dir;
+        const auto name = [&](char letter, int n) { return letter + std::to_string(n) + f.x; };
+        std::string expected = "f0" + f.x + "\n";
+        for (int level = 0; level < 8; ++level) {
+            const std::vector<std::string> next(level < 7 ? 10 : 0, name('f', level + 1));
+            write_file(dir / name('f', level), f.file(next, "f" + std::to_string(level)));
+            expected += "f" + std::to_string(level) + "$f" + std::to_string(level) + " in " +
+                        (f.x == ".dsl" ? "DSL\n" : "TEI\n");
+        }
+        run_options options;
+        options.cpu_seconds_limit = 20;  // ten million reads take hours
+        const run_result run =
+            run_program_with(LEXARO_IMPORT_BINARY, {"f0" + f.x, "out.txt"}, dir.path(), options);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(read_file(dir / "out.txt"), expected);
+        EXPECT_NE(run.err.find("  entries read:    8\n  words written:   8\n"), std::string::npos);
+        EXPECT_NE(run.err.find("  skipped:         63 " + f.skipped + ", the first in f6" + f.x +
+                               " line 3\n"),
+                  std::string::npos)
+            << run.err;
+
+        dir.clear();
+        write_file(dir / ("d" + f.x), f.file({"a" + f.x, "b" + f.x, "d" + f.x, "h" + f.x}, "d"));
+        write_file(dir / ("a" + f.x), f.file({"c" + f.x}, "a"));
+        write_file(dir / ("b" + f.x), f.file({"c" + f.x}, "b"));
+        write_file(dir / ("c" + f.x), f.file({}, "c"));
+        fs::create_hard_link(dir / ("a" + f.x), dir / ("h" + f.x));
+        const run_result shared = run_lexaro_import({"d" + f.x, "out.txt"}, dir.path());
+        ASSERT_EQ(shared.status, 0) << shared.err;
+        EXPECT_NE(shared.err.find("  entries read:    4\n"), std::string::npos);
+        EXPECT_NE(shared.err.find("  skipped:         3 " + f.skipped + ", the first in b" + f.x +
+                                  " line 2\n"),
+                  std::string::npos)
+            << shared.err;
+
+        const int deepest = f.x == ".dsl" ? 16 : 8;
+        dir.clear();
+        for (int level = 0; level <= deepest + 1; ++level)
+            write_file(dir / name('g', level), f.file({name('g', level + 1)}, "g"));
+        const run_result deep = run_lexaro_import({"g0" + f.x, "out.txt"}, dir.path());
+        EXPECT_EQ(deep.status, 1);
+        EXPECT_EQ(deep.err,
+                  "lexaro-import: " + name('g', deepest) + ": line 2: " +
+                      (f.x == ".dsl" ? f.include("g17.dsl") + ": files included more than 16 deep"
+                                     : "XIncludes nested more than 8 deep") +
+                      "\n");
+    }
+}
+
+}  // namespace
+}  // namespace lexaro::test

@@ -1,6 +1,6 @@
 // lexaro-import on dictionaries that reach beyond themselves, end to end:
 // includes that lead out of the dictionary's folder or that name each other
-// over and over.
+// over and over, and --columns past the columns a file has.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -166,6 +166,66 @@ TEST(HostileIncludes, EachFileIsReadOnce) {
                                      : "XIncludes nested more than 8 deep") +
                       "\n");
     }
+}
+
+// --- Columns --------------------------------------------------------------------
+
+// --columns past the file's last column is refused before anything is
+// written, with the columns the file has; an earlier output stays.
+TEST(HostileColumns, AColumnTheFileDoesNotHaveIsRefused) {
+    struct refused {
+        const char* what;
+        std::string csv;
+        std::string columns;
+        std::string message;  // after "lexaro-import: d.csv: "
+    };
+    const refused cases[] = {
+        {"past a header of two", "word,translation\na,b\n", "3",
+         "--columns names column 3, which the file does not have; its columns are 1 (word), "
+         "2 (translation)"},
+        {"past two columns and no header", "a,b\nc,d\n", "3",
+         "--columns names column 3, which the file does not have; its columns are 1, 2, "
+         "unnamed (the first row: a, b)"},
+        {"a name, then a number past the header", "word,translation,note\na,b,c\n", "note,7",
+         "--columns names column 7, which the file does not have; its columns are 1 (word), "
+         "2 (translation), 3 (note)"},
+    };
+    for (const refused& c : cases) {
+        for (const char* output : {"out.txt", "out.pdb", "-"}) {
+            SCOPED_TRACE(std::string(c.what) + " to " + output);
+            scratch_dir dir;
+            write_file(dir / "d.csv", c.csv);
+            write_file(dir / "out.txt", "the output before");
+            write_file(dir / "out.pdb", "the database before");
+            const run_result run =
+                run_lexaro_import({"--columns", c.columns, "d.csv", output}, dir.path());
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.err, "lexaro-import: d.csv: " + c.message + "\n");
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(dir.files(), (std::vector<std::string>{"d.csv", "out.pdb", "out.txt"}));
+            EXPECT_EQ(read_file(dir / "out.txt"), "the output before");
+            EXPECT_EQ(read_file(dir / "out.pdb"), "the database before");
+        }
+    }
+}
+
+// Rows with fewer fields than the first are written with what they hold, and
+// counted.
+TEST(HostileColumns, ShortRowsAreCounted) {
+    check_summaries({
+        {"short rows under a header",
+         "d.csv",
+         "word,translation,note\na,b,c\nd,e\nf\ng,h,i\n",
+         {"--columns", "3"},
+         "d\na$c\nd$\nf$\ng$i\n",
+         {"  short rows:      2 with fewer than the header's 3 columns, the first at line 3"}},
+        {"without a header, a quoted line break first",
+         "d.csv",
+         "a,\"b\nb\",c\nd,e\n\nf,g\n",
+         {},
+         "d\na$b; b; c\nd$e\nf$g\n",
+         {"  short rows:      2 with fewer than the first row's 3 columns, the first at line 3"}},
+    });
 }
 
 }  // namespace

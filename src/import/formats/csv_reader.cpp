@@ -5,9 +5,11 @@
 // "#key,value" rows before the first entry describe the dictionary, "#name"
 // giving its title. The first column is the word; the translation is every
 // other column, each on a line of its own, or the columns that --columns
-// names. A definition that holds HTML tags or character references is
-// HTML. A file that writes its line breaks as the two characters "\n" (and
-// has no real one inside quotes) has them read as line breaks.
+// names (a column past the first row's is refused; rows with fewer fields
+// than the first are counted). A definition that holds HTML tags or
+// character references is HTML. A file that writes its line breaks as the
+// two characters "\n" (and has no real one inside quotes) has them read as
+// line breaks.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -149,6 +151,7 @@ public:
         r.text.clear();
         r.ends.clear();
         const uint64_t first_line = lines_.line_number();
+        line_ = first_line;
         bool quoted = false, at_start = true;
         for (;;) {
             for (std::size_t i = 0; i < line.size(); ++i) {
@@ -183,10 +186,14 @@ public:
         return true;
     }
 
+    // The line where the last record begins.
+    uint64_t line() const { return line_; }
+
 private:
     const std::string& path_;
     line_reader& lines_;
     char separator_;
+    uint64_t line_ = 0;
 };
 
 // Which columns make the translation, as --columns names them or else
@@ -221,6 +228,8 @@ public:
             }
             columns_.push_back(static_cast<std::size_t>(found - names_.begin()));
         }
+        for (const std::size_t column : columns_)
+            if (column >= r.size()) refuse_column(column, r);
         return header;
     }
 
@@ -258,6 +267,24 @@ public:
     }
 
 private:
+    // A column past the first row's: nothing would fill it. The message
+    // lists the columns there are, by number and by the header's names.
+    [[noreturn]] void refuse_column(std::size_t column, const record& first) const {
+        std::string have;
+        for (std::size_t i = 0; i < first.size(); ++i) {
+            have += (i == 0 ? "" : ", ") + std::to_string(i + 1);
+            if (!names_.empty()) have += " (" + names_[i] + ")";
+        }
+        if (names_.empty()) {
+            have += ", unnamed (the first row: ";
+            for (std::size_t i = 0; i < first.size(); ++i)
+                have += (i == 0 ? "" : ", ") + std::string(first.field(i));
+            have += ")";
+        }
+        throw import_error(path_ + ": --columns names column " + std::to_string(column + 1) +
+                           ", which the file does not have; its columns are " + have);
+    }
+
     bool holds_names(const record& r) const {
         for (const std::string_view item : column_items(list_)) {
             if (column_number(item) > 0) continue;
@@ -285,9 +312,12 @@ std::string read_csv(reader_input& input, entry_sink& sink) {
     column_choice columns(input.path, input.options.columns);
     record r;
     std::string title, translation, unescaped;
-    bool first = true;
+    bool first = true, header = false;
     std::size_t fields = 0;
     uint64_t breaks = 0;
+    // Rows with fewer fields than the first row: whatever column they lack
+    // gives their translation nothing.
+    uint64_t short_rows = 0, first_short_row = 0;
     while (parser.next(r)) {
         // "#name,Title" and other "#key,value" rows before the first entry
         // describe the dictionary.
@@ -299,10 +329,11 @@ std::string read_csv(reader_input& input, entry_sink& sink) {
         if (first) {
             first = false;
             fields = r.size();
-            const bool header = columns.take_first(r);
+            header = columns.take_first(r);
             sink.note("columns", columns.described(fields));
             if (header) continue;
         }
+        if (r.size() < fields && short_rows++ == 0) first_short_row = parser.line();
         columns.translation(r, translation);
         std::string_view text = translation;
         if (escaped_breaks && translation.find("\\n") != std::string::npos) {
@@ -320,6 +351,11 @@ std::string read_csv(reader_input& input, entry_sink& sink) {
         }
         sink.add(raw_entry{r.field(0), text, holds_markup(text) ? markup::html : markup::plain});
     }
+    if (short_rows > 0)
+        sink.note("short rows", std::to_string(short_rows) + " with fewer than the " +
+                                    (header ? "header's " : "first row's ") +
+                                    std::to_string(fields) + " columns, the first at line " +
+                                    std::to_string(first_short_row));
     if (breaks > 0)
         sink.note("line breaks", std::to_string(breaks) +
                                      " written as the two characters \\n, read as line breaks");

@@ -1,8 +1,12 @@
-// lexaro-import on dictionaries that reach beyond themselves, end to end:
-// includes that lead out of the dictionary's folder or that name each other
-// over and over, and --columns past the columns a file has.
+// lexaro-import on dictionaries that reach beyond themselves and on runs
+// ended part way, end to end: includes that lead out of the dictionary's
+// folder or that name each other over and over, --columns past the columns
+// a file has, and every signal that ends a run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 
 #include "format_test_support.h"
@@ -226,6 +230,100 @@ TEST(HostileColumns, ShortRowsAreCounted) {
          "d\na$b; b; c\nd$e\nf$g\n",
          {"  short rows:      2 with fewer than the first row's 3 columns, the first at line 3"}},
     });
+}
+
+// --- Signals --------------------------------------------------------------------
+
+// A signal at each moment of a run that holds hidden files: while the input
+// is read into a text or a database (the hidden output made, empty), and
+// while the database is compiled (the hidden source and OUT.tmp written).
+// Whatever the signal, if it would end the run and can be caught, the run
+// ends by it, leaving the folder as it was and the output before in place.
+TEST(HostileSignals, EverySignalLeavesTheOldOutput) {
+    struct signal_name {
+        int number;
+        const char* name;
+    };
+    const signal_name signals[] = {
+        {SIGHUP, "SIGHUP"},     {SIGINT, "SIGINT"},       {SIGQUIT, "SIGQUIT"},
+        {SIGTERM, "SIGTERM"},   {SIGUSR1, "SIGUSR1"},     {SIGUSR2, "SIGUSR2"},
+        {SIGALRM, "SIGALRM"},   {SIGVTALRM, "SIGVTALRM"}, {SIGPROF, "SIGPROF"},
+        {SIGPIPE, "SIGPIPE"},   {SIGXCPU, "SIGXCPU"},     {SIGXFSZ, "SIGXFSZ"},
+        {SIGPOLL, "SIGPOLL"},   {SIGPWR, "SIGPWR"},       {SIGSTKFLT, "SIGSTKFLT"},
+        {SIGRTMIN, "SIGRTMIN"}, {SIGRTMAX, "SIGRTMAX"}};
+    std::string tab, text = dictionary_like_text(3000000);
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    for (int i = 0; i < 3000; ++i)
+        tab += "w" + std::to_string(100000 + i) + "\t" + text.substr(i * 1000, 1000) + "\n";
+    struct moment {
+        const char* what;
+        std::string output, named, written;  // the run is signalled once this file appears
+        std::string held_input;              // standard input, held open; "": the file in.tab
+    } moments[] = {
+        {"reading into a text", "out.txt", ".out.txt.", "", tab.substr(0, 200000)},
+        {"reading into a database", "out.pdb", ".out.pdb.", "", tab.substr(0, 200000)},
+        {"compiling", "out.pdb", "", "out.tmp", ""},
+    };
+    scratch_dir dir;
+    write_file(dir / "in.tab", tab);
+    for (const moment& m : moments) {
+        for (const signal_name& s : signals) {
+            SCOPED_TRACE(std::string(m.what) + ", " + s.name);
+            write_file(dir / m.output, "the output before");
+            run_options options;
+            options.signal_when_named = m.named;
+            options.signal_when_written = m.written;
+            options.signal_number = s.number;
+            options.held_input = m.held_input;
+            const std::string input = m.held_input.empty() ? "in.tab" : "-";
+            const run_result run = run_program_with(
+                LEXARO_IMPORT_BINARY, {"--format", "tab", input, m.output}, dir.path(), options);
+            EXPECT_EQ(run.status, 128 + s.number);
+            EXPECT_EQ(dir.files(), (std::vector<std::string>{"in.tab", m.output}));
+            EXPECT_EQ(read_file(dir / m.output), "the output before");
+            dir.remove(m.output);
+        }
+    }
+}
+
+// lexaro-import X - | head: the lines head shows, then the run ends by
+// SIGPIPE at its next write, as any program in a pipe does, with no message
+// and nothing left behind. Where SIGPIPE is ignored, the failed write is an
+// error.
+TEST(HostileSignals, AReaderThatGoesAwayEndsTheRunQuietly) {
+    scratch_dir dir;
+    std::string tab;
+    for (int i = 100000; i < 200000; ++i)
+        tab += "w" + std::to_string(i) + "\t" + std::string(30, 't') + "\n";
+    write_file(dir / "big.tab", tab);
+    const std::string program = LEXARO_IMPORT_BINARY;
+    struct piped {
+        const char* what;
+        std::string before;  // shell commands before the pipe
+        std::string status;
+        std::string err;
+    } cases[] = {
+        {"SIGPIPE as it comes", "", "141\n", ""},
+        {"SIGPIPE ignored", "trap '' PIPE;", "1\n",
+         "lexaro-import: can't write standard output: Broken pipe\n"},
+    };
+    // The shell starts with SIGPIPE as this process has it.
+    const auto previous = std::signal(SIGPIPE, SIG_DFL);
+    for (const piped& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string command =
+            c.before + " ('" + program +
+            "' big.tab - 2>err.txt; echo $? >status.txt) | head -n 3 >head.txt";
+        ASSERT_EQ(std::system(("cd '" + dir.path() + "' && " + command).c_str()), 0);
+        EXPECT_EQ(read_file(dir / "head.txt"), "big\nw100000$" + std::string(30, 't') +
+                                                   "\nw100001$" + std::string(30, 't') + "\n");
+        EXPECT_EQ(read_file(dir / "status.txt"), c.status);
+        EXPECT_EQ(read_file(dir / "err.txt"), c.err);
+        EXPECT_EQ(dir.files(),
+                  (std::vector<std::string>{"big.tab", "err.txt", "head.txt", "status.txt"}));
+        for (const char* name : {"err.txt", "head.txt", "status.txt"}) dir.remove(name);
+    }
+    std::signal(SIGPIPE, previous);
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #else
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -265,6 +266,34 @@ std::string console_text(const std::string& bytes, const char* what) {
 
 #else
 
+// Writes the bytes into the pipe, and stops where the run has closed it: a
+// write that meets no reader fails (EPIPE) rather than end the tests.
+void write_held_input(int fd, std::string_view bytes) {
+    sigset_t pipe_signal, before;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, &before);
+    while (!bytes.empty()) {
+        const ssize_t count = write(fd, bytes.data(), bytes.size());
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) break;
+        bytes.remove_prefix(static_cast<std::size_t>(count));
+    }
+    // A SIGPIPE that the failed write raised goes before the mask is lifted.
+    const timespec no_wait{0, 0};
+    while (sigtimedwait(&pipe_signal, nullptr, &no_wait) == SIGPIPE) {
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+}
+
+// Whether the folder holds a file whose name begins with `prefix`.
+bool holds_name_beginning(const std::string& folder, const std::string& prefix) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        if (entry.path().filename().string().compare(0, prefix.size(), prefix) == 0) return true;
+    return false;
+}
+
 std::pair<int, long> run_child(const char* binary, const std::vector<std::string>& args,
                                const std::string& folder, const run_options& options,
                                const std::string& out_path, const std::string& err_path) {
@@ -277,9 +306,17 @@ std::pair<int, long> run_child(const char* binary, const std::vector<std::string
                        static_cast<rlim_t>(options.file_size_limit)};
     const rlimit address_space{static_cast<rlim_t>(options.address_space_limit),
                                static_cast<rlim_t>(options.address_space_limit)};
+    const rlimit no_core{0, 0};
+    int input[2] = {-1, -1};
+    if (!options.held_input.empty() && pipe2(input, O_CLOEXEC) != 0) return {127, 0};
     const pid_t child = fork();
     if (child == 0) {
         if (chdir(folder.c_str()) != 0) _exit(127);
+        if (input[0] >= 0) {
+            dup2(input[0], STDIN_FILENO);
+            close(input[0]);
+            close(input[1]);
+        }
         const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(out, STDOUT_FILENO);
@@ -296,6 +333,9 @@ std::pair<int, long> run_child(const char* binary, const std::vector<std::string
             setrlimit(RLIMIT_FSIZE, &limit);
         }
         if (options.address_space_limit > 0) setrlimit(RLIMIT_AS, &address_space);
+        // A signal that dumps core (SIGQUIT, SIGXCPU) leaves no core file
+        // among the files a test looks at.
+        if (options.signal_number != 0) setrlimit(RLIMIT_CORE, &no_core);
         if (options.cpu_seconds_limit > 0) {
             const rlimit cpu{static_cast<rlim_t>(options.cpu_seconds_limit),
                              static_cast<rlim_t>(options.cpu_seconds_limit)};
@@ -309,9 +349,25 @@ std::pair<int, long> run_child(const char* binary, const std::vector<std::string
         execv(binary, argv.data());
         _exit(127);
     }
+    if (input[0] >= 0) {
+        close(input[0]);
+        write_held_input(input[1], options.held_input);
+    }
     int wait_status = 0;
     rusage usage{};
-    if (options.signal_when_written.empty()) {
+    if (!options.signal_when_named.empty()) {
+        bool sent = false;
+        const auto start = std::chrono::steady_clock::now();
+        while (wait4(child, &wait_status, WNOHANG, &usage) == 0) {
+            if (!sent && holds_name_beginning(folder, options.signal_when_named))
+                sent = kill(child, options.signal_number) == 0;
+            if (!sent && std::chrono::steady_clock::now() - start > std::chrono::minutes(1)) {
+                ADD_FAILURE() << "no file named " << options.signal_when_named << "... appeared";
+                sent = kill(child, SIGKILL) == 0;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    } else if (options.signal_when_written.empty()) {
         wait4(child, &wait_status, 0, &usage);
     } else {
         const std::string watched = folder + "/" + options.signal_when_written;
@@ -323,6 +379,7 @@ std::pair<int, long> run_child(const char* binary, const std::vector<std::string
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     }
+    if (input[1] >= 0) close(input[1]);
     const int status =
         WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     return {status, usage.ru_maxrss};

@@ -80,7 +80,15 @@ struct run_options {
     // When set (not on Windows): the run is sent the signal as soon as the
     // file of this name in its folder holds a byte.
     std::string signal_when_written;
+    // When set (not on Windows): the run is sent the signal as soon as a
+    // file whose name begins so is in its folder, empty or not (".out.txt."
+    // for a hidden output), or killed after a minute without one.
+    std::string signal_when_named;
     int signal_number = 0;
+    // When set (not on Windows): standard input is a pipe that gives these
+    // bytes and stays open until the run ends, so that a run reading it to
+    // its end waits there.
+    std::string held_input;
 };
 
 // Windows has no file-size or address-space limits for run_options, no /proc,

@@ -120,15 +120,35 @@ bool move_over(const std::string& from, const std::string& to) {
 
 void remove_native(const native_char* name) { unlink(name); }
 
-// Ctrl-C, a hangup, a termination, a file-size limit, and a FIFO whose
-// reader went away while its bytes were being copied in.
+// Every signal that ends a process unless it is caught, but for the faults
+// of the program itself (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS,
+// SIGABRT) and SIGKILL, which no process can catch: Ctrl-C, Ctrl-\, a
+// hangup, a termination, the user's own signals, the timers, a pipe or FIFO
+// whose reader went away, the processor-time and file-size limits, and the
+// real-time signals.
 void catch_signals(void (*handler)(int)) {
-    for (int signal_number : {SIGINT, SIGHUP, SIGTERM, SIGXFSZ, SIGPIPE}) {
-        // A signal the caller chose to ignore stays ignored.
+    const auto take = [handler](int signal_number) {
+        // A signal the caller chose to ignore, or handles, stays so.
         struct sigaction current;
         if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
             std::signal(signal_number, handler);
-    }
+    };
+    for (int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM,
+                              SIGVTALRM, SIGPROF, SIGPIPE, SIGXCPU, SIGXFSZ})
+        take(signal_number);
+#ifdef SIGPOLL
+    take(SIGPOLL);
+#endif
+#ifdef SIGPWR
+    take(SIGPWR);
+#endif
+#ifdef SIGSTKFLT
+    take(SIGSTKFLT);
+#endif
+#if defined(__linux__) && defined(SIGRTMIN)
+    for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number)
+        take(signal_number);
+#endif
 }
 
 #endif

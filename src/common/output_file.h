@@ -3,9 +3,13 @@
 // flushes, syncs to the disk and renames over the target. Until then a file
 // at the target's name is untouched, and a run that fails or is killed never
 // leaves half a file there; a hidden file never committed is removed, also
-// when the run is ended by SIGINT, SIGHUP, SIGTERM, SIGXFSZ or SIGPIPE (on
-// Windows by Ctrl-C, Ctrl-Break or SIGTERM); only SIGKILL, a process killed
-// outright and a power loss leave it behind.
+// when the run is ended by a signal: any that would end the process and can
+// be caught (SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM,
+// SIGVTALRM, SIGPROF, SIGPIPE, SIGXCPU, SIGXFSZ, and where the system has
+// them SIGPOLL, SIGPWR, SIGSTKFLT and the real-time signals), but for the
+// program's own faults; on Windows Ctrl-C, Ctrl-Break or SIGTERM. Only
+// SIGKILL, a process killed outright, a crash and a power loss leave it
+// behind. The process then ends by the same signal, as it would have.
 //
 // A link at the target's name is replaced by the new file; the file it points
 // to is left alone.

@@ -603,11 +603,11 @@ TEST(ImportFormats, OpensTheInputAsTheRunDoes) {
     };
     for (const open_case& c : cases) {
         options o;
-        o.input = c.input;
-        if (*c.given_format != '\0') o.input_format = format_from_name(c.given_format);
+        o.inputs = {c.input};
+        if (*c.given_format != '\0') o.input_formats = {*format_from_name(c.given_format)};
         std::unique_ptr<text_input> text;
         try {
-            EXPECT_EQ(format_name(open_input(o, text)), c.expected) << c.input;
+            EXPECT_EQ(format_name(open_input(o, 0, text)), c.expected) << c.input;
         } catch (const import_error& e) {
             EXPECT_EQ(e.what(), c.expected) << c.input;
         }
@@ -631,9 +631,9 @@ TEST(ImportCommandLine, TakesOptionsInBothFormsAnywhere) {
                          "<>", "--keep-duplicates", "--charset=CP1252", "out.txt"},
                         problem);
     ASSERT_TRUE(o) << problem;
-    EXPECT_EQ(o->input, "in.index");
+    EXPECT_EQ(o->inputs, std::vector<std::string>{"in.index"});
     EXPECT_EQ(o->output, "out.txt");
-    EXPECT_EQ(o->input_format, format_from_name("dictd"));
+    EXPECT_EQ(o->input_formats, std::vector<format>{*format_from_name("dictd")});
     EXPECT_EQ(o->title, "T");
     EXPECT_EQ(o->join, "/");
     EXPECT_EQ(o->newline, "<>");
@@ -642,12 +642,22 @@ TEST(ImportCommandLine, TakesOptionsInBothFormsAnywhere) {
 
     const auto defaults = parse_arguments({"--", "-in", "-"}, problem);
     ASSERT_TRUE(defaults) << problem;
-    EXPECT_EQ(defaults->input, "-in");
+    EXPECT_EQ(defaults->inputs, std::vector<std::string>{"-in"});
     EXPECT_EQ(defaults->output, "-");
     EXPECT_EQ(defaults->join, " | ");
     EXPECT_EQ(defaults->newline, "; ");
     EXPECT_FALSE(defaults->title);
-    EXPECT_FALSE(defaults->input_format);
+    EXPECT_TRUE(defaults->input_formats.empty());
+
+    // Every file name but the last is an input; --format once for each.
+    const auto several = parse_arguments(
+        {"a.index", "--format=dictd", "b", "--format", "trans", "-", "--format=tab", "out"}, problem);
+    ASSERT_TRUE(several) << problem;
+    EXPECT_EQ(several->inputs, (std::vector<std::string>{"a.index", "b", "-"}));
+    EXPECT_EQ(several->output, "out");
+    EXPECT_EQ(several->input_formats, (std::vector<format>{*format_from_name("dictd"),
+                                                            *format_from_name("trans"),
+                                                            *format_from_name("tab")}));
 
     const auto empty_title = parse_arguments({"a", "b", "--title="}, problem);
     ASSERT_TRUE(empty_title);
@@ -662,7 +672,14 @@ TEST(ImportCommandLine, RefusesWhatItCannotUse) {
     const usage_case cases[] = {
         {{}, "give an input and an output file"},
         {{"in"}, "give an input and an output file"},
-        {{"a", "b", "c"}, "too many file names: c"},
+        {{"-", "b", "-", "c"}, "standard input (-) is named twice; it can be read once"},
+        {{"a", "--format=tab", "b", "--format=tab", "c", "out"},
+         "--format is given 2 times for 3 inputs; give it once for all of them, or once for each "
+         "in their order"},
+        {{"--format=tab", "--format=tab", "a", "out"},
+         "--format is given 2 times for 1 input; give it once for all of them, or once for each "
+         "in their order"},
+        {{"a", "", "out"}, "a file name is empty"},
         {{"a", "b", "--format"}, "option --format needs a value"},
         {{"a", "b", "--format=rtf"},
          "unknown format rtf; the formats are stardict, dictd, babylon, mdict, dsl, xdxf, tei, "

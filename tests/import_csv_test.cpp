@@ -100,10 +100,10 @@ TEST(ImportCsv, ColumnsThatCannotBePickedStopTheRun) {
          "does not name\n"},
         {{"--columns", "2", "d.tab"}, 2,
          "lexaro-import: --columns picks the columns of a CSV file; d.tab is read as tab\n"
-         "usage: lexaro-import [options] INPUT OUTPUT.pdb|OUTPUT.txt\n"},
+         "usage: lexaro-import [options] INPUT... OUTPUT.pdb|OUTPUT.txt\n"},
         {{"--columns=", "list.csv"}, 2,
          "lexaro-import: option --columns needs a value\n"
-         "usage: lexaro-import [options] INPUT OUTPUT.pdb|OUTPUT.txt\n"},
+         "usage: lexaro-import [options] INPUT... OUTPUT.pdb|OUTPUT.txt\n"},
     };
     for (const refused& c : cases) {
         scratch_dir dir;

@@ -150,7 +150,7 @@ TEST(HostileCharsets, TheSourceStaysOneEntryALineInEverySet) {
 }
 
 TEST(HostileSeparators, LineEndsAnd0x1AAreRefusedBeforeAnythingIsWritten) {
-    const std::string usage = "usage: lexaro-import [options] INPUT OUTPUT.pdb|OUTPUT.txt\n";
+    const std::string usage = "usage: lexaro-import [options] INPUT... OUTPUT.pdb|OUTPUT.txt\n";
     const std::string why = " must not hold a line feed, a carriage return or 0x1A: each entry is "
                             "one line of the source\n";
     struct refused {

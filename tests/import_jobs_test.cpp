@@ -95,7 +95,7 @@ TEST(ImportJobs, ABlockThatDoesNotCompressEndsTheRunAsWithOneJob) {
 TEST(ImportJobs, TheOptionIsCheckedLikeTheOthers) {
     scratch_dir dir;
     write_file(dir / "in.txt", "T\nb$2\na$1\n");
-    const std::string usage = "usage: lexaro-import [options] INPUT OUTPUT.pdb|OUTPUT.txt\n";
+    const std::string usage = "usage: lexaro-import [options] INPUT... OUTPUT.pdb|OUTPUT.txt\n";
     const struct {
         std::vector<std::string> args;
         std::string err;  // empty: the run succeeds

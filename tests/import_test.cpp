@@ -167,7 +167,7 @@ TEST(ImportCharset, ConvertsAndCountsWhatTheSetLacks) {
             {"--charset=" + std::string(r.charset), "in.txt", "x.txt"}, dir.path());
         EXPECT_EQ(bad.status, 2);
         EXPECT_EQ(bad.err, "lexaro-import: "s + r.message +
-                               "\nusage: lexaro-import [options] INPUT OUTPUT.pdb|OUTPUT.txt\n");
+                               "\nusage: lexaro-import [options] INPUT... OUTPUT.pdb|OUTPUT.txt\n");
         EXPECT_FALSE(exists(dir / "x.txt"));
     }
 }
@@ -234,7 +234,7 @@ TEST(ImportErrors, NameTheFileAndLeaveNothingBehind) {
         int status;
         std::string message;
     };
-    const std::string usage = "usage: lexaro-import [options] INPUT OUTPUT.pdb|OUTPUT.txt\n";
+    const std::string usage = "usage: lexaro-import [options] INPUT... OUTPUT.pdb|OUTPUT.txt\n";
     // clang-format off
     const std::vector<error_case> cases = {
         {"missing input", {"missing.txt", "out.txt"}, 1,
@@ -296,7 +296,7 @@ TEST(ImportOutput, StandardOutputAndAnOldFileReplacedWhole) {
 
     const run_result help = run_lexaro_import({"--help"}, dir.path());
     EXPECT_EQ(help.status, 0);
-    const std::string usage = "usage: lexaro-import [options] INPUT OUTPUT.pdb|OUTPUT.txt\n";
+    const std::string usage = "usage: lexaro-import [options] INPUT... OUTPUT.pdb|OUTPUT.txt\n";
     EXPECT_EQ(help.out.substr(0, usage.size()), usage);
     EXPECT_EQ(help.err, "");
 }

@@ -15,14 +15,14 @@ namespace {
 std::string probe(const char* path, const char* format, const char* input_charset) {
     using namespace lexaro::import;
     options o;
-    o.input = path;
+    o.inputs = {path};
     o.input_charset = input_charset;
-    if (*format != '\0') o.input_format = format_from_name(format);
+    if (*format != '\0') o.input_formats = {*format_from_name(format)};
     try {
         std::unique_ptr<text_input> text;
-        const auto f = open_input(o, text);
-        std::string result = "ok\t" + std::string(format_name(f)) + '\t' + dictionary_name(o.input);
-        for (const std::string& file : files_read(f, o.input)) result += '\t' + file;
+        const auto f = open_input(o, 0, text);
+        std::string result = "ok\t" + std::string(format_name(f)) + '\t' + dictionary_name(path);
+        for (const std::string& file : files_read(f, path)) result += '\t' + file;
         return result;
     } catch (const std::exception& e) {
         return std::string("error\tlexaro-import: ") + e.what();

@@ -143,6 +143,20 @@ void entry_table::end_of_input() {
     key_blocks_.clear();
 }
 
+void entry_table::begin_input(std::string label) {
+    // Every later entry lies past the end of the arena so far.
+    input_starts_.push_back(chunks_.empty() ? 0
+                                            : uint64_t{chunks_.size() - 1} << offset_bits |
+                                                  chunks_.back().used);
+    input_labels_.push_back("[" + label + "] ");
+}
+
+std::size_t entry_table::input_of(uint64_t ref) const {
+    const auto after = std::upper_bound(input_starts_.begin(), input_starts_.end(), ref);
+    return after == input_starts_.begin() ? 0
+                                          : static_cast<std::size_t>(after - input_starts_.begin()) - 1;
+}
+
 void entry_table::add(std::string_view word, std::string_view translation, bool spelled) {
     uint64_t hash = 0;
     if (drop_repeats_) {
@@ -251,10 +265,11 @@ void entry_table::for_each_word(const merge_options& options,
     constexpr std::size_t many = 16;
     // The entries lie in the arena in the order of input: each is asked for
     // a few steps before it is read (when it is the next to be compared).
+    const bool several_inputs = input_starts_.size() > 1;
     for (std::size_t i = 0; i < keys_.size();) {
         const view first = entry(keys_[i] & ref_mask);
         std::size_t end = i + 1;
-        if (options.keep_duplicates) {
+        if (options.keep_duplicates && !several_inputs) {
             if (end + prefetch_distance < keys_.size())
                 prefetch(address(keys_[end + prefetch_distance] & ref_mask));
             out(first.word, first.translation);
@@ -265,6 +280,28 @@ void entry_table::for_each_word(const merge_options& options,
             if (end + prefetch_distance < keys_.size())
                 prefetch(address(keys_[end + prefetch_distance] & ref_mask));
             if (word_of_key(keys_[end]) != first.word) break;
+        }
+        // The word's entries lie in the order of input, so they come from
+        // several inputs when the first and the last come from two.
+        const bool by_input =
+            several_inputs && input_of(keys_[i] & ref_mask) != input_of(keys_[end - 1] & ref_mask);
+        if (options.keep_duplicates) {
+            for (std::size_t j = i; j < end; ++j) {
+                const uint64_t ref = keys_[j] & ref_mask;
+                const std::string_view t = entry(ref).translation;
+                const std::string& label = input_labels_[by_input ? input_of(ref) : 0];
+                // A label that would make the entry outgrow a block is left out.
+                if (!by_input || t.empty() ||
+                    first.word.size() + 1 + label.size() + t.size() + 1 > block_buffer_size) {
+                    out(first.word, t);
+                    continue;
+                }
+                labels.assign(1, label);
+                out(first.word, labels.back().append(t));
+            }
+            counts.labelled += by_input;
+            i = end;
+            continue;
         }
         if (end == i + 1) {
             out(first.word, first.translation);
@@ -284,11 +321,33 @@ void entry_table::for_each_word(const merge_options& options,
                 std::string(first.word).append(spelling_separator).append(e.translation));
             return labels.back();
         };
+        const auto fits = [&](std::size_t more) {
+            return first.word.size() + 1 + merged.size() + more + 1 <= block_buffer_size;
+        };
+        // Where the word comes from several inputs, each input's first
+        // translation kept starts with its label.
+        std::size_t shown_input = 0, inputs_shown = 0;
+        const auto label_of = [&](std::size_t j, std::string_view t) -> std::string_view {
+            if (!by_input || t.empty()) return {};
+            const std::size_t input = input_of(keys_[j] & ref_mask);
+            if (inputs_shown > 0 && input == shown_input) return {};
+            shown_input = input;
+            return input_labels_[input];
+        };
         const std::string_view first_translation = translation_of(first);
-        merged.assign(first_translation);
-        kept.assign(1, first_translation);
+        const std::string_view first_label = label_of(i, first_translation);
+        merged.clear();
+        kept.clear();
         seen.clear();
         bool lost_some = false;
+        if (first_label.empty() || fits(first_label.size() + first_translation.size())) {
+            merged.assign(first_label).append(first_translation);
+            kept.push_back(first_translation);
+            inputs_shown += !first_label.empty();
+        } else {
+            ++counts.cut;
+            lost_some = true;
+        }
         for (std::size_t j = i + 1; j < end; ++j) {
             const std::string_view t = translation_of(entry(keys_[j] & ref_mask));
             ++counts.merged;
@@ -301,20 +360,27 @@ void entry_table::for_each_word(const merge_options& options,
                 ++counts.repeats;
                 continue;
             }
-            if (first.word.size() + 1 + merged.size() + options.join.size() + t.size() + 1 >
-                block_buffer_size) {
+            const std::size_t previous_input = shown_input;
+            const std::string_view label = label_of(j, t);
+            if (!fits(options.join.size() + label.size() + t.size())) {
+                shown_input = previous_input;
                 ++counts.cut;
                 lost_some = true;
                 continue;
             }
             if (merged.empty())
-                merged.assign(t);
+                merged.assign(label).append(t);
             else
-                merged.append(options.join).append(t);
+                merged.append(options.join).append(label).append(t);
+            inputs_shown += !label.empty();
             kept.push_back(t);
             if (kept.size() == many) seen.insert(kept.begin(), kept.end());
             if (kept.size() > many) seen.insert(t);
         }
+        // One input's translations alone were kept (the others' repeated
+        // them, or were cut): its label, at the start, says nothing.
+        if (inputs_shown == 1) merged.erase(0, input_labels_[shown_input].size());
+        counts.labelled += inputs_shown > 1;
         if (lost_some && counts.cut_words.size() < max_cut_words_kept)
             counts.cut_words.emplace_back(first.word);
         out(first.word, merged);

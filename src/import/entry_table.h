@@ -35,6 +35,7 @@ struct merge_counts {
     uint64_t repeats = 0;  // translations left out as exact repeats within a word
     uint64_t cut = 0;      // translations left out because the word would outgrow a block
     std::vector<std::string> cut_words;  // the first few words that lost some
+    uint64_t labelled = 0;  // words whose translations came from several inputs, labelled
 };
 
 class entry_table {
@@ -52,6 +53,11 @@ public:
     // the word, which folding changed; the merge then labels the entries of
     // the word whose spelling it did not change with theirs, the word.
     void add(std::string_view word, std::string_view translation, bool spelled = false);
+
+    // The entries added from now on come from another input, known in the
+    // merged translations by `label` (its short name). Call it before each
+    // input's entries, or never for a table of one input.
+    void begin_input(std::string label);
 
     // Done adding: lets go of what finding repeats took and makes the order
     // (the order of input until sort()).
@@ -74,8 +80,12 @@ public:
     // a block (1,000,000 bytes with both zero bytes) is left out. Where some
     // entries of a word are spelled and some not, those not start with the
     // word and spelling_separator too ("cafe: ..."), so that every
-    // translation says which spelling it belongs to. With
-    // keep_duplicates every entry is handed on as it is.
+    // translation says which spelling it belongs to. Where the translations
+    // kept come from more than one input, the first of each input's starts
+    // with its label in brackets ("[de-en] house | home"); the inputs' entries
+    // keep their order, so each label stands before all of its input's. With
+    // keep_duplicates every entry is handed on as it is, labelled where the
+    // word's entries come from more than one input.
     void for_each_word(const merge_options& options,
                        const std::function<void(std::string_view, std::string_view)>& out,
                        merge_counts& counts) const;
@@ -95,6 +105,8 @@ private:
     // ref: chunk index << 24 | offset in the chunk, 40 bits; a key holds 3
     // bytes of the word (big-endian, zeros past its end) above it.
     const char* address(uint64_t ref) const;
+    // The input that the entry at ref came from (refs grow in the order of input).
+    std::size_t input_of(uint64_t ref) const;
     view entry(uint64_t ref) const;
     std::string_view word_of_key(uint64_t key) const;
     void sort_windows(uint64_t* first, uint64_t* last, std::size_t depth);
@@ -118,6 +130,9 @@ private:
     bool drop_repeats_;
     std::vector<uint64_t> recent_;
     uint64_t repeats_dropped_ = 0;
+    // The first ref of each input's entries, and its label: "[name] ".
+    std::vector<uint64_t> input_starts_;
+    std::vector<std::string> input_labels_;
 };
 
 }  // namespace lexaro::import

@@ -22,19 +22,22 @@
 
 namespace lexaro::import {
 
-const char usage_line[] = "usage: lexaro-import [options] INPUT OUTPUT.pdb|OUTPUT.txt\n";
+const char usage_line[] = "usage: lexaro-import [options] INPUT... OUTPUT.pdb|OUTPUT.txt\n";
 
 const char usage_text[] =
-    "usage: lexaro-import [options] INPUT OUTPUT.pdb|OUTPUT.txt\n"
+    "usage: lexaro-import [options] INPUT... OUTPUT.pdb|OUTPUT.txt\n"
     "Makes a source for lexaro from a dictionary: sorted by word in byte order, each word once.\n"
     "OUTPUT.pdb compiles that source, as lexaro does, into the database for the handheld and\n"
     "checks it; the source itself is not kept. Any other OUTPUT is the source; - writes it to\n"
-    "standard output.\n"
+    "standard output. Several INPUTs make one dictionary: where more than one gives a word,\n"
+    "each input's translations start with its name, \"[NAME] \" (its file name without\n"
+    "folder and extension; NAME-2 for a second input of that name).\n"
     "  --format NAME       the input's format: stardict, dictd, babylon, mdict, dsl,\n"
     "                      xdxf, tei, jmdict, wiktextract, edict, cedict, dictcc, tab,\n"
     "                      trans, lexaro or csv\n"
-    "                      (recognised from the file's name and content when not given)\n"
-    "  --title TEXT        the title line (default: the dictionary's own name)\n"
+    "                      (recognised from the file's name and content when not given;\n"
+    "                      once for every input, or once for each input in their order)\n"
+    "  --title TEXT        the title line (default: the (first) dictionary's own name)\n"
     "  --join SEP          between the translations of one word (default \" | \")\n"
     "  --keep-duplicates   one line per entry; repeated words are not merged\n"
     "  --newline SEP       what a line break in a translation becomes (default \"; \")\n"
@@ -172,10 +175,21 @@ std::string decoded(charset_decoder& decoder, std::string_view text) {
     return out;
 }
 
-// Refuses an output that is the input or one of the files read with it, and
+// An input opened, its format settled, and what the summary says of it.
+struct opened_input {
+    const std::string& path;
+    format f;
+    std::unique_ptr<text_input> text;  // for the formats that read text, until it is read
+    std::string label;
+    uint64_t entries = 0;          // the entries read from it
+    std::string charset;           // the set its text was read in ("" for no text)
+    uint64_t invalid = 0;          // bytes of it that were no character of that set
+};
+
+// Refuses an output that is an input or one of the files read with it, and
 // a database whose temporary file would be.
-std::optional<std::string> output_over_input(const options& o, format f) {
-    for (const std::string& input : files_read(f, o.input)) {
+std::optional<std::string> output_over_input(const options& o, const opened_input& in) {
+    for (const std::string& input : files_read(in.f, in.path)) {
         if (o.output == "-" ? standard_output_is(input) : same_file(o.output, input)) {
             const std::string name = o.output == "-" ? "standard output" : o.output;
             return name + " is the input file " + input + "; give another output";
@@ -189,13 +203,65 @@ std::optional<std::string> output_over_input(const options& o, format f) {
     return std::nullopt;
 }
 
-void print_summary(std::ostream& err, const options& o, format f, const table_sink& sink,
-                   const text_input* text, uint64_t written, const clean_up_counts& c,
+// Refuses an input named again, by another name too, or as another of the
+// files of one dictionary (dictd's .index and .dict.dz): its entries would
+// be read twice.
+std::optional<std::string> input_named_twice(const std::vector<opened_input>& inputs) {
+    for (std::size_t j = 1; j < inputs.size(); ++j) {
+        const opened_input& b = inputs[j];
+        const std::vector<std::string> files_b = files_read(b.f, b.path);
+        for (std::size_t i = 0; i < j; ++i) {
+            const opened_input& a = inputs[i];
+            if (same_file(a.path, b.path))
+                return b.path + " is the input " + a.path + " again; name each input once";
+            const std::vector<std::string> files_a = files_read(a.f, a.path);
+            for (const std::string& file : files_a)
+                if (same_file(file, b.path))
+                    return b.path + " is read with the input " + a.path +
+                           "; name each dictionary once";
+            for (const std::string& file : files_a)
+                for (const std::string& other : files_b)
+                    if (same_file(file, other))
+                        return a.path + " and " + b.path + " both read " + file +
+                               "; name each dictionary once";
+        }
+    }
+    return std::nullopt;
+}
+
+// The summary's topic, padded to where its line's text starts.
+std::string topic_column(const std::string& topic) {
+    return "  " + topic + std::string(topic.size() < 17 ? 17 - topic.size() : 1, ' ');
+}
+
+void print_summary(std::ostream& err, const options& o, const std::vector<opened_input>& inputs,
+                   const table_sink& sink, uint64_t written, const clean_up_counts& c,
                    const merge_counts& m, const block_advice& advice,
                    const handheld_text& handheld) {
     const uint64_t read = sink.read();
-    err << program << "wrote " << (o.output == "-" ? "standard output" : o.output) << " from "
-        << o.input << " (" << format_name(f) << ")\n";
+    const auto read_as = [](const opened_input& in) {
+        std::string text = "read as " + in.charset;
+        if (in.invalid > 0)
+            text += ", " + std::to_string(in.invalid) +
+                    " bytes that are no character of it read as U+FFFD";
+        return text;
+    };
+    const auto shows_charset = [](const opened_input& in) {
+        return !in.charset.empty() && (in.charset != "UTF-8" || in.invalid > 0);
+    };
+    err << program << "wrote " << (o.output == "-" ? "standard output" : o.output) << " from ";
+    if (inputs.size() == 1)
+        err << inputs[0].path << " (" << format_name(inputs[0].f) << ")\n";
+    else
+        err << inputs.size() << " inputs\n";
+    for (std::size_t k = 0; k < inputs.size() && inputs.size() > 1; ++k) {
+        const opened_input& in = inputs[k];
+        err << topic_column("input " + std::to_string(k + 1) + ":") << in.path << " ("
+            << format_name(in.f) << "): " << in.entries << " entries, label [" << in.label
+            << "]";
+        if (shows_charset(in)) err << ", " << read_as(in);
+        err << '\n';
+    }
     err << "  entries read:    " << read << '\n';
     err << "  words written:   " << written << '\n';
     if (o.keep_duplicates)
@@ -203,6 +269,9 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
     else
         err << "  merged:          " << m.merged << " entries into the word before them, "
             << m.repeats << " repeated translations left out\n";
+    if (inputs.size() > 1)
+        err << "  labelled:        " << m.labelled
+            << " words with translations from more than one input, by input\n";
     const handheld_counts& h = handheld.counts();
     err << "  dropped:         " << c.empty_words << " with no word, " << c.oversize
         << " too large for a block";
@@ -221,15 +290,9 @@ void print_summary(std::ostream& err, const options& o, format f, const table_si
     if (c.wrapped_texts > 0)
         err << "  wrapped lines:   " << c.joined_lines << " line breaks that only wrapped a line"
             << " joined with a space, in " << c.wrapped_texts << " translations\n";
-    if (text != nullptr && (text->charset() != "UTF-8" || text->invalid() > 0)) {
-        err << "  input:           read as " << text->charset();
-        if (text->invalid() > 0)
-            err << ", " << text->invalid() << " bytes that are no character of it read as U+FFFD";
-        err << '\n';
-    }
-    for (const auto& [topic, line] : sink.notes())
-        err << "  " << topic << std::string(topic.size() < 17 ? 17 - topic.size() : 1, ' ') << line
-            << '\n';
+    if (inputs.size() == 1 && shows_charset(inputs[0]))
+        err << "  input:           " << read_as(inputs[0]) << '\n';
+    for (const auto& [topic, line] : sink.notes()) err << topic_column(topic) << line << '\n';
     for (const table_sink::place_count& d : sink.damages())
         err << "  damaged markup:  " << d.count << " " << d.kind << ", the first in " << d.file
             << (d.line > 0 ? " line " + std::to_string(d.line) : "") << '\n';
@@ -326,19 +389,32 @@ int usage_error(std::ostream& err, const std::string& problem) {
     return status_usage;
 }
 
-int import(const options& o, std::ostream& err, bool terminal) {
+// reading: the input being read, for a message that needs to name it.
+int import(const options& o, std::ostream& err, bool terminal, const std::string*& reading) {
     std::string problem;
     std::unique_ptr<charset_encoder> encoder;
     if (!o.charset.empty()) {
         encoder = charset_encoder::open(o.charset, problem);
         if (!encoder) return usage_error(err, problem);
     }
-    std::unique_ptr<text_input> text;
-    const format f = open_input(o, text);
-    if (!o.columns.empty() && format_name(f) != "csv")
-        return usage_error(err, "--columns picks the columns of a CSV file; " + o.input +
-                                    " is read as " + std::string(format_name(f)));
-    if (auto refused = output_over_input(o, f)) {
+    // Every input is opened and its format settled before any is read, so
+    // that one that cannot be read stops the run before the work begins.
+    std::vector<opened_input> inputs;
+    const std::vector<std::string> labels = input_labels(o.inputs);
+    for (std::size_t k = 0; k < o.inputs.size(); ++k) {
+        reading = &o.inputs[k];
+        std::unique_ptr<text_input> text;
+        const format f = open_input(o, k, text);
+        inputs.push_back({o.inputs[k], f, std::move(text), labels[k], 0, "", 0});
+    }
+    const auto is_csv = [](const opened_input& in) { return format_name(in.f) == "csv"; };
+    if (!o.columns.empty() && std::none_of(inputs.begin(), inputs.end(), is_csv))
+        return usage_error(err, "--columns picks the columns of a CSV file; " + inputs[0].path +
+                                    " is read as " + std::string(format_name(inputs[0].f)));
+    std::optional<std::string> refused = input_named_twice(inputs);
+    for (std::size_t k = 0; k < inputs.size() && !refused; ++k)
+        refused = output_over_input(o, inputs[k]);
+    if (refused) {
         err << program << *refused << '\n';
         return status_failed;
     }
@@ -355,21 +431,40 @@ int import(const options& o, std::ostream& err, bool terminal) {
     handheld_text handheld({o.fold_case, o.fold_accents}, encoder.get());
     table_sink sink(clean, handheld, *table, shown);
     std::unique_ptr<charset_decoder> entry_decoder;
-    if (!f->reads_text && !f->decodes_itself && !o.input_charset.empty()) {
-        entry_decoder = charset_decoder::open(o.input_charset, problem);
-        if (!entry_decoder) throw import_error(problem);
-        sink.decode_entries(entry_decoder.get());
+    std::string title;
+    // Each input in turn into the one table, which knows where each begins.
+    for (opened_input& in : inputs) {
+        reading = &in.path;
+        // The label is written into translations: one line, in the handheld's set.
+        std::size_t label_size = 0;
+        if (inputs.size() > 1)
+            table->begin_input(handheld.title(clean_title(in.label), 4 * in.label.size() + 16,
+                                              label_size));
+        const bool decode = !in.f->reads_text && !in.f->decodes_itself && !o.input_charset.empty();
+        if (decode && !entry_decoder) {
+            entry_decoder = charset_decoder::open(o.input_charset, problem);
+            if (!entry_decoder) throw import_error(problem);
+        }
+        sink.decode_entries(decode ? entry_decoder.get() : nullptr);
+        reader_options reading_options;
+        reading_options.translations = o.translations;
+        if (in.f->decodes_itself) reading_options.input_charset = o.input_charset;
+        reading_options.columns = o.columns;
+        reader_input input{in.path, in.text.get(), reading_options};
+        const uint64_t read_before = sink.read();
+        std::string own_title = in.f->read(input, sink);
+        if (decode) own_title = decoded(*entry_decoder, own_title);
+        in.entries = sink.read() - read_before;
+        if (in.text) {
+            in.charset = in.text->charset();
+            in.invalid = in.text->invalid();
+            in.text.reset();
+        }
+        if (&in == &inputs[0]) title = own_title;
     }
-    reader_options reading;
-    reading.translations = o.translations;
-    if (f->decodes_itself) reading.input_charset = o.input_charset;
-    reading.columns = o.columns;
-    reader_input input{o.input, text.get(), reading};
-    std::string title = f->read(input, sink);
-    if (entry_decoder) title = decoded(*entry_decoder, title);
     if (o.title) title = *o.title;
     title = clean_title(title);
-    if (title.empty() && !o.title) title = dictionary_name(o.input);
+    if (title.empty() && !o.title) title = dictionary_name(o.inputs[0]);
 
     table->end_of_input();
     shown.sorting(table->size());
@@ -395,7 +490,7 @@ int import(const options& o, std::ostream& err, bool terminal) {
             << " bytes and lexaro keeps " << title_size << "; cut to " << fit.size << '\n';
     print_warnings(err, o, clean.counts(), handheld.counts(), merged, advice,
                    writer.entry_sizes().size());
-    print_summary(err, o, f, sink, text.get(), writer.entry_sizes().size(), clean.counts(), merged,
+    print_summary(err, o, inputs, sink, writer.entry_sizes().size(), clean.counts(), merged,
                   advice, handheld);
     if (database) print_database_summary(err, *database);
     return status_ok;
@@ -434,20 +529,22 @@ bool option_value(const std::vector<std::string_view>& args, std::size_t& i, std
 
 }  // namespace
 
-format open_input(const options& o, std::unique_ptr<text_input>& text) {
-    std::optional<format> f = o.input_format;
-    if (!f) f = format_by_name(o.input);
+format open_input(const options& o, std::size_t which, std::unique_ptr<text_input>& text) {
+    const std::string& path = o.inputs[which];
+    std::optional<format> f;
+    if (!o.input_formats.empty()) f = o.input_formats[o.input_formats.size() == 1 ? 0 : which];
+    if (!f) f = format_by_name(path);
     // A binary format's files are found by name and read at any offset.
     const auto refuse_standard_input = [&] {
-        if (o.input != "-") return;
+        if (path != "-") return;
         const std::string name(format_name(*f));
         // dictd and StarDict dictionaries are several files; Babylon and MDict
         // files are read twice (the second time for what the first found).
         if (name == "dictd" || name == "stardict")
-            throw import_error(o.input + ": " + name +
+            throw import_error(path + ": " + name +
                                " dictionaries are read from their files, which lie side by "
                                "side; name one of them, not standard input");
-        throw import_error(o.input + ": " + name +
+        throw import_error(path + ": " + name +
                            " dictionaries are read from their file, twice; name the file, not "
                            "standard input");
     };
@@ -455,14 +552,14 @@ format open_input(const options& o, std::unique_ptr<text_input>& text) {
         refuse_standard_input();
         return *f;
     }
-    text = std::make_unique<text_input>(o.input, o.input_charset);
+    text = std::make_unique<text_input>(path, o.input_charset);
     if (!f) {
         bool whole_file = false;
         const std::string_view sample = text->sample(whole_file);
-        if (sample.empty()) throw import_error(o.input + " is empty");
+        if (sample.empty()) throw import_error(path + " is empty");
         f = format_by_content(sample, whole_file);
         if (!f)
-            throw import_error("can't tell the format of " + o.input + "; name it with --format (" +
+            throw import_error("can't tell the format of " + path + "; name it with --format (" +
                                format_names() + ")");
         if (!(*f)->reads_text) {
             // Recognised by its first bytes: the reader opens the file itself.
@@ -486,6 +583,22 @@ std::string dictionary_name(const std::string& path) {
             name.resize(name.size() - s.size());
     }
     return name;
+}
+
+std::vector<std::string> input_labels(const std::vector<std::string>& inputs) {
+    std::vector<std::string> names, labels;
+    for (const std::string& input : inputs)
+        names.push_back(input == "-" ? "stdin" : dictionary_name(input));
+    const auto taken = [&](const std::string& name, const std::vector<std::string>& in) {
+        return std::find(in.begin(), in.end(), name) != in.end();
+    };
+    for (const std::string& name : names) {
+        std::string label = name;
+        for (int n = 2; taken(label, labels) || (label != name && taken(label, names)); ++n)
+            label = name + "-" + std::to_string(n);
+        labels.push_back(label);
+    }
+    return labels;
 }
 
 std::optional<options> parse_arguments(const std::vector<std::string_view>& args,
@@ -527,11 +640,12 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
         bool matched = false;
         if (!option_value(args, i, "--format", value, problem, matched)) return std::nullopt;
         if (matched) {
-            o.input_format = format_from_name(value);
-            if (!o.input_format) {
+            const std::optional<format> f = format_from_name(value);
+            if (!f) {
                 problem = "unknown format " + value + "; the formats are " + format_names();
                 return std::nullopt;
             }
+            o.input_formats.push_back(*f);
             continue;
         }
         struct text_option {
@@ -588,15 +702,25 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
             return std::nullopt;
         }
     }
-    if (files.size() != 2) {
-        problem = files.size() < 2 ? "give an input and an output file"
-                                   : "too many file names: " + files[2];
+    if (files.size() < 2) {
+        problem = "give an input and an output file";
         return std::nullopt;
     }
-    o.input = files[0];
-    o.output = files[1];
-    if (o.input.empty() || o.output.empty()) {
+    o.output = files.back();
+    files.pop_back();
+    o.inputs = std::move(files);
+    if (o.output.empty() || std::find(o.inputs.begin(), o.inputs.end(), "") != o.inputs.end()) {
         problem = "a file name is empty";
+        return std::nullopt;
+    }
+    if (std::count(o.inputs.begin(), o.inputs.end(), "-") > 1) {
+        problem = "standard input (-) is named twice; it can be read once";
+        return std::nullopt;
+    }
+    if (o.input_formats.size() > 1 && o.input_formats.size() != o.inputs.size()) {
+        problem = "--format is given " + std::to_string(o.input_formats.size()) + " times for " +
+                  std::to_string(o.inputs.size()) + (o.inputs.size() == 1 ? " input" : " inputs") +
+                  "; give it once for all of them, or once for each in their order";
         return std::nullopt;
     }
     // A separator is written into the translations, one source line each:
@@ -629,14 +753,15 @@ int run(const std::vector<std::string_view>& args, std::ostream& out, std::ostre
             << '\n';
         return status_failed;
     }
+    const std::string* reading = &o->inputs[0];
     try {
-        return import(*o, err, terminal);
+        return import(*o, err, terminal, reading);
     } catch (const import_error& e) {
         err << program << e.what() << '\n';
     } catch (const output_error& e) {
         err << program << e.what() << '\n';
     } catch (const std::bad_alloc&) {
-        err << program << "out of memory reading " << o->input << '\n';
+        err << program << "out of memory reading " << *reading << '\n';
     }
     return status_failed;
 }

@@ -23,7 +23,9 @@ extern const char usage_line[];
 extern const char usage_text[];
 
 struct options {
-    std::optional<format> input_format;  // recognised from the input when not given
+    // --format: none, each input's format recognised from it; one, every
+    // input's; else one for each input, in their order.
+    std::vector<format> input_formats;
     std::optional<std::string> title;
     std::string join = " | ";
     std::string newline = "; ";
@@ -37,25 +39,32 @@ struct options {
     std::optional<int> words_per_block;  // for a .pdb output: the block size
     std::optional<int> jobs;  // for a .pdb output: blocks at once; default: usable processors
     bool help = false;
-    std::string input;
-    std::string output;  // "-" for standard output
+    std::vector<std::string> inputs;  // read in this order, "-" (standard input) at most once
+    std::string output;               // "-" for standard output
 };
 
-// The arguments after the program name. Options may come before, between
-// or after the two file names, as "--name VALUE" or "--name=VALUE"; "--"
-// ends them. Nothing, with the reason in problem, for a usage error.
+// The arguments after the program name: the inputs, then the output.
+// Options may come before, between or after the file names, as "--name
+// VALUE" or "--name=VALUE"; "--" ends them. Nothing, with the reason in
+// problem, for a usage error.
 std::optional<options> parse_arguments(const std::vector<std::string_view>& args,
                                        std::string& problem);
 
-// Opens the input and settles its format, as run() does: the one given,
-// else the one its name shows, else the one its first bytes show;
-// import_error when none does. Text formats get the input's text, made
+// Opens input number `which` and settles its format, as run() does: the
+// one given, else the one its name shows, else the one its first bytes
+// show; import_error when none does. Text formats get the input's text, made
 // UTF-8, in `text`.
-format open_input(const options& o, std::unique_ptr<text_input>& text);
+format open_input(const options& o, std::size_t which, std::unique_ptr<text_input>& text);
 
 // The input's name without directory and extension(s) (freedict-deu-eng of
 // freedict-deu-eng.index): the title of last resort.
 std::string dictionary_name(const std::string& path);
+
+// The short names that label the inputs' translations where a word comes
+// from several: each input's dictionary_name ("stdin" for standard input);
+// where an earlier input has the name, the first of NAME-2, NAME-3, ... that
+// no input has and no earlier label is.
+std::vector<std::string> input_labels(const std::vector<std::string>& inputs);
 
 // The whole program. terminal: whether to show progress on err.
 int run(const std::vector<std::string_view>& args, std::ostream& out, std::ostream& err,

@@ -69,7 +69,7 @@ function(lexaro_web_site)
   target_link_libraries(lexaro-web PRIVATE lexaro_import_core)
   set_property(TARGET lexaro-web APPEND PROPERTY LINK_DEPENDS "${lexaro_web_pre_js}")
   # The page asks lexaro-import which format and files it finds.
-  target_link_options(lexaro-web PRIVATE "-sEXPORTED_FUNCTIONS=[_main,_lexaro_probe,_lexaro_format_names]")
+  target_link_options(lexaro-web PRIVATE "-sEXPORTED_FUNCTIONS=[_main,_lexaro_probe,_lexaro_input_labels,_lexaro_format_names]")
 
   set(site "${PROJECT_BINARY_DIR}/site")
   set(outputs)

@@ -135,8 +135,10 @@ const handheldSets = ['CP1250', 'CP1251', 'CP1252', 'CP1253', 'CP1254', 'CP1255'
 
 // --- the cases -------------------------------------------------------------
 
-// name; files: made in the folder given, or paths; args: lexaro-import's
-// options, set in the page; found: what the page shows of the files chosen;
+// name; files: made in the folder given, or paths; inputs: the names of the
+// files that the run names, in their order (default: the one of a single
+// dictionary); args: lexaro-import's options, set in the page; found: what
+// the page shows of the files chosen (its beginning), listed: lines of it;
 // database: the download's name; lookup: a word looked up with the run's
 // --charset; plainHttp: served from a host that is no secure context;
 // error: the page's message where no native run compares (a 32-bit limit);
@@ -184,6 +186,37 @@ const cases = [
       execFileSync('truncate', ['-s', String(gib4 + 1), files[0]]);
       return files;
     } },
+  // Several dictionaries at once: grouped by the files each reads, merged
+  // into one database, their translations labelled where both give a word.
+  { name: 'two-dictionaries', args: ['--charset=CP1250'], lookup: 'žargon',
+    inputs: ['czech-cizi.ifo', 'slova.tab'], database: 'czech-cizi.pdb',
+    found: '2 dictionaries, made into one database; where more than one gives a word',
+    listed: ['[czech-cizi] StarDict dictionary: czech-cizi.ifo, czech-cizi.idx, czech-cizi.dict.dz',
+             '[slova] tab-separated text dictionary: slova.tab'],
+    files: (folder) => {
+      writeFileSync(join(folder, 'slova.tab'), 'žargon\tjargon, slang\nžába\tfrog\n');
+      return [...stardict(), join(folder, 'slova.tab')];
+    } },
+  // One name, two dictionaries: a dictd one (two files) and a tab file,
+  // labelled words and words-2; the tab file chosen first comes first.
+  { name: 'one-name-two-dictionaries', args: [], lookup: 'house', database: 'words.pdb',
+    inputs: ['words.tab', 'words.index'],
+    listed: ['[words] tab-separated text dictionary: words.tab',
+             '[words-2] dictd dictionary: words.index, words.dict'],
+    files: (folder) => {
+      writeFileSync(join(folder, 'words.tab'), 'house\tHaus\ntree\tBaum\n');
+      return [join(folder, 'words.tab'),
+              ...writeDictd(folder, 'words', [['house', 0, 'house\n Gebäude\n'], ['cat', 16, 'cat\n Katze\n']])];
+    } },
+  // A failure in the second dictionary: the page shows it, and the run ends
+  // as lexaro-import's does, with nothing to download.
+  { name: 'second-dictionary-broken', args: [], inputs: ['good.tab', 'broken.index'],
+    listed: ['[good] tab-separated text dictionary: good.tab', '[broken] dictd dictionary: broken.index, broken.dict'],
+    files: (folder) => {
+      writeFileSync(join(folder, 'good.tab'), 'good\tgut\n');
+      return [join(folder, 'good.tab'),
+              ...writeDictd(folder, 'broken', [['good', 0, 'good\n fine\n'], ['bad', 12, 'x'.repeat(40)]], 20)];
+    } },
   ...handheldSets.map((set) => ({
     name: `charset-${set}`, args: [`--charset=${set}`], files: (folder) => writeSetDictionary(folder, set),
   })),
@@ -197,8 +230,8 @@ function mainFile(files) {
   return names.find((n) => n.endsWith('.ifo')) || names.find((n) => n.endsWith('.index')) || names[0];
 }
 
-function runNative(folder, files, args, output) {
-  const result = spawnSync(join(build, 'lexaro-import'), [...args, mainFile(files), output],
+function runNative(folder, inputs, args, output) {
+  const result = spawnSync(join(build, 'lexaro-import'), [...args, ...inputs, output],
                            { cwd: folder, encoding: 'utf8' });
   return { status: result.status, stderr: result.stderr.replace(/\n$/, '') };
 }
@@ -261,6 +294,7 @@ async function runPage(browser, url, downloads, files, args) {
   await page.chooseFiles('#files', files);
   await page.waitFor(`['ready', 'unrecognised'].includes(document.body.dataset.state)`, 60);
   const found = await page.evaluate(`document.getElementById('found').textContent`);
+  const listed = await page.evaluate(`[...document.querySelectorAll('#found li')].map((li) => li.textContent)`);
   await page.evaluate(`(${setOptions})(${JSON.stringify(args)})`);
   const command = await page.evaluate(`document.getElementById('command').textContent`);
   const started = Date.now();
@@ -279,7 +313,7 @@ async function runPage(browser, url, downloads, files, args) {
     await page.evaluate(`document.getElementById('download').click()`);
     if ((await done) === 'completed') database = readFileSync(join(downloads, download));
   }
-  return { page, found, command, state, summary, download, database, seconds };
+  return { page, found, listed, command, state, summary, download, database, seconds };
 }
 
 async function lookupInPage(page, word) {
@@ -305,6 +339,11 @@ async function runCase(browser, urls, c) {
     const problems = [];
     const say = (problem) => problems.push(problem);
     if (c.found && !result.found.startsWith(c.found)) say(`shows "${result.found}" of the files, not "${c.found}"`);
+    if (c.listed && result.listed.join('\n') !== c.listed.join('\n'))
+      say(`lists "${result.listed.join('; ')}" of the files, not "${c.listed.join('; ')}"`);
+    const inputs = c.inputs || [mainFile(files)];
+    if (!result.command.includes(` ${inputs.join(' ')} `))
+      say(`shows the command "${result.command}", which does not name ${inputs.join(' ')}`);
     if (result.state === 'done' && !result.download) say('no download offered');
     if (result.state === 'failed' && result.download) say('a download offered after a failure');
     if (c.database && result.download !== c.database) say(`offers "${result.download}", not ${c.database}`);
@@ -313,8 +352,8 @@ async function runCase(browser, urls, c) {
       if (result.summary !== c.error) say(`says "${result.summary}", not "${c.error}"`);
       return { problems, result };
     }
-    const output = result.download || `${mainFile(files).replace(/(\.(dz|gz))?(\.[^.]*)?$/, '')}.pdb`;
-    const expected = runNative(native, files, c.args, output);
+    const output = result.download || `${inputs[0].replace(/(\.(dz|gz))?(\.[^.]*)?$/, '')}.pdb`;
+    const expected = runNative(native, inputs, c.args, output);
     if ((expected.status === 0) !== (result.state === 'done'))
       say(`lexaro-import ended with status ${expected.status}, the page "${result.state}"`);
     if (result.summary !== expected.stderr) {

@@ -1,12 +1,15 @@
 // What the page shows as soon as a dictionary's files are chosen, found by
 // lexaro-import's own code: the format it reads them as, the files it reads
-// with the one named, and the name the database takes. Linked into the
+// with the one named, the name the database takes, and the label of each
+// dictionary where several are chosen. Linked into the
 // WebAssembly build of lexaro-import only; the page calls it through ccall.
 #include <emscripten/emscripten.h>
 
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "import/import_command.h"
 
@@ -37,6 +40,22 @@ extern "C" EMSCRIPTEN_KEEPALIVE const char* lexaro_probe(const char* path, const
                                                          const char* input_charset) {
     static std::string result;
     result = probe(path, format, input_charset);
+    return result.c_str();
+}
+
+// The labels that the inputs' translations take where several give a word,
+// as lexaro-import makes them: paths and labels each ended by a line feed.
+extern "C" EMSCRIPTEN_KEEPALIVE const char* lexaro_input_labels(const char* paths) {
+    static std::string result;
+    std::vector<std::string> inputs;
+    for (const char* at = paths; *at != '\0';) {
+        const char* end = std::strchr(at, '\n');
+        if (end == nullptr) end = at + std::strlen(at);
+        inputs.emplace_back(at, end);
+        at = *end == '\0' ? end : end + 1;
+    }
+    result.clear();
+    for (const std::string& label : lexaro::import::input_labels(inputs)) result += label + '\n';
     return result.c_str();
 }
 

@@ -10,11 +10,15 @@
 // Messages from the page, each answered by one message of the same type
 // (a run also sends "progress" messages before its answer):
 //   {type: "probe", files, format, inputCharset}
-//       -> {type, ok, format, name, files, message}: the format lexaro-import
-//          finds, the name the database takes, the files it reads
-//   {type: "run", files, args, name}
+//       -> {type, ok, name, dictionaries: [{ok, main, format, label, files,
+//          message}]}: the dictionaries among the files (see dictionariesOf),
+//          each with the file the run names, the format lexaro-import finds,
+//          its label and the files it reads, or its message; ok when every
+//          one is recognised; name, the database's: the first dictionary's
+//   {type: "run", files, inputs, args, name}
 //       -> {type, status, summary, name, database}: lexaro-import's exit
-//          status and standard error; database, a Blob, only when it wrote one
+//          status and standard error, run on the files named in inputs (the
+//          probe's mains); database, a Blob, only when it wrote one
 //   {type: "lookup", word, charset}
 //       -> {type, status, text}: lexaro-dump --lookup on the last database
 //   {type: "formats"} -> {type, formats}: the names --format takes
@@ -80,29 +84,47 @@ function callMain(program, lines, args) {
   }
 }
 
+// The dictionaries among the files chosen, as lexaro-import reads them: a
+// file's dictionary is the files that reading it reads (a StarDict
+// dictionary's .ifo, .idx, .dict.dz and .syn, a dictd one's .index and
+// .dict.dz: the files of one name but for their endings). Each file not yet
+// taken names a dictionary, a StarDict .ifo and a dictd .index first, so
+// that they are the files the run names; then the dictionaries are in the
+// order of their first file among those chosen.
+function dictionariesOf(program, files, format, inputCharset) {
+  const names = Array.from(files).map(({ name }) => name);
+  const ending = (name) => (name.endsWith('.ifo') ? 0 : name.endsWith('.index') ? 1 : 2);
+  const byEnding = [...names].sort((a, b) => ending(a) - ending(b));
+  const taken = new Set();
+  const dictionaries = [];
+  for (const main of byEnding) {
+    if (taken.has(main)) continue;
+    const [verdict, ...rest] = program
+      .ccall('lexaro_probe', 'string', ['string', 'string', 'string'], [main, format || '', inputCharset || ''])
+      .split('\t');
+    let dictionary = { ok: false, main, files: [main], message: rest.join('\t') };
+    if (verdict === 'ok') {
+      const [found, name, ...read] = rest;
+      dictionary = { ok: true, main, format: found, name, files: read.filter((file) => names.includes(file)) };
+    }
+    for (const file of dictionary.files) taken.add(file);
+    dictionaries.push(dictionary);
+  }
+  const first = (dictionary) => Math.min(...dictionary.files.map((file) => names.indexOf(file)));
+  dictionaries.sort((a, b) => first(a) - first(b));
+  const labels = program
+    .ccall('lexaro_input_labels', 'string', ['string'], [dictionaries.map(({ main }) => `${main}\n`).join('')])
+    .split('\n');
+  dictionaries.forEach((dictionary, i) => { dictionary.label = labels[i]; });
+  return dictionaries;
+}
+
 async function probe({ files, format, inputCharset }) {
   const { program } = await start('lexaro-import');
   mountFiles(program.FS, files);
-  const named = mainFile(files);
-  const [verdict, ...rest] = program
-    .ccall('lexaro_probe', 'string', ['string', 'string', 'string'],
-           [named.name, format || '', inputCharset || ''])
-    .split('\t');
-  if (verdict !== 'ok') return { ok: false, message: rest.join('\t') };
-  const [found, name, ...read] = rest;
-  return { ok: true, format: found, name, files: read };
-}
-
-// The file to name on the command line: a StarDict dictionary's .ifo, a
-// dictd one's .index, else the first chosen (lexaro-import finds the others
-// beside it).
-function mainFile(files) {
-  const list = Array.from(files);
-  for (const ending of ['.ifo', '.index']) {
-    const found = list.find((file) => file.name.endsWith(ending));
-    if (found) return found;
-  }
-  return list[0];
+  const dictionaries = dictionariesOf(program, files, format, inputCharset);
+  const first = dictionaries[0];
+  return { ok: dictionaries.every(({ ok }) => ok), name: first.ok ? first.name : null, dictionaries };
 }
 
 // Progress: the share of the chosen files' bytes read, then what
@@ -201,7 +223,7 @@ const leftoversRemoved = removeLeftovers();
 
 let last = null;  // the last database made: {blob, name, work}
 
-async function run({ files, args, name }) {
+async function run({ files, inputs, args, name }) {
   if (last) await last.work.remove();
   last = null;
   const total = Array.from(files).reduce((sum, file) => sum + file.size, 0);
@@ -213,7 +235,7 @@ async function run({ files, args, name }) {
     const { FS } = program;
     mountFiles(FS, files);
     const database = `${name}.pdb`;
-    const status = callMain(program, lines, [...args, mainFile(files).name, database]);
+    const status = callMain(program, lines, [...args, ...inputs, database]);
     let blob = null;
     if (status === 0) {
       const { handle } = FS.lookupPath(database).node;

@@ -41,12 +41,14 @@ TEST(ImportTab, WritesSortedMergedSources) {
          "##name My Dict\r\n"
          "b\tsecond\r\n"
          "a\tfirst<br>line &#233;t&#xE9; <masc, n, sg>\r\n"
+         "c\t<masc, n, sg> &amp x\r\n"
          "b\tsecond\r\n"
          "b\tanother\r\n",
          {},
          "My Dict\n"
-         "a$first; line \xC3\xA9t\xC3\xA9 <masc, n, sg>\n"
-         "b$second | another\n"},
+         "a$first; line \xC3\xA9t\xC3\xA9\n"  // HTML: the label is a tag
+         "b$second | another\n"
+         "c$<masc, n, sg> &amp x\n"},  // no tag HTML knows: plain text
         {"--newline, --join, --title",
          "g.txt",
          "##name Ignored\nw\tone\\ntwo\nw\tthree\n",

@@ -18,6 +18,7 @@ namespace {
 constexpr std::string_view fullwidth_dollar = "\xEF\xBC\x84";  // U+FF04
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+bool is_html_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // The bytes that end a run of ordinary text in a translation or a word.
@@ -160,8 +161,12 @@ public:
             std::size_t j = 0;
             while (j < name.size() && i + 2 + j < text.size() && lower(text[i + 2 + j]) == name[j])
                 ++j;
-            if (j < name.size()) continue;
-            const std::size_t close = text.find('>', i + 2 + j);
+            // "</scripts>" does not close a <script>; "</script >" does.
+            const std::size_t after = i + 2 + j;
+            if (j < name.size() || (after < text.size() && text[after] != '>' &&
+                                    text[after] != '/' && !is_html_space(text[after])))
+                continue;
+            const std::size_t close = text.find('>', after);
             if (close == std::string_view::npos) break;
             return close + 1;
         }
@@ -295,7 +300,8 @@ bool cleaner::clean_text(std::string_view raw, markup kind, std::string& text) {
             out.space(c);
         } else if (c == '&') {
             decoded.clear();
-            taken = decode_entity(raw, i, decoded);
+            taken = kind == markup::html ? decode_html_reference(raw, i, decoded)
+                                         : decode_entity(raw, i, decoded);
             if (taken == 0) {
                 taken = 1;
                 out.text("&");

@@ -19,27 +19,38 @@ using tag_table = std::vector<known_tag>;
 
 bool by_name(const known_tag& a, const known_tag& b) { return a.name < b.name; }
 
-// Tags of HTML (and of the Pango markup that StarDict's h and g types use).
+// Tags of HTML (and of the Pango markup that StarDict's h and g types use),
+// each with what a browser makes of it. An element not named here is
+// inline, its content shown: only these need a name. Elements without
+// content (embed, input, param, area, bgsound, ...) are listed so that a
+// tab-separated text holding one reads as HTML.
 tag_table html_tags() {
     using e = tag_effect;
     tag_table table;
     for (std::string_view n :
-         {"a",    "abbr",     "acronym", "b",     "bdi",    "bdo",  "big",    "cite",   "code",
-          "col",  "colgroup", "del",     "dfn",   "em",     "font", "i",      "img",    "ins",
-          "kbd",  "label",    "link",    "mark",  "meta",   "nobr", "q",      "rp",     "rt",
-          "ruby", "s",        "samp",    "small", "source", "span", "strike", "strong", "sub",
-          "sup",  "time",     "tt",      "u",     "var",    "wbr"})
+         {"a",    "abbr",    "acronym", "area",   "b",       "base",  "basefont", "bdi",
+          "bdo",  "bgsound", "big",     "button", "cite",    "code",  "col",      "colgroup",
+          "data", "del",     "dfn",     "em",     "embed",   "font",  "frame",    "i",
+          "img",  "input",   "ins",     "kbd",    "keygen",  "label", "link",     "map",
+          "mark", "meta",    "nobr",    "param",  "picture", "q",     "rp",       "rt",
+          "ruby", "s",       "samp",    "small",  "source",  "span",  "strike",   "strong",
+          "sub",  "sup",     "time",    "track",  "tt",      "u",     "var",      "wbr"})
         table.push_back({n, e::none});
     for (std::string_view n :
-         {"address", "article", "aside", "blockquote", "body",       "br",     "caption", "center",
-          "dd",      "div",     "dl",    "dt",         "figcaption", "figure", "footer",  "h1",
-          "h2",      "h3",      "h4",    "h5",         "h6",         "header", "hr",      "html",
-          "li",      "main",    "nav",   "ol",         "p",          "pre",    "section", "table",
-          "tbody",   "tfoot",   "thead", "tr",         "ul"})
+         {"address", "article", "aside",  "blockquote", "body", "br",     "caption",  "center",
+          "dd",      "details", "dir",    "div",        "dl",   "dt",     "fieldset", "figcaption",
+          "figure",  "footer",  "form",   "h1",         "h2",   "h3",     "h4",       "h5",
+          "h6",      "header",  "hgroup", "hr",         "html", "legend", "li",       "main",
+          "menu",    "nav",     "ol",     "p",          "pre",  "search", "section",  "summary",
+          "table",   "tbody",   "tfoot",  "thead",      "tr",   "ul"})
         table.push_back({n, e::separator});
     for (std::string_view n : {"td", "th"}) table.push_back({n, e::space});
+    // What a browser does not show: the head and what belongs there, scripts,
+    // templates, and media, whose content is only shown by browsers that
+    // cannot play or draw them (an SVG picture's text is part of the picture).
     for (std::string_view n :
-         {"audio", "head", "iframe", "noscript", "object", "script", "style", "title", "video"})
+         {"audio", "canvas", "datalist", "head", "iframe", "noembed", "noframes", "noscript",
+          "object", "script", "style", "svg", "template", "title", "video"})
         table.push_back({n, e::hide});
     std::sort(table.begin(), table.end(), by_name);
     return table;
@@ -73,96 +84,83 @@ const tag_table& tags_of(markup kind) {
 
 bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_ascii_alphanumeric(char c) { return is_ascii_letter(c) || is_ascii_digit(c); }
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-struct entity {
-    std::string_view name;
-    uint32_t code_point;
+struct named_reference {
+    std::string_view name;   // without the ';'
+    uint32_t first, second;  // second: 0 for a single character
+    bool legacy;             // works without the ';'
 };
 
-// The named character references a dictionary is likely to hold: XML's
-// five, all of Latin-1, typography, arrows and the Greek letters.
-std::vector<entity> entity_table() {
-    std::vector<entity> table = {
-        {"amp", '&'},       {"lt", '<'},         {"gt", '>'},       {"quot", '"'},
-        {"apos", '\''},     {"OElig", 0x152},    {"oelig", 0x153},  {"Scaron", 0x160},
-        {"scaron", 0x161},  {"Yuml", 0x178},     {"fnof", 0x192},   {"circ", 0x2C6},
-        {"tilde", 0x2DC},   {"ensp", 0x2002},    {"emsp", 0x2003},  {"thinsp", 0x2009},
-        {"zwnj", 0x200C},   {"zwj", 0x200D},     {"lrm", 0x200E},   {"rlm", 0x200F},
-        {"ndash", 0x2013},  {"mdash", 0x2014},   {"lsquo", 0x2018}, {"rsquo", 0x2019},
-        {"sbquo", 0x201A},  {"ldquo", 0x201C},   {"rdquo", 0x201D}, {"bdquo", 0x201E},
-        {"dagger", 0x2020}, {"Dagger", 0x2021},  {"bull", 0x2022},  {"hellip", 0x2026},
-        {"permil", 0x2030}, {"prime", 0x2032},   {"Prime", 0x2033}, {"lsaquo", 0x2039},
-        {"rsaquo", 0x203A}, {"euro", 0x20AC},    {"trade", 0x2122}, {"larr", 0x2190},
-        {"uarr", 0x2191},   {"rarr", 0x2192},    {"darr", 0x2193},  {"harr", 0x2194},
-        {"rArr", 0x21D2},   {"hArr", 0x21D4},    {"minus", 0x2212}, {"asymp", 0x2248},
-        {"ne", 0x2260},     {"le", 0x2264},      {"ge", 0x2265},    {"infin", 0x221E},
-        {"loz", 0x25CA},    {"spades", 0x2660},  {"clubs", 0x2663}, {"hearts", 0x2665},
-        {"diams", 0x2666},  {"thetasym", 0x3D1}, {"upsih", 0x3D2},  {"piv", 0x3D6},
-        {"sigmaf", 0x3C2},
-    };
-    // Latin-1: U+00A0 to U+00FF in order.
-    static const char* const latin1[] = {
-        "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",   "uml",
-        "copy",   "ordf",   "laquo",  "not",    "shy",    "reg",    "macr",   "deg",    "plusmn",
-        "sup2",   "sup3",   "acute",  "micro",  "para",   "middot", "cedil",  "sup1",   "ordm",
-        "raquo",  "frac14", "frac12", "frac34", "iquest", "Agrave", "Aacute", "Acirc",  "Atilde",
-        "Auml",   "Aring",  "AElig",  "Ccedil", "Egrave", "Eacute", "Ecirc",  "Euml",   "Igrave",
-        "Iacute", "Icirc",  "Iuml",   "ETH",    "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde",
-        "Ouml",   "times",  "Oslash", "Ugrave", "Uacute", "Ucirc",  "Uuml",   "Yacute", "THORN",
-        "szlig",  "agrave", "aacute", "acirc",  "atilde", "auml",   "aring",  "aelig",  "ccedil",
-        "egrave", "eacute", "ecirc",  "euml",   "igrave", "iacute", "icirc",  "iuml",   "eth",
-        "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide", "oslash", "ugrave",
-        "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml"};
-    for (uint32_t i = 0; i < 96; ++i) table.push_back({latin1[i], 0xA0 + i});
-    // Greek: capitals U+0391 to U+03A9 (no U+03A2), small letters U+03B1 to U+03C9.
-    static const char* const greek[] = {
-        "alpha", "beta",   "gamma",   "delta", "epsilon", "zeta",    "eta",  "theta", "iota",
-        "kappa", "lambda", "mu",      "nu",    "xi",      "omicron", "pi",   "rho",   "",
-        "sigma", "tau",    "upsilon", "phi",   "chi",     "psi",     "omega"};
-    static std::vector<std::string> capitals;  // the names must outlive the table
-    capitals.reserve(25);
-    for (uint32_t i = 0; i < 25; ++i) {
-        const std::string_view small = greek[i];
-        if (small.empty()) continue;
-        std::string capital(small);
-        capital[0] = static_cast<char>(capital[0] - 'a' + 'A');
-        capitals.push_back(std::move(capital));
-        table.push_back({capitals.back(), 0x391 + i});
-        table.push_back({small, 0x3B1 + i});
-    }
-    std::sort(table.begin(), table.end(),
-              [](const entity& a, const entity& b) { return a.name < b.name; });
-    return table;
-}
+#include "import/entity_table.inc"
 
-std::optional<uint32_t> named_entity(std::string_view name) {
-    static const std::vector<entity> table = entity_table();
+// The longest name of the table: "CounterClockwiseContourIntegral".
+constexpr std::size_t longest_name = 31;
+// The longest name that works without a ';': "frac12", "middot", ...
+constexpr std::size_t longest_legacy_name = 6;
+
+const named_reference* find_reference(std::string_view name) {
+    const auto end = std::end(named_references);
     const auto found =
-        std::lower_bound(table.begin(), table.end(), name,
-                         [](const entity& e, std::string_view n) { return e.name < n; });
-    if (found == table.end() || found->name != name) return std::nullopt;
-    return found->code_point;
+        std::lower_bound(std::begin(named_references), end, name,
+                         [](const named_reference& r, std::string_view n) { return r.name < n; });
+    return found != end && found->name == name ? found : nullptr;
 }
 
-// The end of the attributes of a tag: the index of its '>', or npos. A quoted
-// value may hold '>'; a '<' outside quotes means this was no tag.
-std::size_t tag_end(std::string_view text, std::size_t from) {
-    char quote = 0;
-    for (std::size_t i = from; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quote != 0) {
-            if (c == quote) quote = 0;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-        } else if (c == '>') {
-            return i;
-        } else if (c == '<') {
-            return std::string_view::npos;
+void append_reference(const named_reference& r, std::string& out) {
+    append_utf8(r.first, out);
+    if (r.second != 0) append_utf8(r.second, out);
+}
+
+// Past the white space from i on.
+std::size_t skip_space(std::string_view text, std::size_t i) {
+    while (i < text.size() && is_space(text[i])) ++i;
+    return i;
+}
+
+// Reads the attributes of a tag from i on, as browsers do: a name up to
+// white space, '/', '>' or '=', then maybe '=' and a value, quoted (which
+// may hold '>') or not. Gives the index of the '>' that closes the tag
+// (npos when the text ends first); self_closing: a '/' stands right before
+// it.
+std::size_t read_attributes(std::string_view text, std::size_t i, bool& self_closing) {
+    const std::size_t n = text.size();
+    for (;;) {
+        while (i < n && (is_space(text[i]) || text[i] == '/')) {
+            if (text[i] == '/' && i + 1 < n && text[i + 1] == '>') {
+                self_closing = true;
+                return i + 1;
+            }
+            ++i;
+        }
+        if (i >= n) return std::string_view::npos;
+        if (text[i] == '>') return i;
+        ++i;  // the name's first character, which may be '='
+        while (i < n && !is_space(text[i]) && text[i] != '/' && text[i] != '>' && text[i] != '=')
+            ++i;
+        i = skip_space(text, i);
+        if (i >= n || text[i] != '=') continue;
+        i = skip_space(text, i + 1);
+        if (i >= n) return std::string_view::npos;
+        if (text[i] == '"' || text[i] == '\'') {
+            const std::size_t close = text.find(text[i], i + 1);
+            if (close == std::string_view::npos) return std::string_view::npos;
+            i = close + 1;
+        } else {
+            while (i < n && !is_space(text[i]) && text[i] != '>') ++i;
         }
     }
-    return std::string_view::npos;
+}
+
+// The code point of a numeric reference as browsers read it, or 0 where
+// they read U+FFFD (zero, a surrogate, past U+10FFFF): such a reference is
+// kept as written.
+uint32_t browser_code_point(uint32_t c) {
+    if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+    if (c >= 0x80 && c <= 0x9F) return windows_1252_references[c - 0x80];
+    return c;
 }
 
 }  // namespace
@@ -175,46 +173,53 @@ std::optional<tag> parse_tag(std::string_view text, std::size_t at, markup kind)
         ++i;
     }
     if (i >= text.size() || !is_ascii_letter(text[i])) return std::nullopt;
-    char name[16];
-    std::size_t length = 0;
-    while (i < text.size() && (is_ascii_letter(text[i]) || is_ascii_digit(text[i]) ||
-                               text[i] == '_' || text[i] == '-')) {
-        if (length == sizeof name) return std::nullopt;
-        name[length++] = lower(text[i++]);
-    }
+    const std::size_t name_start = i;
+    while (i < text.size() && !is_space(text[i]) && text[i] != '/' && text[i] != '>') ++i;
+    const std::string_view name = text.substr(name_start, i - name_start);
+    std::size_t close = read_attributes(text, i, found.self_closing);
+    if (close == std::string_view::npos) return std::nullopt;
+    found.name = name;
+    found.length = close - at + 1;
+    char lowered[12];
+    if (name.size() > sizeof lowered) return found;
+    for (std::size_t k = 0; k < name.size(); ++k) lowered[k] = lower(name[k]);
     const tag_table& table = tags_of(kind);
-    const std::string_view wanted(name, length);
+    const std::string_view wanted(lowered, name.size());
     const auto known =
         std::lower_bound(table.begin(), table.end(), wanted,
                          [](const known_tag& t, std::string_view n) { return t.name < n; });
-    if (known == table.end() || known->name != wanted) return std::nullopt;
-    if (i >= text.size()) return std::nullopt;
-    std::size_t close;
-    if (text[i] == '>') {
-        close = i;
-    } else if (text[i] == '/' && i + 1 < text.size() && text[i + 1] == '>') {
-        close = i + 1;
-    } else if (is_space(text[i]) && !found.closing) {
-        close = tag_end(text, i);
-        if (close == std::string_view::npos) return std::nullopt;
-    } else if (is_space(text[i])) {
-        close = i;
-        while (close < text.size() && is_space(text[close])) ++close;
-        if (close >= text.size() || text[close] != '>') return std::nullopt;
-    } else {
-        return std::nullopt;
-    }
+    if (known == table.end() || known->name != wanted) return found;
     found.name = known->name;
     found.effect = known->effect;
-    found.self_closing = close > at && text[close - 1] == '/';
-    found.length = close - at + 1;
+    found.known = true;
     return found;
 }
 
 std::size_t comment_length(std::string_view text, std::size_t at) {
-    if (text.compare(at, 4, "<!--") != 0) return 0;
-    const std::size_t end = text.find("-->", at + 4);
-    return end == std::string_view::npos ? text.size() - at : end + 3 - at;
+    const std::string_view rest = text.substr(at);
+    if (rest.size() < 2 || rest[0] != '<') return 0;
+    std::size_t from;  // where the '>' that ends it is looked for
+    if (rest.compare(0, 4, "<!--") == 0) {
+        // "<!-->" and "<!--->" end where they start; else "-->" or "--!>" ends it.
+        if (rest.compare(4, 1, ">") == 0) return 5;
+        if (rest.compare(4, 2, "->") == 0) return 6;
+        for (std::size_t i = rest.find("--", 4); i != std::string_view::npos;
+             i = rest.find("--", i + 1)) {
+            if (rest.compare(i + 2, 1, ">") == 0) return i + 3;
+            if (rest.compare(i + 2, 2, "!>") == 0) return i + 4;
+        }
+        return rest.size();
+    }
+    if (rest[1] == '!' || rest[1] == '?') {
+        from = 2;  // <!DOCTYPE ...>, <![CDATA[...]]>, <?xml ...?>
+    } else if (rest[1] == '/' && rest.size() > 2 && !is_ascii_letter(rest[2])) {
+        if (rest[2] == '>') return 3;  // "</>" is nothing
+        from = 3;                      // "</ x>", "</1>"
+    } else {
+        return 0;
+    }
+    const std::size_t end = rest.find('>', from);
+    return end == std::string_view::npos ? rest.size() : end + 1;
 }
 
 bool append_utf8(uint32_t c, std::string& out) {
@@ -238,8 +243,7 @@ bool append_utf8(uint32_t c, std::string& out) {
 }
 
 std::size_t decode_entity(std::string_view text, std::size_t at, std::string& out) {
-    constexpr std::size_t longest = 32;
-    const std::size_t semicolon = text.substr(at, longest).find(';');
+    const std::size_t semicolon = text.substr(at, longest_name + 2).find(';');
     if (semicolon == std::string_view::npos || semicolon < 2) return 0;
     const std::string_view body = text.substr(at + 1, semicolon - 1);
     uint32_t code_point = 0;
@@ -258,23 +262,85 @@ std::size_t decode_entity(std::string_view text, std::size_t at, std::string& ou
             code_point = code_point * (hex ? 16 : 10) + value;
             if (code_point > 0x10FFFF) return 0;
         }
-    } else {
-        for (char c : body)
-            if (!is_ascii_letter(c) && !is_ascii_digit(c)) return 0;
-        const auto named = named_entity(body);
-        if (!named) return 0;
-        code_point = *named;
+        if (!append_utf8(code_point, out)) return 0;
+        return semicolon + 1;
     }
-    if (!append_utf8(code_point, out)) return 0;
+    for (char c : body)
+        if (!is_ascii_alphanumeric(c)) return 0;
+    const named_reference* named = find_reference(body);
+    if (named == nullptr) return 0;
+    append_reference(*named, out);
     return semicolon + 1;
+}
+
+std::size_t decode_html_reference(std::string_view text, std::size_t at, std::string& out,
+                                  reference_place place) {
+    const std::size_t n = text.size();
+    std::size_t i = at + 1;
+    if (i < n && text[i] == '#') {
+        // "&#" and decimal digits, or "&#x" and hexadecimal ones; the ';'
+        // may be left out.
+        ++i;
+        const bool hex = i < n && (text[i] == 'x' || text[i] == 'X');
+        if (hex) ++i;
+        const std::size_t digits = i;
+        uint32_t code_point = 0;
+        for (; i < n; ++i) {
+            const char c = lower(text[i]);
+            uint32_t value;
+            if (is_ascii_digit(c))
+                value = static_cast<uint32_t>(c - '0');
+            else if (hex && c >= 'a' && c <= 'f')
+                value = static_cast<uint32_t>(c - 'a' + 10);
+            else
+                break;
+            // Past U+10FFFF it stays there, however many digits follow.
+            code_point = std::min<uint32_t>(code_point * (hex ? 16 : 10) + value, 0x110000);
+        }
+        if (i == digits) return 0;
+        if (i < n && text[i] == ';') ++i;
+        const uint32_t shown = browser_code_point(code_point);
+        if (shown == 0) return 0;
+        append_utf8(shown, out);
+        return i - at;
+    }
+    // The name runs over letters and digits; with its ';' it may be any
+    // name of the table, without it only one of the legacy names, the
+    // longest that starts the run ("&notit;" is "¬it;").
+    std::size_t end = i;
+    while (end < n && end - i <= longest_name && is_ascii_alphanumeric(text[end])) ++end;
+    const std::string_view run = text.substr(i, end - i);
+    if (run.empty()) return 0;
+    if (end < n && text[end] == ';') {
+        if (const named_reference* named = find_reference(run)) {
+            append_reference(*named, out);
+            return end + 1 - at;
+        }
+    }
+    for (std::size_t length = std::min(run.size(), longest_legacy_name); length >= 2; --length) {
+        const named_reference* named = find_reference(run.substr(0, length));
+        if (named == nullptr || !named->legacy) continue;
+        // In an attribute's value, a name that letters, digits or '=' go on
+        // from is kept as written ("?a=1&copy=2" stays a link).
+        if (place == reference_place::attribute && i + length < n &&
+            (is_ascii_alphanumeric(text[i + length]) || text[i + length] == '='))
+            return 0;
+        append_reference(*named, out);
+        return length + 1;
+    }
+    return 0;
 }
 
 bool holds_markup(std::string_view text) {
     std::string scratch;
     for (std::size_t i = text.find_first_of("<&"); i != std::string_view::npos;
          i = text.find_first_of("<&", i + 1)) {
-        if (text[i] == '<' && parse_tag(text, i, markup::html)) return true;
-        if (text[i] == '&' && decode_entity(text, i, scratch) > 0) return true;
+        if (text[i] == '<') {
+            const auto t = parse_tag(text, i, markup::html);
+            if (t && t->known) return true;
+        } else if (decode_entity(text, i, scratch) > 0) {
+            return true;
+        }
     }
     return false;
 }

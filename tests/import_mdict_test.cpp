@@ -137,6 +137,9 @@ TEST(ImportMdict, WhatTheHeaderSaysOfTheRecords) {
          with({{"w", "`1`noun`2`a word`3`"}, {"v", "`9`x` `2"}}, "Html", "St",
               " StyleSheet=\"1\n&lt;i&gt;\n&lt;/i&gt;\n2\n (\n)\n3\n\n\""), {},
          "St\nv$`9`x` `2\nw$noun (a word)\n"},
+        {"style markers without a style sheet left out", "ns.mdx",
+         with({{"w", "`1`noun`2` a `word` `123456` x`"}, {"v", "`1``22`x`333`"}}, "Html", "N"),
+         {}, "N\nv$x\nw$noun a `word` `123456` x`\n"},
     });
     // clang-format on
 }

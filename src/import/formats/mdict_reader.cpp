@@ -242,6 +242,28 @@ struct style {
     std::string begin, end;
 };
 
+// The text without its style marks ("`1`", a number of one to five digits
+// between backquotes), where the header has no style sheet to give them
+// texts: MDict shows none of them. Gives text itself when it holds none.
+std::string_view without_style_marks(std::string_view text, std::string& out) {
+    std::size_t at = 0;  // the start of what is not yet copied
+    bool any = false;
+    for (std::size_t mark = text.find('`'); mark != std::string_view::npos;
+         mark = text.find('`', mark + 1)) {
+        std::size_t end = mark + 1;
+        while (end < text.size() && end - mark < 6 && text[end] >= '0' && text[end] <= '9') ++end;
+        if (end == mark + 1 || end >= text.size() || text[end] != '`') continue;
+        if (!any) out.clear();
+        any = true;
+        out.append(text, at, mark - at);
+        at = end + 1;
+        mark = end;
+    }
+    if (!any) return text;
+    out.append(text, at, std::string_view::npos);
+    return out;
+}
+
 class mdict_reader {
 public:
     mdict_reader(const std::string& path, const reader_options& options, entry_sink& sink)
@@ -876,7 +898,8 @@ private:
             decoder_->decode(raw, decoded_, false);
             text = decoded_;
         }
-        if (styles_.empty() || text.find('`') == std::string_view::npos) return text;
+        if (text.find('`') == std::string_view::npos) return text;
+        if (styles_.empty()) return without_style_marks(text, styled_);
         styled_.clear();
         const style* open = nullptr;
         std::size_t at = 0;

@@ -185,6 +185,42 @@ TEST(ImportCleanUp, CountsInvalidUtf8InWhatIsWritten) {
     }
 }
 
+// White space in a word: trimmed at its ends, one space inside, whatever
+// the run was made of; a word counted once however many runs it had.
+TEST(ImportCleanUp, MakesEachRunOfWhiteSpaceInAWordOneSpace) {
+    struct word_case {
+        const char* what;
+        std::string raw, expected;
+        uint64_t trimmed, runs;
+    };
+    // clang-format off
+    const word_case cases[] = {
+        {"two spaces", "Finnic  branch", "Finnic branch", 0, 1},
+        {"one space stays", "Finnic branch", "Finnic branch", 0, 0},
+        {"tabs, line breaks, vertical tab, form feed", "a\t\tb\r\nc\v\fd", "a b c d", 0, 1},
+        {"a single tab", "a\tb", "a b", 0, 0},
+        {"several runs, one word", "a  b   c", "a b c", 0, 1},
+        {"runs at the ends are trimmed, not counted", "  a b \t ", "a b", 1, 0},
+        {"both", " a \t b ", "a b", 1, 1},
+        {"a zero byte between spaces", "a \0 b"s, "a b", 0, 1},
+        {"a zero byte between letters", "a\0b"s, "ab", 0, 0},
+        {"'$' after a run", "a  $", "a \xEF\xBC\x84", 0, 1},
+        {"'$' before a run", "$  a", "\xEF\xBC\x84 a", 0, 1},
+        {"beyond ASCII", "\xC3\xA9t\xC3\xA9  d'\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9 d'\xC3\xA9t\xC3\xA9", 0, 1},
+        {"no-break spaces are no white space here", "a\xC2\xA0\xC2\xA0" "b", "a\xC2\xA0\xC2\xA0" "b", 0, 0},
+    };
+    // clang-format on
+    for (const word_case& c : cases) {
+        cleaner clean("; ");
+        std::string word, translation;
+        ASSERT_TRUE(clean.clean({c.raw, "x  y", markup::plain}, word, translation)) << c.what;
+        EXPECT_EQ(word, c.expected) << c.what;
+        EXPECT_EQ(translation, "x  y") << c.what;  // a translation keeps its runs
+        EXPECT_EQ(clean.counts().trimmed, c.trimmed) << c.what;
+        EXPECT_EQ(clean.counts().word_spaces, c.runs) << c.what;
+    }
+}
+
 TEST(ImportCleanUp, DropsEntriesWithoutWordOrTooLargeForABlock) {
     // Word and translation each take a zero byte in the block: 1 + 1 + t + 1.
     const std::string fits(1000000 - 3, 'x'), too_large(1000000 - 2, 'x');

@@ -183,19 +183,20 @@ TEST(ImportSummary, ReportsEveryCountAndTheLargestWordsPerBlock) {
                "b\tthree\n"
                "b\tone\\ntwo\n"
                " \tno word\n"
-               "c\xFF\tbad\n");
+               "c\xFF\tbad\n"
+               "d   e\tf\n");
     const run_result run = run_lexaro_import({"in.tab", "out.txt"}, dir.path());
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(read_file(dir / "out.txt"), "T\na\xEF\xBC\x84$x&y\nb$one; two | three\nc\xFF$bad\n");
+    EXPECT_EQ(read_file(dir / "out.txt"), "T\na\xEF\xBC\x84$x&y\nb$one; two | three\nc\xFF$bad\nd e$f\n");
     EXPECT_EQ(run.err,
               "lexaro-import: wrote out.txt from in.tab (tab)\n"
-              "  entries read:    6\n"
-              "  words written:   3\n"
+              "  entries read:    7\n"
+              "  words written:   4\n"
               "  merged:          2 entries into the word before them, 1 repeated translations "
               "left out\n"
               "  dropped:         1 with no word, 0 too large for a block\n"
               "  clean-up:        2 line breaks, 2 tags, 1 entities, 1 trimmed, 0 zero or 0x1A "
-              "bytes, 1 '$' in words\n"
+              "bytes, 1 '$' in words, 1 words with runs of white space\n"
               "  invalid UTF-8:   1 entries, the first \"c\\xFF\"; name the input's character set with --input-charset\n"
               "  charset:         UTF-8 kept; the handheld shows one 8-bit set: name it with "
               "--charset (CP1252 Western, CP1250 Central European, CP1251 Cyrillic, Shift_JIS "

@@ -221,30 +221,43 @@ void cleaner::count_oversize(std::string_view word) {
 void cleaner::clean_word(std::string_view raw, std::string& word) {
     word.clear();
     bool trimmed = false;
+    // A run of white space inside the word is one space: `spaces` counts
+    // the white space since the word's last byte, `inner_run` says whether
+    // two or more stood together where the word went on after them.
+    std::size_t spaces = 0;
+    bool inner_run = false;
     std::size_t run = 0;  // start of the bytes not yet appended
+    const auto append_run = [&](std::size_t end) {
+        if (end == run) return;
+        if (spaces > 1) inner_run = true;
+        spaces = 0;
+        word.append(raw.substr(run, end - run));
+    };
     for (std::size_t i = 0; i < raw.size(); ++i) {
         const char c = raw[i];
         if (!byte_classes.special_in_word[static_cast<unsigned char>(c)]) continue;
-        word.append(raw.substr(run, i - run));
+        append_run(i);
         run = i + 1;
         if (c == '\0' || c == '\x1A') {
             ++counts_.control_bytes;
         } else if (c == '$') {
             ++counts_.dollar_signs;
+            if (spaces > 1) inner_run = true;
+            spaces = 0;
             word.append(fullwidth_dollar);
         } else if (word.empty()) {  // a line break or blank
             trimmed = true;
-        } else {
+        } else if (spaces++ == 0) {
             word += ' ';
         }
     }
-    word.append(raw.substr(run));
-    const std::size_t last = word.find_last_not_of(' ');
-    if (last + 1 != word.size()) {
+    append_run(raw.size());
+    if (spaces > 0) {
         trimmed = true;
-        word.resize(last + 1);  // npos + 1 == 0: all spaces
+        word.pop_back();
     }
     if (trimmed && !word.empty()) ++counts_.trimmed;
+    if (inner_run) ++counts_.word_spaces;
 }
 
 bool cleaner::clean_text(std::string_view raw, markup kind, std::string& text) {

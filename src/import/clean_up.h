@@ -22,6 +22,7 @@ struct clean_up_counts {
     uint64_t trimmed = 0;            // words and translations with white space cut from an end
     uint64_t control_bytes = 0;      // zero and 0x1A bytes dropped
     uint64_t dollar_signs = 0;       // '$' in words, now U+FF04
+    uint64_t word_spaces = 0;        // words with runs of white space inside, now one space
     uint64_t invalid_utf8 = 0;       // entries holding invalid UTF-8, kept as they are
     std::string first_invalid_utf8;  // the first such word, invalid bytes as \xNN
     uint64_t empty_words = 0;        // entries dropped: no word left
@@ -42,7 +43,8 @@ public:
     // each with the zero byte that ends it in a block, exceed 1,000,000 bytes.
     //
     // The word: zero and 0x1A bytes dropped, line breaks and tabs made
-    // spaces, white space trimmed, '$' replaced by U+FF04 (EF BC 84).
+    // spaces, white space trimmed and each run of it inside made one space,
+    // '$' replaced by U+FF04 (EF BC 84).
     // The translation: zero and 0x1A bytes dropped; markup (when the entry
     // is HTML or XDXF) made text; line breaks made the separator; white
     // space trimmed, and separators never doubled, first or last.

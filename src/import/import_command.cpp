@@ -286,7 +286,8 @@ void print_summary(std::ostream& err, const options& o, const std::vector<opened
             << " translations left out of words that would outgrow a block\n";
     err << "  clean-up:        " << c.line_breaks << " line breaks, " << c.tags << " tags, "
         << c.entities << " entities, " << c.trimmed << " trimmed, " << c.control_bytes
-        << " zero or 0x1A bytes, " << c.dollar_signs << " '$' in words\n";
+        << " zero or 0x1A bytes, " << c.dollar_signs << " '$' in words, " << c.word_spaces
+        << " words with runs of white space\n";
     if (c.wrapped_texts > 0)
         err << "  wrapped lines:   " << c.joined_lines << " line breaks that only wrapped a line"
             << " joined with a space, in " << c.wrapped_texts << " translations\n";

@@ -320,6 +320,8 @@ TEST(HostileTime, PathologicalLinesTakeLinearTime) {
     const slow_case cases[] = {
         {"trans", "brackets.txt", "w :: " + repeat("(") + "\n" + repeat("[") + " :: x\n"},
         {"tab", "script.tab", "w\t" + repeat("<script>") + "x\n"},
+        // Quoted values that each tag reads into the next one's, to the end.
+        {"tab", "quotes.tab", "w\t<b>" + repeat("<a x=\"") + "x\nv\t" + repeat("<a x=\"") + "\n"},
         {"dictcc", "annotations.txt", repeat("{") + "\tx\tnoun\n"},
         {"dsl", "tags.dsl", "#NAME \"x\"\n\nw\n\t" + repeat("[") + "\n"},
         {"xdxf", "keys.xdxf", "<xdxf><ar><k>w</k>" + repeat("<k>") + "</ar><ar><k>" + repeat("<k>") +

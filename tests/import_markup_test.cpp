@@ -95,6 +95,8 @@ TEST(ImportMarkup, TagsAndCommentsAsBrowsersReadThem) {
         {"no letter after '<'", "<1> < b> <- a< <<", "<1> < b> <- a< <<"},
         {"no '>' before the end: text", "x <b class=\"y\" z", "x <b class=\"y\" z"},
         {"an unclosed quote: text", "x <b title=\"y>z", "x <b title=\"y>z"},
+        {"after a tag the text ends inside, text but for references",
+         "x <a title=\"y <b>z</b> &amp;", "x <a title=\"y <b>z</b> &"},
         {"a comment", "a<!-- note -->b", "ab"},
         {"a comment closed by --!>", "a<!-- c --!>b", "ab"},
         {"empty comments", "a<!-->b<!--->c", "abc"},
@@ -123,6 +125,10 @@ TEST(ImportMarkup, TagsAndCommentsAsBrowsersReadThem) {
     EXPECT_TRUE(holds_markup("Aal <embed src=a>"));
     EXPECT_TRUE(holds_markup("Aal &amp; Co"));
     EXPECT_FALSE(holds_markup("Aal &amp Co"));
+    // Spellings in angle brackets, one of them a known name.
+    EXPECT_FALSE(holds_markup("bodywash <body-wash> <body wash> <center line>"));
+    EXPECT_TRUE(holds_markup("<a href=x>y</a> <td nowrap=\"\">"));
+    EXPECT_TRUE(holds_markup("<br/> <b >"));
 }
 
 // Every name that browsers read without its ';', and what it stands for.

@@ -269,6 +269,7 @@ bool cleaner::clean_text(std::string_view raw, markup kind, std::string& text) {
     const auto hand_on_run = [&] { out.text(raw.substr(run, i - run)); };
     std::string decoded;
     closing_tags closing;
+    bool tags_end = false;  // a tag ran into the end: what follows is text
     const bool* special =
         marked_up ? byte_classes.special_in_markup : byte_classes.special_in_plain;
     // Every character of the runs handed on is checked as it is passed
@@ -328,7 +329,7 @@ bool cleaner::clean_text(std::string_view raw, markup kind, std::string& text) {
         } else if (const std::size_t comment = comment_length(raw, i); comment > 0) {
             ++counts_.tags;
             taken = comment;
-        } else if (const auto t = parse_tag(raw, i, kind)) {
+        } else if (const auto t = tags_end ? std::nullopt : parse_tag(raw, i, kind, &tags_end)) {
             ++counts_.tags;
             taken = t->length;
             switch (t->effect) {

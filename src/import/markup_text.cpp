@@ -123,14 +123,14 @@ std::size_t skip_space(std::string_view text, std::size_t i) {
 // Reads the attributes of a tag from i on, as browsers do: a name up to
 // white space, '/', '>' or '=', then maybe '=' and a value, quoted (which
 // may hold '>') or not. Gives the index of the '>' that closes the tag
-// (npos when the text ends first); self_closing: a '/' stands right before
-// it.
-std::size_t read_attributes(std::string_view text, std::size_t i, bool& self_closing) {
+// (npos when the text ends first), and notes in t whether a '/' stands
+// right before it and whether an attribute had no value.
+std::size_t read_attributes(std::string_view text, std::size_t i, tag& t) {
     const std::size_t n = text.size();
     for (;;) {
         while (i < n && (is_space(text[i]) || text[i] == '/')) {
             if (text[i] == '/' && i + 1 < n && text[i + 1] == '>') {
-                self_closing = true;
+                t.self_closing = true;
                 return i + 1;
             }
             ++i;
@@ -141,7 +141,10 @@ std::size_t read_attributes(std::string_view text, std::size_t i, bool& self_clo
         while (i < n && !is_space(text[i]) && text[i] != '/' && text[i] != '>' && text[i] != '=')
             ++i;
         i = skip_space(text, i);
-        if (i >= n || text[i] != '=') continue;
+        if (i >= n || text[i] != '=') {
+            t.bare_attributes = true;
+            continue;
+        }
         i = skip_space(text, i + 1);
         if (i >= n) return std::string_view::npos;
         if (text[i] == '"' || text[i] == '\'') {
@@ -165,7 +168,8 @@ uint32_t browser_code_point(uint32_t c) {
 
 }  // namespace
 
-std::optional<tag> parse_tag(std::string_view text, std::size_t at, markup kind) {
+std::optional<tag> parse_tag(std::string_view text, std::size_t at, markup kind,
+                             bool* text_ends_inside) {
     std::size_t i = at + 1;
     tag found;
     if (i < text.size() && text[i] == '/') {
@@ -176,8 +180,11 @@ std::optional<tag> parse_tag(std::string_view text, std::size_t at, markup kind)
     const std::size_t name_start = i;
     while (i < text.size() && !is_space(text[i]) && text[i] != '/' && text[i] != '>') ++i;
     const std::string_view name = text.substr(name_start, i - name_start);
-    std::size_t close = read_attributes(text, i, found.self_closing);
-    if (close == std::string_view::npos) return std::nullopt;
+    const std::size_t close = read_attributes(text, i, found);
+    if (close == std::string_view::npos) {
+        if (text_ends_inside != nullptr) *text_ends_inside = true;
+        return std::nullopt;
+    }
     found.name = name;
     found.length = close - at + 1;
     char lowered[12];
@@ -333,11 +340,13 @@ std::size_t decode_html_reference(std::string_view text, std::size_t at, std::st
 
 bool holds_markup(std::string_view text) {
     std::string scratch;
+    bool tags_end = false;
     for (std::size_t i = text.find_first_of("<&"); i != std::string_view::npos;
          i = text.find_first_of("<&", i + 1)) {
         if (text[i] == '<') {
-            const auto t = parse_tag(text, i, markup::html);
-            if (t && t->known) return true;
+            if (tags_end) continue;
+            const auto t = parse_tag(text, i, markup::html, &tags_end);
+            if (t && t->known && !t->bare_attributes) return true;
         } else if (decode_entity(text, i, scratch) > 0) {
             return true;
         }

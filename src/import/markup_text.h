@@ -29,15 +29,19 @@ struct tag {
     bool known = false;                    // one of the tags that `kind` names
     bool closing = false;                  // </name>
     bool self_closing = false;             // <name/>
+    bool bare_attributes = false;          // one without a value: <body wash>
     std::size_t length = 0;                // bytes from '<' to '>' inclusive
 };
 
 // The tag starting at text[at] (a '<'), read as browsers read one: '<' or
 // '</', a letter, the name up to white space, '/' or '>', then attributes
 // (a name, maybe '=' and a value, quoted or not; a quoted value may hold
-// '>') up to the '>'. None when the text ends before that '>'. Comments are
-// not tags.
-std::optional<tag> parse_tag(std::string_view text, std::size_t at, markup kind);
+// '>') up to the '>'. Comments are not tags. None when the text ends before
+// that '>', and then *text_ends_inside is set: a caller reading a text's
+// tags in turn takes none after this place, since each '<' after it could
+// be read to the end again (browsers show nothing after it).
+std::optional<tag> parse_tag(std::string_view text, std::size_t at, markup kind,
+                             bool* text_ends_inside = nullptr);
 
 // The length of what browsers read as a comment, starting at text[at]:
 // "<!-- ... -->" (or "--!>"; unclosed, to the end), and up to the next '>'
@@ -68,7 +72,9 @@ std::size_t decode_html_reference(std::string_view text, std::size_t at, std::st
                                   reference_place place = reference_place::text);
 
 // Whether the text holds a tag that HTML knows or a character reference
-// with its ';': how a tab-separated definition shows that it is HTML.
+// with its ';': how a tab-separated definition shows that it is HTML. A tag
+// with an attribute that has no value is no sign of it: "<body wash>" is a
+// spelling in angle brackets, as some dictionaries give them.
 bool holds_markup(std::string_view text);
 
 // Appends the UTF-8 form of a Unicode code point; false (nothing appended)

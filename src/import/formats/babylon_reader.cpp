@@ -1051,12 +1051,14 @@ private:
     // homographs, "$1$" indexes and "$$" padding left out too.
     void word_text(std::string_view text, std::string& out, bool homographs) {
         out.clear();
+        bool tags_end = false;  // a tag ran into the end: what follows is text
         for (std::size_t i = 0; i < text.size();) {
             const char c = text[i];
             if (c == '<') {
                 std::size_t length = comment_length(text, i);
-                if (length == 0) {
-                    if (const auto t = parse_tag(text, i, markup::html)) length = t->length;
+                if (length == 0 && !tags_end) {
+                    if (const auto t = parse_tag(text, i, markup::html, &tags_end))
+                        length = t->length;
                 }
                 if (length > 0) {
                     i += length;

@@ -4,6 +4,7 @@
 // stricter references beside them.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 
 #include "import/clean_up.h"

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 
 #include "test_support.h"
@@ -99,6 +100,56 @@ TEST(OutputFile, ADeviceBehindALinkIsWrittenInPlace) {
         EXPECT_FALSE(file.in_place()) << name;
         EXPECT_FALSE(file.hidden_name().empty()) << name;
     }
+}
+
+#endif
+
+// Files that replace their targets together: each is closed on the disk
+// first, under its hidden name, and only then renamed or discarded.
+TEST(OutputFile, AFileClosedOnTheDiskIsCommittedOrDiscardedLater) {
+    test::scratch_dir dir;
+    test::write_file(dir / "b.pdb", "old");
+    {
+        output_file a, b;
+        ASSERT_TRUE(a.open(dir / "a.pdb"));
+        ASSERT_TRUE(b.open(dir / "b.pdb"));
+        ASSERT_TRUE(a.write("new a", 5));
+        ASSERT_TRUE(b.write("new b", 5));
+        EXPECT_TRUE(a.close_synced());
+        EXPECT_TRUE(b.close_synced());
+        EXPECT_EQ(a.stream(), nullptr);
+        errno = 0;
+        EXPECT_FALSE(a.close_synced());  // once only
+        EXPECT_EQ(errno, EINVAL);
+        EXPECT_EQ(dir.files().size(), 3u);  // b.pdb and the two hidden files
+        EXPECT_EQ(test::read_file(dir / "b.pdb"), "old");
+        EXPECT_TRUE(a.commit());
+    }  // b is discarded
+    EXPECT_EQ(dir.files(), (files{"a.pdb", "b.pdb"}));
+    EXPECT_EQ(test::read_file(dir / "a.pdb"), "new a");
+    EXPECT_EQ(test::read_file(dir / "b.pdb"), "old");
+}
+
+#ifndef _WIN32
+
+// A signal removes every hidden file the process holds, however many, and
+// none that was committed.
+void write_three_and_die(const test::scratch_dir& dir) {
+    static output_file volumes[3];
+    for (int i = 0; i < 3; ++i) {
+        volumes[i].open(dir / ("v-" + std::to_string(i + 1) + ".pdb"));
+        volumes[i].write("new", 3);
+    }
+    volumes[1].commit();
+    output_file again;  // takes the place that the one committed left
+    again.open(dir / "v-4.pdb");
+    std::raise(SIGTERM);
+}
+
+TEST(OutputFile, ASignalRemovesEveryHiddenFile) {
+    test::scratch_dir dir;
+    EXPECT_EXIT(write_three_and_die(dir), testing::KilledBySignal(SIGTERM), "");
+    EXPECT_EQ(dir.files(), files{"v-2.pdb"});
 }
 
 #endif

@@ -1,10 +1,10 @@
 #include "common/output_file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <iterator>
 #include <random>
 #include <vector>
 
@@ -164,15 +164,30 @@ name_parts split_name(const std::string& path) {
     return {path.substr(0, end + 1), path.substr(end + 1)};
 }
 
-// The hidden file being written, for the signal handler: a run ended by a
-// signal removes it on the way out. Only the last file opened is tracked; a
-// process writes one at a time.
-native_char pending_name[4096];
-volatile std::sig_atomic_t pending = 0;
 volatile std::sig_atomic_t work_file_too = 0;
+constexpr std::size_t pending_name_size = 4096;
+
+}  // namespace
+
+// The hidden files being written, for the signal handler: a run ended by a
+// signal removes each of them on the way out. A process may hold several at
+// once (the volumes of a dictionary, put in place together). Each is a node
+// of a list that only grows: a node whose file is done is marked so and
+// taken again for the next one, so that the handler never meets memory that
+// is being freed.
+struct output_file::pending_entry {
+    native_char name[pending_name_size];
+    volatile std::sig_atomic_t live = 0;
+    pending_entry* next = nullptr;
+};
+
+namespace {
+
+std::atomic<output_file::pending_entry*> pending_files{nullptr};
 
 extern "C" void remove_pending_and_die(int signal_number) {
-    if (pending) remove_native(pending_name);
+    for (auto* node = pending_files.load(); node != nullptr; node = node->next)
+        if (node->live) remove_native(node->name);
     if (work_file_too) remove_held_work_file();
     std::signal(signal_number, SIG_DFL);
     std::raise(signal_number);
@@ -186,16 +201,28 @@ void install_handlers() {
     (void)installed;
 }
 
-void track_pending(const std::string& name) {
+// The node that stands for the hidden file until it is untracked; null for
+// a name too long to keep, which a signal then leaves behind.
+output_file::pending_entry* track_pending(const std::string& name) {
     install_handlers();
-    pending = 0;
     const std::filesystem::path::string_type native = file_path(name).native();
-    if (native.size() >= std::size(pending_name)) return;
-    std::copy(native.c_str(), native.c_str() + native.size() + 1, pending_name);
-    pending = 1;
+    if (native.size() >= pending_name_size) return nullptr;
+    output_file::pending_entry* node = pending_files.load();
+    while (node != nullptr && node->live) node = node->next;
+    if (node == nullptr) {
+        node = new output_file::pending_entry;
+        node->next = pending_files.load();
+        pending_files.store(node);
+    }
+    std::copy(native.c_str(), native.c_str() + native.size() + 1, node->name);
+    node->live = 1;
+    return node;
 }
 
-void untrack_pending() { pending = 0; }
+void untrack_pending(output_file::pending_entry*& node) {
+    if (node != nullptr) node->live = 0;
+    node = nullptr;
+}
 
 }  // namespace
 
@@ -235,7 +262,7 @@ bool output_file::open(const std::string& target, in_place_writes when) {
         return false;
     }
     target_ = target;
-    track_pending(hidden_name_);
+    pending_ = track_pending(hidden_name_);
     return true;
 }
 
@@ -246,11 +273,15 @@ bool output_file::write(const void* data, std::size_t size) {
 bool output_file::commit() {
     // The hidden file of a target written in place is read back and removed:
     // it need not reach the disk.
-    bool written = std::fflush(stream_) == 0 && (in_place_ || sync_to_disk(stream_));
-    int error = errno;
-    if (std::fclose(stream_) != 0 && written) {
-        written = false;
+    bool written = true;
+    int error = 0;
+    if (stream_ != nullptr) {  // else closed by close_synced()
+        written = std::fflush(stream_) == 0 && (in_place_ || sync_to_disk(stream_));
         error = errno;
+        if (std::fclose(stream_) != 0 && written) {
+            written = false;
+            error = errno;
+        }
     }
     stream_ = nullptr;
     if (hidden_name_.empty()) {  // written in place as written
@@ -259,13 +290,13 @@ bool output_file::commit() {
     }
     if (written && (in_place_ ? copy_in_place() : move_over(hidden_name_, target_))) {
         if (in_place_) remove_file(hidden_name_);
-        untrack_pending();
+        untrack_pending(pending_);
         hidden_name_.clear();
         return true;
     }
     if (written) error = errno;
     remove_file(hidden_name_);
-    untrack_pending();
+    untrack_pending(pending_);
     hidden_name_.clear();
     errno = error;
     return false;
@@ -307,6 +338,22 @@ bool output_file::copy_in_place() const {
     return copied;
 }
 
+bool output_file::close_synced() {
+    if (stream_ == nullptr || hidden_name_.empty()) {
+        errno = EINVAL;
+        return false;
+    }
+    bool written = std::fflush(stream_) == 0 && sync_to_disk(stream_);
+    int error = errno;
+    if (std::fclose(stream_) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    stream_ = nullptr;
+    errno = error;
+    return written;
+}
+
 bool output_file::close_hidden() {
     if (hidden_name_.empty()) {
         errno = EINVAL;
@@ -327,7 +374,7 @@ void output_file::discard() {
     if (stream_ != nullptr) std::fclose(stream_);
     stream_ = nullptr;
     if (!hidden_name_.empty()) remove_file(hidden_name_);
-    untrack_pending();
+    untrack_pending(pending_);
     hidden_name_.clear();
 }
 

@@ -7,7 +7,8 @@
 // be caught (SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM,
 // SIGVTALRM, SIGPROF, SIGPIPE, SIGXCPU, SIGXFSZ, and where the system has
 // them SIGPOLL, SIGPWR, SIGSTKFLT and the real-time signals), but for the
-// program's own faults; on Windows Ctrl-C, Ctrl-Break or SIGTERM. Only
+// program's own faults; on Windows Ctrl-C, Ctrl-Break or SIGTERM. Every
+// hidden file the process holds at the time goes, however many. Only
 // SIGKILL, a process killed outright, a crash and a power loss leave it
 // behind. The process then ends by the same signal, as it would have.
 //
@@ -69,6 +70,13 @@ public:
     // flushed and closed; a failure there may leave part of the bytes in it.
     bool commit();
 
+    // Flushes, syncs to the disk and closes the hidden file, which keeps its
+    // hidden name until commit() renames it: of several files that are to
+    // replace their targets together, each is whole on the disk before the
+    // first replaces anything. False, with errno set, when a step fails, and
+    // (EINVAL) when there is no hidden file open; discard() then removes it.
+    bool close_synced();
+
     // Flushes and closes the hidden file and leaves it under its hidden name,
     // for the caller to read back; discard() (or the destructor) removes it.
     // False, with errno set, when a step fails, and (EINVAL) when there is no
@@ -81,6 +89,8 @@ public:
 
     const std::string& hidden_name() const { return hidden_name_; }
 
+    struct pending_entry;  // what a signal removes
+
 private:
     bool copy_in_place() const;
 
@@ -88,6 +98,7 @@ private:
     std::string target_;
     std::string hidden_name_;
     bool in_place_ = false;
+    pending_entry* pending_ = nullptr;
 };
 
 // From now on, a run ended by one of the signals above also removes the

@@ -10,6 +10,7 @@
 #include "common/big_endian.h"
 #include "common/platform.h"
 #include "driver/settings.h"
+#include "packager/database_format.h"
 #include "test_support.h"
 
 namespace lexaro {
@@ -265,6 +266,191 @@ TEST_F(BlockBuilder, AFailureWithJobsEndsAsWithOneJob) {
             }
         }
     }
+}
+
+}  // namespace
+}  // namespace lexaro
+
+namespace lexaro {
+namespace {
+
+// A cutter that keeps each volume's stream and what the pass told it.
+class keeping_cutter : public volume_cutter {
+public:
+    explicit keeping_cutter(uint64_t max_size, std::size_t refuse_volume = 0)
+        : max_size_(max_size), refuse_volume_(refuse_volume) {}
+
+    uint64_t max_database_size() const override { return max_size_; }
+    std::string block_too_large(uint64_t first, uint64_t count, uint64_t size) override {
+        return "entries " + std::to_string(first) + "+" + std::to_string(count) + ": " +
+               std::to_string(size);
+    }
+    bool take(const volume_extent& volume) override {
+        taken.push_back(volume);
+        return taken.size() != refuse_volume_;
+    }
+    title_field title(const volume_extent&, const title_field&, std::string_view first,
+                      std::string_view last) override {
+        const std::string text = std::string(first) + "-" + std::string(last);
+        title_field field{};
+        std::copy(text.begin(), text.end(), field.begin());
+        return field;
+    }
+    void compiled(const volume_extent&) override {
+        streams.push_back(test::read_file(temp_name));
+        remove_file(temp_name);
+    }
+
+    std::vector<volume_extent> taken;
+    std::vector<std::string> streams;
+
+private:
+    uint64_t max_size_;
+    std::size_t refuse_volume_;
+};
+
+class Volumes : public testing::Test {
+protected:
+    void SetUp() override {
+        // Translations of varied lengths, so that blocks differ in size.
+        for (int i = 0; i < 1000; ++i)
+            all.emplace_back("w" + std::to_string(10000 + i),
+                             std::string(static_cast<std::size_t>(i % 37) * 3, 'a' + i % 26) +
+                                 std::to_string(i * 7919));
+        test::write_file(dir / "d.txt", test::make_source("T", all));
+        set_file_names(dir / "d.txt");
+        words_per_block = 100;
+    }
+
+    keeping_cutter cut(uint64_t max_size, unsigned jobs = 1, source_range range = {},
+                       std::size_t refuse_volume = 0) {
+        keeping_cutter cutter(max_size, refuse_volume);
+        testing::internal::CaptureStdout();
+        compile_volumes(cutter, range, stream_limits{}, jobs);
+        release_work_file();
+        testing::internal::GetCapturedStdout();
+        return cutter;
+    }
+
+    // The entries from first, count of them.
+    entries part(uint64_t first, uint64_t count) const {
+        return {all.begin() + static_cast<std::ptrdiff_t>(first),
+                all.begin() + static_cast<std::ptrdiff_t>(first + count)};
+    }
+
+    test::scratch_dir dir;
+    entries all;
+};
+
+// Each volume is the stream of its entries alone, as the dictionary's single
+// stream would hold their blocks; it stays within the size, and the next
+// block would have taken it past: volumes are as full as the size allows.
+TEST_F(Volumes, EachIsTheStreamOfItsEntriesAndAsFullAsTheSizeAllows) {
+    const std::string single = test::expected_stream("T", all, 100);
+    const test::parsed_stream whole = test::parse_stream(single);
+    const uint64_t single_size = database_file_size(single.size());
+    // The largest block alone, in a database of its own.
+    uint64_t smallest = 0;
+    for (std::size_t b = 0; b < whole.index.size(); ++b)
+        smallest = std::max<uint64_t>(
+            smallest, database_file_size(stream_header_size + whole.index[b].block_length +
+                                         whole.keys[b].first.size() + whole.keys[b].second.size() +
+                                         2 + block_index_entry_size));
+    for (const uint64_t max_size :
+         {single_size + 1, single_size, single_size - 1, single_size / 2, single_size / 3,
+          smallest + 1, smallest}) {
+        std::string one_job;
+        for (unsigned jobs : {1u, 3u}) {
+            const keeping_cutter cutter = cut(max_size, jobs);
+            ASSERT_EQ(cutter.streams.size(), cutter.taken.size()) << max_size;
+            EXPECT_EQ(cutter.taken.size() == 1, max_size >= single_size) << max_size;
+            uint64_t next = 0, block = 0;
+            std::string all_streams;
+            for (std::size_t v = 0; v < cutter.taken.size(); ++v) {
+                const volume_extent& volume = cutter.taken[v];
+                const std::string what = std::to_string(max_size) + ", volume " + std::to_string(v);
+                EXPECT_EQ(volume.first_entry, next) << what;
+                EXPECT_EQ(volume.ends_pass, v + 1 == cutter.taken.size()) << what;
+                const entries own = part(volume.first_entry, volume.entries);
+                const std::string title = own.front().first + "-" + own.back().first;
+                EXPECT_EQ(cutter.streams[v], test::expected_stream(title, own, 100)) << what;
+                const uint64_t size = database_file_size(cutter.streams[v].size());
+                EXPECT_LE(size, max_size) << what;
+                block += volume.blocks;
+                if (v + 1 < cutter.taken.size()) {
+                    const uint64_t with_next =
+                        cutter.streams[v].size() + whole.index[block].block_length +
+                        whole.keys[block].first.size() + whole.keys[block].second.size() + 2 +
+                        block_index_entry_size;
+                    EXPECT_GT(database_file_size(with_next), max_size) << what;
+                }
+                next += volume.entries;
+                all_streams += cutter.streams[v];
+            }
+            EXPECT_EQ(next, all.size()) << max_size;
+            if (jobs == 1)
+                one_job = all_streams;
+            else
+                EXPECT_EQ(all_streams, one_job) << max_size << ", " << jobs << " jobs";
+        }
+    }
+}
+
+TEST_F(Volumes, ARangeIsCompiledWithBlocksCountedFromItsStart) {
+    const keeping_cutter cutter = cut(max_database_size, 1, {250, 730});
+    ASSERT_EQ(cutter.taken.size(), 1u);
+    EXPECT_EQ(cutter.taken[0].first_entry, 250u);
+    EXPECT_EQ(cutter.taken[0].entries, 480u);
+    EXPECT_EQ(cutter.taken[0].blocks, 5u);
+    EXPECT_EQ(cutter.streams[0], test::expected_stream("w10250-w10729", part(250, 480), 100));
+}
+
+TEST_F(Volumes, ARefusedVolumeEndsThePassUnwritten) {
+    const keeping_cutter cutter = cut(database_file_size(5000), 2, {}, 2);
+    ASSERT_EQ(cutter.taken.size(), 2u);
+    EXPECT_EQ(cutter.streams.size(), 1u);
+    EXPECT_EQ(cutter.taken[1].first_entry, cutter.taken[0].entries);
+}
+
+TEST_F(Volumes, EachHoldsAtMostTheBlocksAStreamCanDescribe) {
+    keeping_cutter cutter(max_database_size);
+    testing::internal::CaptureStdout();
+    compile_volumes(cutter, {}, {3, max_stream_size}, 2);
+    release_work_file();
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(cutter.taken.size(), 4u);
+    for (std::size_t v = 0; v < 4; ++v) {
+        EXPECT_EQ(cutter.taken[v].blocks, v < 3 ? 3u : 1u);
+        const entries own = part(cutter.taken[v].first_entry, cutter.taken[v].entries);
+        EXPECT_EQ(cutter.streams[v],
+                  test::expected_stream(own.front().first + "-" + own.back().first, own, 100));
+    }
+}
+
+void compile_volumes_with(volume_cutter& cutter) {
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    compile_volumes(cutter, {}, stream_limits{}, 2);
+}
+
+TEST_F(Volumes, ABlockLargerThanTheSizeOnItsOwnEndsTheRun) {
+    // The largest block in a database of its own, one byte too large: the
+    // run ends at it with the cutter's words.
+    const test::parsed_stream whole = test::parse_stream(test::expected_stream("T", all, 100));
+    std::size_t largest = 0;
+    uint64_t largest_size = 0;
+    for (std::size_t b = 0; b < whole.index.size(); ++b) {
+        const uint64_t size = database_file_size(
+            stream_header_size + whole.index[b].block_length + whole.keys[b].first.size() +
+            whole.keys[b].second.size() + 2 + block_index_entry_size);
+        if (size > largest_size) {
+            largest = b;
+            largest_size = size;
+        }
+    }
+    keeping_cutter cutter(largest_size - 1);
+    EXPECT_EXIT(compile_volumes_with(cutter), testing::ExitedWithCode(1),
+                "\nerror: entries " + std::to_string(largest * 100) + "\\+100: " +
+                    std::to_string(largest_size) + "\n$");
 }
 
 }  // namespace

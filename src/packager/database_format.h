@@ -15,6 +15,13 @@ inline uint32_t record_count_for(uint64_t stream_size) {
     return static_cast<uint32_t>(stream_size / record_size + 1);
 }
 
+// The bytes of a database around a stream of this size: header, record
+// list, the two bytes after it, and the stream.
+inline uint64_t database_file_size(uint64_t stream_size) {
+    return database_header_size + uint64_t{record_entry_size} * record_count_for(stream_size) +
+           record_list_gap_size + stream_size;
+}
+
 // File offset of record i in a database of n records.
 inline uint32_t record_offset(uint32_t record_count, uint32_t i) {
     return static_cast<uint32_t>(database_header_size + record_entry_size * record_count +

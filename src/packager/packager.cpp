@@ -30,7 +30,7 @@ using file_handle = std::unique_ptr<std::FILE, file_closer>;
 
 }  // namespace
 
-void package_database() {
+void package_database_into(output_file& database) {
     file_handle stream(open_for_reading_no_follow(temp_name));
     if (!stream) fatal_error("can't open file " + temp_name);
     const std::string read_failed = "can't read file " + temp_name;
@@ -42,7 +42,6 @@ void package_database() {
 
     // The database is written under a hidden name beside database_file_name
     // and replaces it only once complete.
-    output_file database;
     if (!database.open(database_file_name)) fatal_error("can't create file " + database_file_name);
     const std::string write_failed = "can't write file " + database_file_name;
     auto write = [&](const void* data, std::size_t size) {
@@ -80,10 +79,14 @@ void package_database() {
     if (std::fflush(database.stream()) != 0) abandon_database(database, write_failed);
     if (auto problem = check_written_database(database.hidden_name()))
         abandon_database(database, *problem);
+}
 
+void package_database() {
+    output_file database;
+    package_database_into(database);
     // Only a database on the disk whole replaces the one before it and the
     // temporary file.
-    if (!database.commit()) fatal_error(write_failed);
+    if (!database.commit()) fatal_error("can't write file " + database_file_name);
     remove_file(temp_name);
 }
 

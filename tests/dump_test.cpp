@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <sstream>
 
 #include "common/big_endian.h"
@@ -288,6 +289,67 @@ TEST(DumpCommands, SummaryAndLookupOnASmallDictionary) {
               "lexaro-dump: d.pdb: offset 14: file ends within the database header of 78 bytes\n");
 }
 
+// Volumes of one dictionary, cut by word range: a word is looked up in the
+// volume whose range holds it, in whatever order they are given.
+TEST(DumpCommands, LookupOverVolumes) {
+    const std::vector<std::pair<std::string, std::string>> sources = {
+        {"one", "V\nb$1\nc$2\n"},  {"two", "V\nd$3\nf$4\n"}, {"three", "V\nh$5\n"},
+        {"empty", "V\n"},        {"wide", "V\na$6\nz$7\n"}};
+    std::map<std::string, std::string> bytes;
+    for (const auto& [name, text] : sources) {
+        test::scratch_dir dir;
+        bytes[name] = test::compile_database(dir, text, 100);
+    }
+    const struct {
+        std::vector<std::string> volumes;
+        std::string word, out;
+        int status;
+    } lookups[] = {
+        {{"one", "two", "three"}, "b", "1\n", 0},
+        {{"one", "two", "three"}, "f", "4\n", 0},
+        {{"three", "two", "one"}, "d", "3\n", 0},
+        {{"one", "two", "three"}, "h", "5\n", 0},
+        {{"one", "two", "three"}, "e", "", 1},  // within the range of two, not a word of it
+        {{"one", "two", "three"}, "g", "", 1},  // between two and three
+        {{"one", "two", "three"}, "a", "", 1},
+        {{"one", "two", "three"}, "i", "", 1},
+        {{"empty", "one"}, "c", "2\n", 0},
+        {{"wide", "two"}, "d", "", 1},  // the first whose range holds it
+        {{"two", "wide"}, "d", "3\n", 0},
+    };
+    for (const auto& l : lookups) {
+        std::vector<memory_input> files;
+        for (const std::string& v : l.volumes) files.emplace_back(bytes[v]);
+        std::vector<const random_access_input*> inputs;
+        for (const memory_input& f : files) inputs.push_back(&f);
+        test::scratch_dir dir;
+        buffered_output out(test::open_for_writing(dir / "out"));
+        std::ostringstream err;
+        EXPECT_EQ(lookup_command(inputs, l.volumes, l.word, out, err), l.status) << l.word;
+        ASSERT_TRUE(out.close());
+        EXPECT_EQ(test::read_file(dir / "out"), l.out) << l.word;
+        EXPECT_EQ(err.str(), l.status == 0 ? "" : "lexaro-dump: " + l.word + ": not found\n")
+            << l.word;
+    }
+
+    test::scratch_dir dir;
+    for (const char* v : {"one", "two", "three"})
+        test::write_file(dir / (std::string(v) + ".pdb"), bytes[v]);
+    const std::vector<std::string> args{"--lookup", "f", "one.pdb", "two.pdb", "three.pdb"};
+    const auto found = test::run_lexaro_dump(args, dir.path());
+    EXPECT_EQ(found.out, "4\n");
+    EXPECT_EQ(found.status, 0);
+    // A volume that is no database is reported by name, as one alone is.
+    test::write_file(dir / "two.pdb", "not a database");
+    const auto broken = test::run_lexaro_dump(args, dir.path());
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_EQ(broken.err, "lexaro-dump: two.pdb: offset 14: file ends within the database header "
+                          "of 78 bytes\n");
+    const auto missing =
+        test::run_lexaro_dump({"--lookup", "f", "one.pdb", "four.pdb"}, dir.path());
+    EXPECT_EQ(missing.err, "lexaro-dump: can't open file four.pdb\n");
+}
+
 TEST(DumpCommands, AFailedWriteIsAFailure) {
     if (test::on_windows) GTEST_SKIP() << "no /dev/full, no file-size limit to make a write fail";
     test::scratch_dir dir;
@@ -375,6 +437,7 @@ TEST(DumpCommands, CommandLine) {
         std::vector<std::string_view> args;
         std::optional<command> what;  // nothing for a usage error
         std::string word;
+        std::size_t paths = 1;
     } cases[] = {
         // clang-format off
         {{"f"}, command::check, ""}, {{"--text", "f"}, command::text, ""},
@@ -384,6 +447,10 @@ TEST(DumpCommands, CommandLine) {
         {{"--lookup", "w", "--charset", "CP1250", "f"}, command::lookup, "w"},
         {{"--charset=CP1250", "f"}, command::check, ""}, {{"f", "--charset"}, std::nullopt, ""},
         {{"--charset=", "f"}, std::nullopt, ""},
+        // Several files are the volumes of one dictionary, for a lookup only.
+        {{"--lookup", "w", "f", "g", "h"}, command::lookup, "w", 3},
+        {{"f", "g", "--lookup", "w"}, command::lookup, "w", 2},
+        {{"--text", "f", "g"}, std::nullopt, ""}, {{"--check", "f", "g"}, std::nullopt, ""},
         // clang-format on
     };
     for (const auto& c : cases) {
@@ -392,6 +459,7 @@ TEST(DumpCommands, CommandLine) {
         if (parsed) {
             EXPECT_EQ(parsed->what, *c.what);
             EXPECT_EQ(parsed->word, c.word);
+            EXPECT_EQ(parsed->paths.size(), c.paths);
         }
     }
     test::scratch_dir dir;
@@ -399,7 +467,7 @@ TEST(DumpCommands, CommandLine) {
     EXPECT_EQ(usage.status, 2);
     EXPECT_EQ(
         usage.err.rfind(
-            "usage: lexaro-dump [--check | --text | --lookup WORD] [--charset NAME] FILE.pdb\n", 0),
+            "usage: lexaro-dump [--check | --text] [--charset NAME] FILE.pdb\n", 0),
         0u);
     EXPECT_EQ(test::run_lexaro_dump({"missing.pdb"}, dir.path()).err,
               "lexaro-dump: can't open file missing.pdb\n");

@@ -8,7 +8,7 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 test "$("$prefix/bin/lexaro")" = "usage: lexaro filename [words_per_block]"
-test "$("$prefix/bin/lexaro-dump" --help | head -n 1)" = "usage: lexaro-dump [--check | --text | --lookup WORD] [--charset NAME] FILE.pdb"
+test "$("$prefix/bin/lexaro-dump" --help | head -n 1)" = "usage: lexaro-dump [--check | --text] [--charset NAME] FILE.pdb"
 test "$("$prefix/bin/lexaro-import" --help | head -n 1)" = "usage: lexaro-import [options] INPUT... OUTPUT.pdb|OUTPUT.txt"
 test -f "$prefix/share/man/man1/lexaro.1" && test -f "$prefix/share/man/man1/lexaro-dump.1"
 test -f "$prefix/share/man/man1/lexaro-import.1"

@@ -515,4 +515,19 @@ outcome find_block(const database& db, std::string_view word, std::optional<uint
     return std::nullopt;
 }
 
+outcome range_holds(const database& db, std::string_view word, bool& holds) {
+    holds = false;
+    if (db.index.empty()) return std::nullopt;
+    const uint64_t first = db.stream_start + db.index.front().key_offset;
+    const uint64_t last = db.stream_start + db.index.back().key_offset + db.keys.back().first + 1;
+    int order = 0;
+    if (!compare_with_file(*db.file, first, db.keys.front().first, word, order))
+        return unreadable_at(first);
+    if (order < 0) return std::nullopt;
+    if (!compare_with_file(*db.file, last, db.keys.back().last, word, order))
+        return unreadable_at(last);
+    holds = order <= 0;
+    return std::nullopt;
+}
+
 }  // namespace lexaro::dump

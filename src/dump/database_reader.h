@@ -160,4 +160,9 @@ private:
 // when no range holds it.
 outcome find_block(const database& db, std::string_view word, std::optional<uint32_t>& block);
 
+// Whether word lies in the database's range, from its first block's first
+// word to its last block's last word in byte order: the range of one volume
+// of a dictionary cut into several. A database without blocks holds none.
+outcome range_holds(const database& db, std::string_view word, bool& holds);
+
 }  // namespace lexaro::dump

@@ -13,10 +13,13 @@
 namespace lexaro::dump {
 
 const char usage_text[] =
-    "usage: lexaro-dump [--check | --text | --lookup WORD] [--charset NAME] FILE.pdb\n"
+    "usage: lexaro-dump [--check | --text] [--charset NAME] FILE.pdb\n"
+    "       lexaro-dump --lookup WORD [--charset NAME] FILE.pdb [VOLUME.pdb ...]\n"
     "  --check        check every rule of the database's layout and summarise it (default)\n"
     "  --text         write the dictionary's source back to standard output\n"
-    "  --lookup WORD  print the translations of WORD, found through the block keys\n"
+    "  --lookup WORD  print the translations of WORD, found through the block keys; over\n"
+    "                 the volumes of one dictionary (lexaro-import --max-size), in the\n"
+    "                 volume whose range of words holds it\n"
     "  --charset NAME the database's character set (as given to lexaro-import): the WORD\n"
     "                 typed in UTF-8 is converted to it, and what is shown back to UTF-8\n"
     "  --help         print this help\n"
@@ -80,11 +83,12 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
         } else if (a.size() > 1 && a[0] == '-') {
             return std::nullopt;
         } else {
-            if (!o.path.empty()) return std::nullopt;
-            o.path = a;
+            o.paths.emplace_back(a);
         }
     }
-    if (o.path.empty()) return std::nullopt;
+    // Only a lookup goes through several volumes.
+    if (o.paths.empty() || (o.paths.size() > 1 && o.what != options::command::lookup))
+        return std::nullopt;
     return o;
 }
 
@@ -186,22 +190,37 @@ int text_command(const random_access_input& file, std::string_view name, buffere
 
 int lookup_command(const random_access_input& file, std::string_view name, std::string_view word,
                    buffered_output& out, std::ostream& err, charset_decoder* shown) {
+    return lookup_command({&file}, {std::string(name)}, word, out, err, shown);
+}
+
+int lookup_command(const std::vector<const random_access_input*>& files,
+                   const std::vector<std::string>& names, std::string_view word,
+                   buffered_output& out, std::ostream& err, charset_decoder* shown) {
     database db;
-    if (auto v = open_database(file, db)) return unsound(name, *v, err);
-    std::optional<uint32_t> i;
-    if (auto v = find_block(db, word, i)) return unsound(name, *v, err);
+    bool holds = false;
+    std::size_t volume = 0;
+    for (; volume < files.size() && !holds; ++volume) {
+        if (auto v = open_database(*files[volume], db)) return unsound(names[volume], *v, err);
+        if (files.size() == 1) break;  // its blocks are searched all the same
+        if (auto v = range_holds(db, word, holds)) return unsound(names[volume], *v, err);
+    }
+    if (holds) --volume;
     bool found = false;
     std::string scratch;
-    if (i) {
-        block_reader reader;
-        block_entries block;
-        if (auto v = reader.read(db, *i, block)) return unsound(name, *v, err);
-        for (uint32_t j = 0; j < block.count; ++j)
-            if (block.word(j) == word) {
-                write_shown(out, block.translation(j), shown, scratch);
-                out.put('\n');
-                found = true;
-            }
+    if (volume < files.size()) {
+        std::optional<uint32_t> i;
+        if (auto v = find_block(db, word, i)) return unsound(names[volume], *v, err);
+        if (i) {
+            block_reader reader;
+            block_entries block;
+            if (auto v = reader.read(db, *i, block)) return unsound(names[volume], *v, err);
+            for (uint32_t j = 0; j < block.count; ++j)
+                if (block.word(j) == word) {
+                    write_shown(out, block.translation(j), shown, scratch);
+                    out.put('\n');
+                    found = true;
+                }
+        }
     }
     if (found) return status_ok;
     if (shown != nullptr) shown->decode(word, scratch, false);
@@ -235,21 +254,25 @@ int run_command(int argc, const char* const* argv, buffered_output& out, std::os
         word.clear();
         encoder->encode(o->word, word);
     }
-    random_access_file file;
-    if (auto problem = open_database_file(o->path, file)) {
-        err << program << *problem << '\n';
-        return status_failed;
+    std::vector<random_access_file> files(o->paths.size());
+    std::vector<const random_access_input*> inputs;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (auto problem = open_database_file(o->paths[i], files[i])) {
+            err << program << *problem << '\n';
+            return status_failed;
+        }
+        inputs.push_back(&files[i]);
     }
     switch (o->what) {
         case options::command::text:
             // The source's bytes go out unchanged: on Windows standard output
             // is otherwise a text stream that turns each "\n" into CR LF.
             set_binary_mode(out.descriptor());
-            return text_command(file, o->path, out, err, shown.get());
+            return text_command(files[0], o->paths[0], out, err, shown.get());
         case options::command::lookup:
-            return lookup_command(file, o->path, word, out, err, shown.get());
+            return lookup_command(inputs, o->paths, word, out, err, shown.get());
         default:
-            return check_command(file, o->path, out, err);
+            return check_command(files[0], o->paths[0], out, err);
     }
 }
 

@@ -26,7 +26,7 @@ struct options {
     enum class command { check, text, lookup, help } what = command::check;
     std::string word;     // for lookup
     std::string charset;  // the database's character set, shown as UTF-8; empty: as it is
-    std::string path;
+    std::vector<std::string> paths;  // one, or for lookup the volumes of a dictionary
 };
 
 // The arguments after the program name; nothing for a usage error.
@@ -66,6 +66,12 @@ int check_command(const random_access_input& file, std::string_view name, buffer
 int text_command(const random_access_input& file, std::string_view name, buffered_output& out,
                  std::ostream& err, charset_decoder* shown = nullptr);
 int lookup_command(const random_access_input& file, std::string_view name, std::string_view word,
+                   buffered_output& out, std::ostream& err, charset_decoder* shown = nullptr);
+// Over the volumes of a dictionary cut by word range, as a reader with all
+// of them installed finds a word: in the volume whose range holds it (the
+// first given, should several), through that volume's block keys.
+int lookup_command(const std::vector<const random_access_input*>& files,
+                   const std::vector<std::string>& names, std::string_view word,
                    buffered_output& out, std::ostream& err, charset_decoder* shown = nullptr);
 
 // The whole program: parses the arguments, opens the file, runs the

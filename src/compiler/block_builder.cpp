@@ -16,10 +16,10 @@
 #include "common/ordered_work.h"
 #include "common/platform.h"
 #include "compiler/source_reader.h"
-#include "packager/database_format.h"
 #include "compiler/stream_format.h"
 #include "driver/console.h"
 #include "driver/settings.h"
+#include "packager/database_format.h"
 
 namespace lexaro {
 

@@ -30,8 +30,12 @@ bool blocks_fit(const std::vector<uint64_t>& prefix, std::size_t per_block, uint
 }  // namespace
 
 block_advice advise_words_per_block(const std::vector<uint32_t>& entry_sizes) {
-    std::vector<uint64_t> prefix(entry_sizes.size() + 1, 0);
-    for (std::size_t i = 0; i < entry_sizes.size(); ++i) prefix[i + 1] = prefix[i] + entry_sizes[i];
+    return advise_words_per_block(entry_sizes.data(), entry_sizes.size());
+}
+
+block_advice advise_words_per_block(const uint32_t* sizes, std::size_t count) {
+    std::vector<uint64_t> prefix(count + 1, 0);
+    for (std::size_t i = 0; i < count; ++i) prefix[i + 1] = prefix[i] + sizes[i];
     block_advice advice;
     uint64_t first_entry = 0, bytes = 0;
     // A smaller setting does not always fit where a larger one does: its

@@ -3,6 +3,7 @@
 // block buffer, and there may be at most 65535 blocks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -25,6 +26,8 @@ struct block_advice {
 // Prefix sums give every block's size at once, so all 9901 settings cost
 // about five passes over the entries.
 block_advice advise_words_per_block(const std::vector<uint32_t>& entry_sizes);
+// The same for `count` entries from `sizes` on, a part of a dictionary.
+block_advice advise_words_per_block(const uint32_t* sizes, std::size_t count);
 
 // The first block too large when each holds per_block entries: its first
 // entry (from 0) and its size; bytes 0 when there would be too many blocks.

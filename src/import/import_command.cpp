@@ -19,6 +19,7 @@
 #include "import/progress.h"
 #include "import/source_writer.h"
 #include "import/text_input.h"
+#include "import/volumes.h"
 
 namespace lexaro::import {
 
@@ -61,6 +62,9 @@ const char usage_text[] =
     "                      or number from 1 (--columns phonetic,translation)\n"
     "  --words-per-block N for an OUTPUT.pdb: the entries in each block (100 to 10000;\n"
     "                      default 500 when every block fits, else the largest that fits)\n"
+    "  --max-size SIZE     for an OUTPUT.pdb: a database larger than SIZE bytes (or\n"
+    "                      with K or M, 1024-based: 8M) is cut by word range into\n"
+    "                      volumes OUTPUT-1.pdb, OUTPUT-2.pdb, ..., each at most SIZE\n"
     "  --jobs N            for an OUTPUT.pdb: the blocks compressed and checked at once,\n"
     "                      each on a thread (1 to 256; default: one for each processor\n"
     "                      the run may use); the database is the same for every N\n"
@@ -419,6 +423,11 @@ int import(const options& o, std::ostream& err, bool terminal, const std::string
         err << program << *refused << '\n';
         return status_failed;
     }
+    if (o.max_size && written_in_place(o.output)) {
+        err << program << o.output
+            << " is not a file: --max-size may write volumes as files beside it; give a file\n";
+        return status_failed;
+    }
     source_writer writer(o.output);
     writer.open();
 
@@ -479,10 +488,15 @@ int import(const options& o, std::ostream& err, bool terminal, const std::string
     table.reset();  // the advice and the compiler need memory of their own; the table's goes first
     const block_advice advice = advise_words_per_block(writer.entry_sizes());
     std::optional<database_summary> database;
-    if (is_database_name(o.output))
-        database = write_database(writer, o.words_per_block, advice, shown,
-                                  o.jobs ? static_cast<unsigned>(*o.jobs) : usable_processors());
-    else
+    if (is_database_name(o.output)) {
+        database_options d;
+        d.words_per_block = o.words_per_block;
+        d.max_size = o.max_size;
+        d.max_size_given = o.max_size_given;
+        d.charset = o.charset;
+        d.jobs = o.jobs ? static_cast<unsigned>(*o.jobs) : usable_processors();
+        database = write_database(writer, d, advice, shown);
+    } else
         writer.commit();
     shown.clear();
 
@@ -491,6 +505,9 @@ int import(const options& o, std::ostream& err, bool terminal, const std::string
             << " bytes and lexaro keeps " << title_size << "; cut to " << fit.size << '\n';
     print_warnings(err, o, clean.counts(), handheld.counts(), merged, advice,
                    writer.entry_sizes().size());
+    if (database && !database->volumes)
+        if (auto warning = size_warning(database->databases.front()))
+            err << program << *warning << '\n';
     print_summary(err, o, inputs, sink, writer.entry_sizes().size(), clean.counts(), merged,
                   advice, handheld);
     if (database) print_database_summary(err, *database);
@@ -666,6 +683,18 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
             o.words_per_block = n;
             continue;
         }
+        if (!option_value(args, i, "--max-size", value, problem, matched)) return std::nullopt;
+        if (matched) {
+            o.max_size = size_from(value);
+            o.max_size_given = value;
+            if (!o.max_size) {
+                problem = "--max-size " + value +
+                          " is not a size: bytes, or a number with K or M (1024-based), up to "
+                          "2048M";
+                return std::nullopt;
+            }
+            continue;
+        }
         if (!option_value(args, i, "--jobs", value, problem, matched)) return std::nullopt;
         if (matched) {
             o.jobs = number_from(value, 1, max_jobs);
@@ -736,6 +765,10 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
     }
     if (o.words_per_block && !is_database_name(o.output)) {
         problem = "--words-per-block is for an OUTPUT.pdb; lexaro takes it for a source";
+        return std::nullopt;
+    }
+    if (o.max_size && !is_database_name(o.output)) {
+        problem = "--max-size is for an OUTPUT.pdb: a source is compiled whole";
         return std::nullopt;
     }
     return o;

@@ -38,6 +38,8 @@ struct options {
     std::string columns;        // CSV: the columns that make the translation
     std::optional<int> words_per_block;  // for a .pdb output: the block size
     std::optional<int> jobs;  // for a .pdb output: blocks at once; default: usable processors
+    std::optional<uint64_t> max_size;  // for a .pdb output: volumes of at most this many bytes
+    std::string max_size_given;        // its value as given
     bool help = false;
     std::vector<std::string> inputs;  // read in this order, "-" (standard input) at most once
     std::string output;               // "-" for standard output

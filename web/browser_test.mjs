@@ -1,11 +1,12 @@
 // The page end to end, in headless Chromium: for each case it chooses the
-// files in the page, sets the options, runs, downloads the database through
-// the browser, and compares with the native lexaro-import run on the same
-// files with the same options in a folder of the same names: the exit
-// status, standard error word for word (the page's summary or error), and
-// the database byte for byte apart from its three dates. A failure must
-// offer no download. Where a case looks a word up, the page's answer must be
-// what the native lexaro-dump --lookup prints.
+// files in the page, sets the options, runs, downloads the database (or
+// every volume of it) through the browser, and compares with the native
+// lexaro-import run on the same files with the same options in a folder of
+// the same names: the exit status, standard error word for word (the page's
+// summary or error), the files written, and each database byte for byte
+// apart from its three dates. A failure must offer no download. Where a
+// case looks a word up, the page's answer must be what the native
+// lexaro-dump --lookup prints, over every volume.
 //
 //   node web/browser_test.mjs SITE NATIVE_BUILD [CASE...]
 //
@@ -13,8 +14,8 @@
 // native lexaro-import and lexaro-dump. CASE: names to run (default: all).
 // Prints one line a case and exits with 1 when any fails.
 import { execFileSync, spawnSync } from 'node:child_process';
-import { closeSync, existsSync, mkdirSync, mkdtempSync, openSync, readFileSync, rmSync, symlinkSync,
-         writeFileSync, writeSync } from 'node:fs';
+import { closeSync, existsSync, mkdirSync, mkdtempSync, openSync, readdirSync, readFileSync, rmSync,
+         symlinkSync, writeFileSync, writeSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { basename, join, resolve } from 'node:path';
 import { launch, openPage, serve } from './browser.mjs';
@@ -161,6 +162,9 @@ const cases = [
   { name: 'freedict-deu-eng', files: deuEng, args: ['--charset=CP1252'], lookup: 'Haus',
     found: 'dictd dictionary: freedict-deu-eng.index, freedict-deu-eng.dict.dz',
     database: 'freedict-deu-eng.pdb' },
+  // Cut into volumes, each a download; the word looked up in the last one.
+  { name: 'stardict-volumes', files: stardict, args: ['--charset=CP1250', '--max-size=150K'],
+    lookup: 'žurnalistika', database: 'czech-cizi-1.pdb', volumes: 4 },
   { name: 'edict-shift-jis', files: () => ['/usr/share/edict/edict'], args: ['--charset=SHIFT_JIS'],
     found: 'EDICT dictionary: edict', database: 'edict.pdb', lookup: '日本' },
   // A Babylon glossary from the project's samples, where they are.
@@ -236,9 +240,9 @@ function runNative(folder, inputs, args, output) {
   return { status: result.status, stderr: result.stderr.replace(/\n$/, '') };
 }
 
-function lookupNative(folder, word, args, database) {
+function lookupNative(folder, word, args, databases) {
   const charset = args.find((a) => a.startsWith('--charset='));
-  const result = spawnSync(join(build, 'lexaro-dump'), ['--lookup', word, ...(charset ? [charset] : []), database],
+  const result = spawnSync(join(build, 'lexaro-dump'), ['--lookup', word, ...(charset ? [charset] : []), ...databases],
                            { cwd: folder, encoding: 'utf8' });
   return (result.status === 0 ? result.stdout : result.stderr).replace(/\n$/, '');
 }
@@ -269,7 +273,8 @@ const undated = (bytes) => Buffer.concat([bytes.subarray(0, 36), bytes.subarray(
 function setOptions(args) {
   const ids = { '--charset': 'charset', '--title': 'title', '--format': 'format',
                 '--input-charset': 'input-charset', '--join': 'join', '--newline': 'newline',
-                '--words-per-block': 'words-per-block', '--translations': 'translations' };
+                '--words-per-block': 'words-per-block', '--translations': 'translations',
+                '--max-size': 'max-size' };
   const flags = { '--fold-case': 'fold-case', '--fold-accents': 'fold-accents',
                   '--keep-duplicates': 'keep-duplicates' };
   const set = (element, value) => {
@@ -303,17 +308,23 @@ async function runPage(browser, url, downloads, files, args) {
   const seconds = (Date.now() - started) / 1000;
   const state = await page.evaluate(`document.body.dataset.state`);
   const summary = await page.evaluate(`document.getElementById('summary').textContent`);
-  const download = await page.evaluate(`(() => { const a = document.getElementById('download');
-    return a.hidden || !a.href ? null : a.download; })()`);
-  let database = null;
-  if (download) {
-    const done = new Promise((resolve) => browser.events.on('Browser.downloadProgress', (event) => {
-      if (event.state === 'completed' || event.state === 'canceled') resolve(event.state);
-    }));
-    await page.evaluate(`document.getElementById('download').click()`);
-    if ((await done) === 'completed') database = readFileSync(join(downloads, download));
+  // Every download offered, one after the other.
+  const offered = await page.evaluate(`Array.from(document.querySelectorAll('#downloads a'))
+    .map((a) => a.download)`);
+  let finished = null;
+  browser.events.on('Browser.downloadProgress', (event) => {
+    if (finished && (event.state === 'completed' || event.state === 'canceled')) finished(event.state);
+  });
+  const databases = [];
+  for (let i = 0; i < offered.length; i++) {
+    const done = new Promise((resolve) => { finished = resolve; });
+    await page.evaluate(`document.querySelectorAll('#downloads a')[${i}].click()`);
+    const state = await done;
+    finished = null;
+    databases.push(state === 'completed' ? readFileSync(join(downloads, offered[i])) : null);
   }
-  return { page, found, listed, command, state, summary, download, database, seconds };
+  return { page, found, listed, command, state, summary, download: offered[0] || null, offered,
+           databases, database: databases[0] || null, seconds };
 }
 
 async function lookupInPage(page, word) {
@@ -352,7 +363,9 @@ async function runCase(browser, urls, c) {
       if (result.summary !== c.error) say(`says "${result.summary}", not "${c.error}"`);
       return { problems, result };
     }
-    const output = result.download || `${inputs[0].replace(/(\.(dz|gz))?(\.[^.]*)?$/, '')}.pdb`;
+    // The output the page named: the first volume's name without its number.
+    const output = result.offered.length > 1 ? result.download.replace(/-1\.pdb$/, '.pdb')
+      : result.download || `${inputs[0].replace(/(\.(dz|gz))?(\.[^.]*)?$/, '')}.pdb`;
     const expected = runNative(native, inputs, c.args, output);
     if ((expected.status === 0) !== (result.state === 'done'))
       say(`lexaro-import ended with status ${expected.status}, the page "${result.state}"`);
@@ -365,9 +378,20 @@ async function runCase(browser, urls, c) {
           `\nthe page says:\n${result.summary}\nlexaro-import says:\n${expected.stderr}`);
     }
     if (expected.status !== 0 || !result.download) return { problems, result };
-    if (!result.database) say('the download did not complete');
-    else if (!undated(result.database).equals(undated(readFileSync(join(native, output)))))
-      say(`the download differs from lexaro-import's ${output}`);
+    // The databases the native run wrote beside the inputs.
+    const names = new Set(files.map((file) => basename(file)));
+    const wrote = readdirSync(native).filter((name) => name.endsWith('.pdb') && !names.has(name))
+      .sort((a, b) => Number(/-(\d+)\.pdb$/.exec(a)?.[1] || 0) - Number(/-(\d+)\.pdb$/.exec(b)?.[1] || 0));
+    if (result.offered.join(' ') !== wrote.join(' '))
+      say(`offers ${result.offered.join(', ')}; lexaro-import wrote ${wrote.join(', ')}`);
+    if (c.volumes !== undefined && wrote.length !== c.volumes)
+      say(`lexaro-import wrote ${wrote.length} volumes, not ${c.volumes}`);
+    result.offered.forEach((name, i) => {
+      if (!result.databases[i]) say(`the download of ${name} did not complete`);
+      else if (!existsSync(join(native, name)) ||
+               !undated(result.databases[i]).equals(undated(readFileSync(join(native, name)))))
+        say(`the download ${name} differs from lexaro-import's`);
+    });
     if (c.expect && result.database) {
       const held = translations(native, result.database);
       for (const { word, about, translation } of c.expect)
@@ -376,7 +400,7 @@ async function runCase(browser, urls, c) {
     }
     if (c.lookup !== undefined) {
       const shown = await lookupInPage(result.page, c.lookup);
-      const printed = lookupNative(native, c.lookup, c.args, output);
+      const printed = lookupNative(native, c.lookup, c.args, wrote);
       if (shown !== printed) say(`looking up ${c.lookup}: the page shows "${shown}", lexaro-dump "${printed}"`);
     }
     return { problems, result };

@@ -16,11 +16,12 @@
 //          its label and the files it reads, or its message; ok when every
 //          one is recognised; name, the database's: the first dictionary's
 //   {type: "run", files, inputs, args, name}
-//       -> {type, status, summary, name, database}: lexaro-import's exit
+//       -> {type, status, summary, name, databases}: lexaro-import's exit
 //          status and standard error, run on the files named in inputs (the
-//          probe's mains); database, a Blob, only when it wrote one
+//          probe's mains); databases, only when it wrote them: the database,
+//          or its volumes in order (--max-size), each {name, blob}
 //   {type: "lookup", word, charset}
-//       -> {type, status, text}: lexaro-dump --lookup on the last database
+//       -> {type, status, text}: lexaro-dump --lookup on the last databases
 //   {type: "formats"} -> {type, formats}: the names --format takes
 import createProgram from './lexaro-web.js';
 
@@ -160,11 +161,12 @@ function progressReporter(total) {
 // The files a run creates go to disk, into a folder of the browser's private
 // file system (where it has one) that is the run's alone: as a native run's
 // working files, they take no memory. A run creates three (the source on the
-// way, the stream file, the database); any past these stay in memory. After
-// the run the folder is removed but for the database, which the page's
-// download and the lookups read from there until the next run.
+// way, the stream file, the database), and two more for each further volume
+// (its stream file and the volume); any past these stay in memory. After the
+// run the folder is removed but for the databases, which the page's downloads
+// and the lookups read from there until the next run.
 const workPrefix = 'lexaro-work-';
-const workFiles = 6;
+const workFiles = 16;
 
 async function workFolder() {
   let root;
@@ -184,15 +186,15 @@ async function workFolder() {
       work.close();
       if (root) await root.removeEntry(name, { recursive: true }).catch(() => {});
     },
-    // The file that a handle wrote, as a Blob read from the disk; the
+    // The files that handles wrote, as Blobs read from the disk; the
     // folder's other files removed.
-    async keep(handle) {
-      const kept = String(handles.indexOf(handle));
+    async keep(kept) {
+      const numbers = kept.map((handle) => String(handles.indexOf(handle)));
       work.close();
       const folder = await root.getDirectoryHandle(name);
       for (let i = 0; i < workFiles; i++)
-        if (String(i) !== kept) await folder.removeEntry(String(i)).catch(() => {});
-      return (await folder.getFileHandle(kept)).getFile();
+        if (!numbers.includes(String(i))) await folder.removeEntry(String(i)).catch(() => {});
+      return Promise.all(numbers.map(async (number) => (await folder.getFileHandle(number)).getFile()));
     },
   };
   if (!root) return work;
@@ -221,7 +223,18 @@ async function removeLeftovers() {
 }
 const leftoversRemoved = removeLeftovers();
 
-let last = null;  // the last database made: {blob, name, work}
+let last = null;  // the last databases made: {databases: [{name, blob}], work}
+
+// The databases a run wrote: NAME.pdb, or its volumes NAME-1.pdb, NAME-2.pdb,
+// ... in order. Every file of the folder that is no link to a chosen file is
+// the run's.
+function written(FS, name) {
+  const volume = new RegExp(`^${name.replace(/[.*+?^${}()|[\]\\]/g, '\\$&')}(?:-(\\d+))?\\.pdb$`);
+  const number = (file) => Number(volume.exec(file)[1] || 0);
+  return FS.readdir(folder)
+    .filter((file) => volume.test(file) && FS.isFile(FS.lstat(file).mode))
+    .sort((a, b) => number(a) - number(b));
+}
 
 async function run({ files, inputs, args, name }) {
   if (last) await last.work.remove();
@@ -234,15 +247,17 @@ async function run({ files, inputs, args, name }) {
                                            { ...progressReporter(total), diskFiles: work.handles });
     const { FS } = program;
     mountFiles(FS, files);
-    const database = `${name}.pdb`;
-    const status = callMain(program, lines, [...args, ...inputs, database]);
-    let blob = null;
+    const status = callMain(program, lines, [...args, ...inputs, `${name}.pdb`]);
+    let databases = null;
     if (status === 0) {
-      const { handle } = FS.lookupPath(database).node;
-      blob = handle ? await work.keep(handle) : new Blob([FS.readFile(database)]);
-      last = { blob, name, work };
+      const names = written(FS, name);
+      const handles = names.map((file) => FS.lookupPath(file).node.handle);
+      const onDisk = handles.every((handle) => handle) ? await work.keep(handles) : null;
+      databases = names.map((file, i) => ({
+        name: file, blob: onDisk ? onDisk[i] : new Blob([FS.readFile(file)]) }));
+      last = { databases, work };
     }
-    return { status, summary: lines.err.join('\n'), name, database: blob };
+    return { status, summary: lines.err.join('\n'), name, databases };
   } finally {
     if (!last) await work.remove();
   }
@@ -251,8 +266,9 @@ async function run({ files, inputs, args, name }) {
 async function lookup({ word, charset }) {
   if (!last) return { status: 1, text: 'make a database first' };
   const { program, lines } = await start('lexaro-dump');
-  mountFiles(program.FS, [{ name: `${last.name}.pdb`, data: last.blob }]);
-  const args = ['--lookup', word, ...(charset ? ['--charset', charset] : []), `${last.name}.pdb`];
+  mountFiles(program.FS, last.databases.map(({ name, blob }) => ({ name, data: blob })));
+  const args = ['--lookup', word, ...(charset ? ['--charset', charset] : []),
+                ...last.databases.map(({ name }) => name)];
   const status = callMain(program, lines, args);
   return { status, text: (status === 0 ? lines.out : lines.err).join('\n') };
 }

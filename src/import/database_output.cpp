@@ -280,8 +280,14 @@ public:
             return false;
         }
         if (volume.ends_pass && stopped_short_) {
-            // Cut short by a block that does not fit: with every block fitting.
-            refused_ = pass{volume.first_entry, std::nullopt, every_block_fits(volume.first_entry)};
+            // Cut short by a block that does not fit: again with the choice
+            // of the entries up to past that block, and where that too stops
+            // short of a volume, with every block fitting.
+            refused_ = short_at_ == volume.first_entry
+                           ? pass{volume.first_entry, std::nullopt,
+                                  every_block_fits(volume.first_entry)}
+                           : guessed(volume.first_entry, end + pass_.chosen.words_per_block);
+            short_at_ = volume.first_entry;
             return false;
         }
         // A part of a dictionary whose blocks fit has a choice of its own.
@@ -376,14 +382,15 @@ private:
     }
 
     // A pass from `first` with the choice of the entries that would about
-    // fill a volume, at the bytes a database took for its source so far;
-    // with that of all the entries left when its first block would not fit.
-    pass guessed(uint64_t first) const {
+    // fill a volume, at the bytes a database took for its source so far, and
+    // at least those before `least_end`; with that of all the entries left
+    // when its first block would not fit.
+    pass guessed(uint64_t first, uint64_t least_end = 0) const {
         const double budget = ratio_ * static_cast<double>(*options_.max_size);
         uint64_t end = first;
         double bytes = 0;
         while (end < sizes_.size() && bytes + sizes_[end] <= budget) bytes += sizes_[end++];
-        end = std::min<uint64_t>(std::max(end, first + 1), sizes_.size());
+        end = std::min<uint64_t>(std::max({end, least_end, first + 1}), sizes_.size());
         const std::optional<choice> guess = choice_for(first, end);
         if (guess && fitting_end(first, sizes_.size(), guess->words_per_block) > first)
             return pass{first, std::nullopt, *guess};
@@ -402,6 +409,7 @@ private:
     uint32_t taken_in_pass_ = 0;
     std::optional<pass> refused_;
     bool stopped_short_ = false;  // the pass ends before a block that does not fit
+    std::optional<uint64_t> short_at_;  // where the last volume cut short by one began
     bool whole_ = false;
     std::string name_;
     double ratio_ = 4;  // source bytes to database bytes; a dictionary's usual

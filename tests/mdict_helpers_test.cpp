@@ -3,6 +3,7 @@
 // against the published test vectors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "format_test_support.h"
@@ -41,6 +42,49 @@ TEST(Lzo1x, DecompressesWhatLiblzo2Compresses) {
             EXPECT_EQ(lzo1x_decompress(test::lzo1x_compressed(data, best), data.size(), out),
                       lzo_result::ok);
             EXPECT_TRUE(out == data);
+        }
+    }
+}
+
+// Read a piece at a time, the stream gives the same bytes whatever the size
+// of its pieces: copies that reach back across pieces (the far repeats reach
+// 40,000 bytes back, past many pieces of 7 bytes), runs longer than a piece,
+// and a size limit met exactly.
+TEST(Lzo1x, PiecesOfAnySizeMakeTheSameBytes) {
+    const std::string far = random_bytes(40000, 3);
+    const std::pair<const char*, std::string> inputs[] = {
+        {"dictionary text", test::dictionary_like_text(100000)},
+        {"zeros, a run far longer than a piece", std::string(300000, '\0')},
+        {"far repeats", far + "between" + far + far.substr(0, 1000)},
+        {"one byte", "a"},
+    };
+    for (const auto& [what, data] : inputs) {
+        for (const bool best : {false, true}) {
+            const std::string compressed = test::lzo1x_compressed(data, best);
+            for (const std::size_t piece : {1u, 7u, 4096u, 49151u, 1u << 20}) {
+                SCOPED_TRACE(std::string(what) + (best ? ", level 999" : ", level 1") +
+                             ", pieces of " + std::to_string(piece));
+                lzo1x_stream stream(compressed, data.size(), piece);
+                std::string out;
+                std::size_t largest = 0;
+                for (std::string_view p; !(p = stream.next()).empty();) {
+                    largest = std::max(largest, p.size());
+                    out.append(p);
+                }
+                EXPECT_EQ(stream.result(), lzo_result::ok);
+                EXPECT_TRUE(stream.finished());
+                EXPECT_LE(largest, piece);
+                EXPECT_EQ(stream.made(), data.size());
+                EXPECT_TRUE(out == data);
+                // One byte less allowed: the stream says so instead of making it.
+                if (!data.empty()) {
+                    lzo1x_stream short_of_one(compressed, data.size() - 1, piece);
+                    std::size_t made = 0;
+                    for (std::string_view p; !(p = short_of_one.next()).empty();) made += p.size();
+                    EXPECT_EQ(short_of_one.result(), lzo_result::output_too_large);
+                    EXPECT_LE(made, data.size() - 1);
+                }
+            }
         }
     }
 }

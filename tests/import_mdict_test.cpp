@@ -390,6 +390,10 @@ TEST(ImportMdict, DamagedFilesStopWithWhatIsWrongAndWhere) {
         {"more key blocks counted than the index holds",
          [](mdict_options& o) { o.lies.key_blocks = 3; }, keep,
          "its key-block index holds 2 rows, its keyword section counts 3 key blocks"},
+        {"more key blocks counted than their bytes can hold",
+         [](mdict_options& o) { o.lies.key_blocks = uint64_t{1} << 40; }, keep,
+         "its keyword section counts 1099511627776 key blocks, more than its " + key_blocks_size +
+             " bytes of key blocks can hold"},
         {"fewer key blocks counted than the index holds",
          [](mdict_options& o) { o.lies.key_blocks = 1; }, keep,
          "its key-block index holds more rows than the 1 key blocks its keyword section counts"},
@@ -521,6 +525,114 @@ TEST(ImportMdict, RecordsTooLargeForABlockAreCountedNotHeld) {
     EXPECT_NE(run.err.find("  dropped:         0 with no word, 2 too large for a block\n"),
               std::string::npos)
         << run.err;
+}
+
+// What a small file may claim or hold beyond what it gives: a block that
+// inflates to far more than a record can use, keys that give no word, style
+// marks that multiply a record. Each costs what the entries it gives cost
+// (bench/hostile measures the memory); here, what becomes of the entries.
+TEST(ImportMdict, HostileFilesGiveTheirWordsAndCountTheRest) {
+    const auto with = [](const entries_list& entries, const std::function<void(mdict_options&)>&
+                                                          change = [](mdict_options&) {}) {
+        mdict_options o;
+        o.title = "H";
+        o.records_per_block = 1;
+        change(o);
+        return write_mdict(entries, o).bytes;
+    };
+    const std::string nothing_dropped = "  dropped:         0 with no word, 0 too large for a block";
+    const std::string one_too_large = "  dropped:         0 with no word, 1 too large for a block";
+    entries_list empty_keys = {{"a", "one"}};
+    for (int i = 0; i < 100000; ++i) empty_keys.push_back({"", "lost"});
+    empty_keys.push_back({"b", "two"});
+    // 200,000 marks of 3 bytes, each becoming 30 bytes of text: 6 MB.
+    std::string marks;
+    for (int i = 0; i < 200000; ++i) marks += "`1`";
+    // clang-format off
+    check_summaries({
+        {"a record block that inflates to 20 MB: its one record counted", "h.mdx",
+         with({{"a", "one"}, {"big", "x" + std::string(20000000, '\0') + "y"}, {"c", "three"}}),
+         {}, "H\na$one\nc$three\n", {one_too_large}},
+        {"records across blocks that inflate to 20 MB", "h.mdx",
+         with({{"a", "one"}, {"big", "x" + std::string(20000000, '\0') + "y"}, {"c", "three"}},
+              [](mdict_options& o) { o.record_block_bytes = 7000000; }),
+         {}, "H\na$one\nc$three\n", {one_too_large}},
+        {"a key block of 100,000 empty keys between two words", "h.mdx",
+         with(empty_keys, [](mdict_options& o) { o.keys_per_block = 200000; }), {},
+         "H\na$one\nb$two\n",
+         {"  entries read:    100002", "  dropped:         100000 with no word, 0 too large for a"
+                                      " block"}},
+        {"empty keys and blanks end the records of the words before them", "h.mdx",
+         with({{"", "zero"}, {"a", "one"}, {"", "lost"}, {"b", "two"}, {" \t", "lost"},
+               {"", "lost too"}, {"c", "three"}, {"", "three"}, {"d", "four"}, {"", "last"}},
+              [](mdict_options& o) { o.keys_per_block = 3; o.records_per_block = 2; }),
+         {}, "H\na$one\nb$two\nc$three\nd$four\n",
+         {"  dropped:         6 with no word, 0 too large for a block"}},
+        {"style marks that would make a record of 6 MB", "h.mdx",
+         with({{"w", marks}, {"v", "`1`kept"}},
+              [](mdict_options& o) {
+                  o.more_attributes = " StyleSheet=\"1\n" + std::string(20, 'b') + "\n" +
+                                      std::string(10, 'e') + "\"";
+              }),
+         {}, "H\nv$" + std::string(20, 'b') + "kept" + std::string(10, 'e') + "\n",
+         {one_too_large}},
+        {"a key longer than any word can be", "h.mdx",
+         with({{"a", "one"}, {std::string(import::max_raw_size + 1, 'k'), "long"},
+               {"c", "three"}},
+              [](mdict_options& o) { o.keys_per_block = 3; }),
+         {}, "H\na$one\nc$three\n", {one_too_large}},
+        {"a block of 2.7 MB of records, inflated in pieces that cut them", "h.mdx",
+         with({{"a", std::string(900000, 'p')}, {"b", "q" + std::string(900000, 'r') + "s"},
+               {"c", "t" + std::string(900000, 'u') + "v"}, {"d", "four"}},
+              [](mdict_options& o) { o.records_per_block = 4; }),
+         {}, "H\na$" + std::string(900000, 'p') + "\nb$q" + std::string(900000, 'r') +
+                 "s\nc$t" + std::string(900000, 'u') + "v\nd$four\n",
+         {nothing_dropped}},
+    });
+    // clang-format on
+}
+
+// Many records and keys in blocks larger than the pieces they are inflated
+// in, so that keys, UTF-16 units and records lie across pieces: every kind of
+// block gives every entry.
+TEST(ImportMdict, LargeBlocksGiveEveryEntry) {
+    entries_list entries;
+    std::string expected = "Big\n";
+    for (int i = 0; i < 30000; ++i) {
+        const std::string word = "word number " + std::to_string(100000 + i) + " of the list";
+        const std::string text = "record " + std::to_string(i) + std::string(i % 97, '.') + "end";
+        entries.push_back({word, text});
+        expected += word + "$" + text + "\n";
+    }
+    entries_list utf16;
+    for (const auto& [word, text] : entries) utf16.push_back({utf16le(word), utf16le(text)});
+    struct variant {
+        const char* what;
+        mdict_compression compression;
+        std::string version, encoding;
+    };
+    const variant variants[] = {
+        {"zlib", mdict_compression::zlib, "2.0", "UTF-8"},
+        {"LZO", mdict_compression::lzo, "2.0", "UTF-8"},
+        {"LZO, 1.2", mdict_compression::lzo, "1.2", "UTF-8"},
+        {"stored", mdict_compression::stored, "2.0", "UTF-8"},
+        {"zlib, UTF-16", mdict_compression::zlib, "2.0", "UTF-16"},
+        {"LZO, UTF-16", mdict_compression::lzo, "1.2", "UTF-16"},
+    };
+    std::vector<format_case> cases;
+    for (const variant& v : variants) {
+        mdict_options o;
+        o.title = "Big";
+        o.compression = v.compression;
+        o.version = v.version;
+        o.encoding = v.encoding;
+        o.keys_per_block = 30000;  // 1.2 MB of keys, 2.4 MB in UTF-16
+        o.records_per_block = 30000;  // 1.8 MB of records
+        cases.push_back({v.what, "big.mdx",
+                         write_mdict(v.encoding == "UTF-8" ? entries : utf16, o).bytes, {},
+                         expected});
+    }
+    check_cases(cases);
 }
 
 // The reader alone: the kind of markup the header gives, the words as

@@ -15,7 +15,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
@@ -72,6 +74,11 @@ constexpr std::string_view untitled = "Title (No HTML code allowed)";  // the wr
 // what a hostile file can make of a few bytes.
 constexpr unsigned max_reference_steps = 16;
 constexpr std::size_t max_referred_records = 32;
+
+// The most bytes a block is inflated into at a time: more than any block
+// that MDict's writers make, so that a sound block is checked whole before
+// any of its bytes leave, and a bound on what one that lies can cost.
+constexpr std::size_t block_piece_bytes = 1 << 20;
 
 // A build for fuzzing lets data through whatever their checksums say, so
 // that the fuzzer reaches the parsing that the checksums guard.
@@ -217,7 +224,276 @@ std::vector<std::pair<std::string, std::string>> attributes_of(std::string_view 
     return found;
 }
 
+// --- Blocks ---------------------------------------------------------------------
+
+// The bytes of one block, inflated a piece at a time: stored data whole (they
+// are bytes of the file), zlib and LZO1X data in pieces of at most
+// block_piece_bytes, so that a block claiming gigabytes costs no more memory
+// than one of a kilobyte. Inflation stops one byte past the size the block
+// claims. Its size and checksum are checked as its last piece is made,
+// before that piece is given: a block that fits in one piece is checked
+// before any of its bytes leave.
+class block_data {
+public:
+    using failure = std::function<void(const std::string&)>;
+
+    explicit block_data(failure fail) : fail_(std::move(fail)) {
+        if (inflateInit(&z_) != Z_OK) fail_("zlib cannot start");
+    }
+    ~block_data() { inflateEnd(&z_); }
+    block_data(const block_data&) = delete;
+    block_data& operator=(const block_data&) = delete;
+
+    // data: what follows the block's prefix, held by the caller until the
+    // last piece is given; checksum: the Adler-32 of the inflated bytes, or
+    // nothing where it was checked on the stored ones.
+    void open(std::string_view data, uint32_t compression, uint64_t inflated,
+              std::optional<uint32_t> checksum, std::string part) {
+        part_ = std::move(part);
+        if (compression != stored_block &&
+            inflated > data.size() * most_inflated_per_byte + inflated_slack)
+            fail(": its index says that its " + std::to_string(data.size()) +
+                 " bytes inflate to " + std::to_string(inflated) + ", more than any data can");
+        if (inflated > std::numeric_limits<std::size_t>::max() / 2)
+            fail(": " + std::to_string(inflated) +
+                 " bytes are more than this system can hold");
+        data_ = data;
+        compression_ = compression;
+        size_ = static_cast<std::size_t>(inflated);
+        checksum_ = checksum;
+        made_ = 0;
+        sum_ = adler32(0, nullptr, 0);
+        done_ = false;
+        lzo_.reset();
+        switch (compression) {
+            case stored_block:
+                break;
+            case lzo_block:
+                lzo_.emplace(data, size_, block_piece_bytes);
+                break;
+            case zlib_block:
+                inflateReset(&z_);
+                z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+                z_.avail_in = 0;
+                fed_ = 0;
+                break;
+            default:
+                fail(": its compression, " + std::to_string(compression) +
+                     ", is none of 0 (stored), 1 (LZO) and 2 (zlib)");
+        }
+    }
+
+    // The next piece; empty only once the block is done and checked.
+    std::string_view next() {
+        if (done_) return {};
+        switch (compression_) {
+            case stored_block: {
+                if (data_.size() != size_)
+                    fail(": it holds " +
+                         (data_.size() > size_ ? "more than " + std::to_string(size_)
+                                               : std::to_string(data_.size())) +
+                         " bytes, its index says " + std::to_string(size_));
+                made_ = size_;
+                sum_ = adler(data_);
+                finish();
+                return data_;
+            }
+            case lzo_block: {
+                const std::string_view piece = lzo_->next();
+                if (lzo_->result() == lzo_result::output_too_large) too_many();
+                if (lzo_->result() != lzo_result::ok) fail(std::string(": ") + lzo_problem(lzo_->result()));
+                made_ = lzo_->made();
+                sum_ = add_to_adler(sum_, piece);
+                if (lzo_->finished()) finish();
+                return piece;
+            }
+            default:
+                return inflate_piece();
+        }
+    }
+
+    bool done() const { return done_; }
+
+private:
+    [[noreturn]] void fail(const std::string& what) const {
+        fail_(part_ + what);
+        std::abort();  // fail_ throws
+    }
+
+    [[noreturn]] void too_many() const {
+        fail(": it inflates to more than " + std::to_string(size_) + " bytes, its index says " +
+             std::to_string(size_));
+    }
+
+    static uLong add_to_adler(uLong sum, std::string_view bytes) {
+        while (!bytes.empty()) {
+            const std::size_t piece = std::min<std::size_t>(bytes.size(), 1 << 30);
+            sum = adler32(sum, reinterpret_cast<const Bytef*>(bytes.data()),
+                          static_cast<uInt>(piece));
+            bytes.remove_prefix(piece);
+        }
+        return sum;
+    }
+
+    // The block's size and checksum, once it has made all it makes.
+    void finish() {
+        if (made_ != size_)
+            fail(": it inflates to " + std::to_string(made_) + " bytes, its index says " +
+                 std::to_string(size_));
+        if (checksums_checked && checksum_ && sum_ != *checksum_)
+            fail(": its checksum is wrong");
+        done_ = true;
+    }
+
+    // Inflates zlib data into a piece, up to one byte past the block's size
+    // (a byte there shows data that make more).
+    std::string_view inflate_piece() {
+        const std::size_t want = std::min<std::size_t>(block_piece_bytes, size_ + 1 - made_);
+        if (piece_.size() < want) piece_.resize(want);
+        std::size_t got = 0;
+        bool ended = false;
+        while (got < want) {
+            if (z_.avail_in == 0 && fed_ < data_.size()) {
+                const std::size_t piece = std::min<std::size_t>(data_.size() - fed_, 1 << 30);
+                z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data_.data() + fed_));
+                z_.avail_in = static_cast<uInt>(piece);
+                fed_ += piece;
+            }
+            const std::size_t room = std::min<std::size_t>(want - got, 1 << 30);
+            z_.next_out = reinterpret_cast<Bytef*>(&piece_[got]);
+            z_.avail_out = static_cast<uInt>(room);
+            const int status = inflate(&z_, Z_NO_FLUSH);
+            got += room - z_.avail_out;
+            if (status == Z_STREAM_END) {
+                if (z_.avail_in > 0 || fed_ < data_.size())
+                    fail(": bytes follow the end of its zlib data");
+                ended = true;
+                break;
+            }
+            if (status == Z_BUF_ERROR && z_.avail_in == 0 && fed_ == data_.size())
+                fail(": its zlib data end early");
+            if (status != Z_OK && status != Z_BUF_ERROR)
+                fail(": its zlib data are damaged (" +
+                     (z_.msg != nullptr ? z_.msg : "zlib error " + std::to_string(status)) + ")");
+        }
+        made_ += got;
+        if (made_ > size_) too_many();
+        if (ended) {
+            sum_ = z_.adler;  // zlib reckons it on the way, and checks it against the stream's
+            finish();
+        }
+        return std::string_view(piece_).substr(0, got);
+    }
+
+    failure fail_;
+    z_stream z_{};
+    std::string part_;
+    std::string_view data_;
+    uint32_t compression_ = stored_block;
+    std::size_t size_ = 0, made_ = 0, fed_ = 0;
+    std::optional<uint32_t> checksum_;
+    uLong sum_ = 0;
+    bool done_ = true;
+    std::optional<lzo1x_stream> lzo_;
+    std::string piece_;
+};
+
+// A block's bytes in order for a parser, whatever pieces they come in.
+class block_bytes {
+public:
+    explicit block_bytes(block_data& data) : data_(data) {}
+
+    // Whether the block has no bytes left (the block is then done and checked).
+    bool at_end() { return !fill(); }
+
+    // The next n bytes; fewer only where the block ends first.
+    std::string_view take(std::size_t n) {
+        fill();
+        if (rest_.size() >= n) {
+            const std::string_view out = rest_.substr(0, n);
+            rest_.remove_prefix(n);
+            return out;
+        }
+        joined_.assign(rest_);
+        rest_ = {};
+        while (joined_.size() < n && fill()) {
+            const std::size_t part = std::min(n - joined_.size(), rest_.size());
+            joined_.append(rest_.substr(0, part));
+            rest_.remove_prefix(part);
+        }
+        return joined_;
+    }
+
+    // Passes over n bytes; false where the block ends first.
+    bool skip(uint64_t n) {
+        while (n > 0) {
+            if (!fill()) return false;
+            const auto part = static_cast<std::size_t>(std::min<uint64_t>(n, rest_.size()));
+            rest_.remove_prefix(part);
+            n -= part;
+        }
+        return true;
+    }
+
+    // The bytes up to a terminator, a zero unit of `unit` bytes, passed over
+    // with it: the first `most` of them appended to out, all counted in
+    // size. False where the block ends first.
+    bool until_zero(std::size_t unit, std::string& out, std::size_t most, uint64_t& size) {
+        size = 0;
+        const auto keep = [&](std::string_view bytes) {
+            size += bytes.size();
+            if (out.size() < most) out.append(bytes.substr(0, most - out.size()));
+        };
+        for (;;) {
+            if (!fill()) return false;
+            if (unit == 1) {
+                const void* zero = std::memchr(rest_.data(), 0, rest_.size());
+                const std::size_t n =
+                    zero == nullptr ? rest_.size()
+                                    : static_cast<std::size_t>(static_cast<const char*>(zero) -
+                                                               rest_.data());
+                keep(rest_.substr(0, n));
+                rest_.remove_prefix(n);
+                if (zero != nullptr) {
+                    rest_.remove_prefix(1);
+                    return true;
+                }
+                continue;
+            }
+            if (rest_.size() < 2) {  // a unit across two pieces
+                const std::string_view pair = take(2);
+                if (pair.size() < 2) return false;
+                if (pair[0] == 0 && pair[1] == 0) return true;
+                keep(pair);
+                continue;
+            }
+            std::size_t i = 0;
+            while (i + 1 < rest_.size() && (rest_[i] != 0 || rest_[i + 1] != 0)) i += 2;
+            keep(rest_.substr(0, i));
+            if (i + 1 < rest_.size()) {
+                rest_.remove_prefix(i + 2);
+                return true;
+            }
+            rest_.remove_prefix(i);
+        }
+    }
+
+private:
+    bool fill() {
+        if (rest_.empty() && !data_.done()) rest_ = data_.next();
+        return !rest_.empty();
+    }
+
+    block_data& data_;
+    std::string_view rest_;
+    std::string joined_;
+};
+
 // --- The reader --------------------------------------------------------------------
+
+// Marks an entry kept only for where its record starts, which ends the
+// record of the entry before it: its key gives no word.
+constexpr uint32_t no_word = UINT32_MAX;
 
 struct entry {
     uint64_t record;  // where its record starts in the records, all blocks concatenated
@@ -271,16 +547,13 @@ public:
         if (ends_with(path_, ".mdd")) throw import_error(path_ + mdd_refusal);
         file_ = std::make_unique<input_file>(path_);
         size_ = file_->size();
-        if (inflateInit(&z_) != Z_OK) throw import_error(path_ + ": zlib cannot start");
     }
-    ~mdict_reader() { inflateEnd(&z_); }
     mdict_reader(const mdict_reader&) = delete;
     mdict_reader& operator=(const mdict_reader&) = delete;
 
     std::string read() {
         const uint64_t keywords_at = read_header();
-        const uint64_t records_at = read_keys(keywords_at);
-        read_record_table(records_at);
+        read_keys(keywords_at);
         read_records();
         follow_references();
         if (decoder_) {
@@ -299,6 +572,10 @@ public:
 private:
     [[noreturn]] void fail(const std::string& what) const {
         throw import_error(path_ + ": " + what);
+    }
+
+    block_data::failure failure() const {
+        return [this](const std::string& what) { fail(what); };
     }
 
     std::string at_byte(uint64_t at) const { return " (at byte " + std::to_string(at) + ")"; }
@@ -324,10 +601,9 @@ private:
         return static_cast<std::size_t>(value);
     }
 
-    uint64_t number_at(const std::string& bytes, std::size_t at) const {
+    uint64_t number_at(std::string_view bytes, std::size_t at) const {
         return get_number(reinterpret_cast<const uint8_t*>(bytes.data()) + at, number_size_);
     }
-
     // --- The header ---
 
     uint64_t read_header() {
@@ -486,52 +762,11 @@ private:
         }
     }
 
-    // Inflates a zlib stream into out; gives the Adler-32 of what it made,
-    // which zlib reckons on the way (and checks against the stream's own).
-    uint32_t inflate_into(std::string_view data, std::size_t inflated, const std::string& part,
-                          std::string& out) {
-        inflateReset(&z_);
-        // One byte of room past the size the index gives shows data that make more.
-        const std::size_t limit = inflated + 1;
-        out.resize(std::min(limit, std::max<std::size_t>(data.size() * 4, 1 << 16)));
-        z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-        z_.avail_in = 0;
-        std::size_t fed = 0, made = 0;
-        for (;;) {
-            if (z_.avail_in == 0 && fed < data.size()) {
-                const std::size_t piece = std::min<std::size_t>(data.size() - fed, 1 << 30);
-                z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + fed));
-                z_.avail_in = static_cast<uInt>(piece);
-                fed += piece;
-            }
-            if (made == out.size()) {
-                if (out.size() == limit) break;
-                out.resize(std::min(limit, 2 * out.size()));
-            }
-            const std::size_t room = std::min<std::size_t>(out.size() - made, 1 << 30);
-            z_.next_out = reinterpret_cast<Bytef*>(&out[made]);
-            z_.avail_out = static_cast<uInt>(room);
-            const int status = inflate(&z_, Z_NO_FLUSH);
-            made += room - z_.avail_out;
-            if (status == Z_STREAM_END) {
-                if (z_.avail_in > 0 || fed < data.size())
-                    fail(part + ": bytes follow the end of its zlib data");
-                break;
-            }
-            if (status == Z_BUF_ERROR && z_.avail_in == 0 && fed == data.size())
-                fail(part + ": its zlib data end early");
-            if (status != Z_OK && status != Z_BUF_ERROR)
-                fail(part + ": its zlib data are damaged (" +
-                     (z_.msg != nullptr ? z_.msg : "zlib error " + std::to_string(status)) + ")");
-        }
-        out.resize(made);
-        return static_cast<uint32_t>(z_.adler);
-    }
-
-    // Decodes a block (type word, checksum, data) into out, which must come
-    // to `inflated` bytes with the checksum the block gives.
-    void decode_block(std::string_view stored, uint64_t inflated, const std::string& part,
-                      std::string& out, bool scrambled = false) {
+    // Opens a stored block (type word, checksum, data) for reading; it must
+    // come to `inflated` bytes with the checksum it gives. The stored bytes
+    // (and `unscrambled`, for a scrambled one) must stay until it is read.
+    void open_block(std::string_view stored, uint64_t inflated, const std::string& part,
+                    block_data& data, std::string* unscrambled = nullptr) const {
         if (stored.size() < block_prefix_bytes)
             fail(part + ": it takes " + std::to_string(stored.size()) +
                  " bytes, fewer than the 8 that begin a block");
@@ -540,44 +775,12 @@ private:
         if (type & ~compression_bits)
             fail(part + ": its type word " + hex32(type) +
                  " sets bits that MDict 1.x and 2.0 never set (an enciphered block?)");
-        const uint32_t checksum = get_u32(prefix + block_checksum_at);
-        std::string_view data = stored.substr(block_prefix_bytes);
-        if (scrambled) {
-            unscramble(stored.substr(block_checksum_at, checksum_bytes), data, unscrambled_);
-            data = unscrambled_;
+        std::string_view payload = stored.substr(block_prefix_bytes);
+        if (unscrambled != nullptr) {
+            unscramble(stored.substr(block_checksum_at, checksum_bytes), payload, *unscrambled);
+            payload = *unscrambled;
         }
-        if (type != stored_block &&
-            inflated > data.size() * most_inflated_per_byte + inflated_slack)
-            fail(part + ": its index says that its " + std::to_string(data.size()) +
-                 " bytes inflate to " + std::to_string(inflated) + ", more than any data can");
-        const std::size_t size = to_size(inflated, part);
-        uint32_t sum = 0;
-        switch (type) {
-            case stored_block:
-                out.assign(data);
-                break;
-            case lzo_block: {
-                const lzo_result result = lzo1x_decompress(data, size, out);
-                if (result == lzo_result::output_too_large)
-                    fail(part + ": it inflates to more than " + std::to_string(size) +
-                         " bytes, its index says " + std::to_string(size));
-                if (result != lzo_result::ok) fail(part + ": " + lzo_problem(result));
-                break;
-            }
-            case zlib_block:
-                sum = inflate_into(data, size, part, out);
-                break;
-            default:
-                fail(part + ": its compression, " + std::to_string(type) +
-                     ", is none of 0 (stored), 1 (LZO) and 2 (zlib)");
-        }
-        if (out.size() != size)
-            fail(part + (type == stored_block ? ": it holds " : ": it inflates to ") +
-                 (out.size() > size ? "more than " + std::to_string(size)
-                                    : std::to_string(out.size())) +
-                 " bytes, its index says " + std::to_string(size));
-        if (type != zlib_block) sum = adler(out);
-        if (checksums_checked && sum != checksum) fail(part + ": its checksum is wrong");
+        data.open(payload, type, inflated, get_u32(prefix + block_checksum_at), part);
     }
 
     // --- The keyword section ---
@@ -586,8 +789,8 @@ private:
         uint64_t entries, stored, inflated;
     };
 
-    // Gives where the record section begins.
-    uint64_t read_keys(uint64_t at) {
+    // The keyword section, the record-block table, then the keys.
+    void read_keys(uint64_t at) {
         const bool v2 = number_size_ == 8;
         const std::size_t count = v2 ? keyword_numbers_v2 : keyword_numbers_v1;
         const std::size_t section = count * number_size_ + (v2 ? checksum_bytes : 0);
@@ -616,63 +819,70 @@ private:
             fail("its key blocks (" + std::to_string(blocks_stored) + " bytes at byte " +
                  std::to_string(blocks_at) + ") run past the end of the file (" +
                  std::to_string(size_) + " bytes)");
+        // Every key block begins with its 8 bytes of type and checksum.
+        if (block_count > blocks_stored / block_prefix_bytes)
+            fail("its keyword section counts " + std::to_string(block_count) +
+                 " key blocks, more than its " + std::to_string(blocks_stored) +
+                 " bytes of key blocks can hold");
         if (entry_count_ > UINT32_MAX)
             fail("its keyword section counts " + std::to_string(entry_count_) +
                  " entries, more than lexaro-import can hold");
 
-        std::string index;
-        read_bytes(at, index_stored, stored_);
+        block_data data(failure());
+        std::string stored, unscrambled;
+        read_bytes(at, index_stored, stored);
+        const std::string index_name = "its key-block index" + at_byte(at);
         if (v2)
-            decode_block(stored_, index_inflated, "its key-block index" + at_byte(at), index,
-                         scrambled_index_);
+            open_block(stored, index_inflated, index_name, data,
+                       scrambled_index_ ? &unscrambled : nullptr);
         else
-            index.swap(stored_);
+            data.open(stored, stored_block, stored.size(), std::nullopt, index_name);
+        block_bytes index(data);
         const std::vector<key_block_row> rows = index_rows(index, block_count, blocks_stored);
 
-        std::string block;
+        read_record_table(blocks_at + blocks_stored);
+
         uint64_t block_at = blocks_at;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const std::string name = "key block " + std::to_string(i + 1) + at_byte(block_at);
-            read_bytes(block_at, rows[i].stored, stored_);
-            decode_block(stored_, rows[i].inflated, name, block);
-            take_keys(block, rows[i].entries, name);
+            read_bytes(block_at, rows[i].stored, stored);
+            open_block(stored, rows[i].inflated, name, data);
+            block_bytes keys(data);
+            take_keys(keys, rows[i].entries, name);
             block_at += rows[i].stored;
         }
-        return blocks_at + blocks_stored;
     }
 
     // The rows of the key-block index, checked against the keyword section.
-    std::vector<key_block_row> index_rows(const std::string& index, uint64_t block_count,
+    std::vector<key_block_row> index_rows(block_bytes& index, uint64_t block_count,
                                           uint64_t blocks_stored) const {
         const bool v2 = number_size_ == 8;
         const std::size_t length_size = v2 ? 2 : 1;
         const std::size_t key_end = v2 ? 1 : 0;  // the terminator after each key, in units
         std::vector<key_block_row> rows;
-        std::size_t at = 0;
         uint64_t entries = 0, stored = 0;
         const auto cut_short = [&] {
             fail("row " + std::to_string(rows.size() + 1) + " of its key-block index is cut short");
         };
-        while (at < index.size()) {
+        while (!index.at_end()) {
             if (rows.size() == block_count)
                 fail("its key-block index holds more rows than the " + std::to_string(block_count) +
                      " key blocks its keyword section counts");
             key_block_row row{};
-            if (index.size() - at < number_size_) cut_short();
-            row.entries = number_at(index, at);
-            at += number_size_;
+            std::string_view field = index.take(number_size_);
+            if (field.size() < number_size_) cut_short();
+            row.entries = number_at(field, 0);
             for (int key = 0; key < 2; ++key) {  // the block's first and last keys
-                if (index.size() - at < length_size) cut_short();
+                field = index.take(length_size);
+                if (field.size() < length_size) cut_short();
                 const uint64_t units =
-                    get_number(reinterpret_cast<const uint8_t*>(index.data()) + at, length_size);
-                at += length_size;
-                if ((index.size() - at) / unit_ < units + key_end) cut_short();
-                at += static_cast<std::size_t>((units + key_end) * unit_);
+                    get_number(reinterpret_cast<const uint8_t*>(field.data()), length_size);
+                if (!index.skip((units + key_end) * unit_)) cut_short();
             }
-            if (index.size() - at < 2 * number_size_) cut_short();
-            row.stored = number_at(index, at);
-            row.inflated = number_at(index, at + number_size_);
-            at += 2 * number_size_;
+            field = index.take(2 * number_size_);
+            if (field.size() < 2 * number_size_) cut_short();
+            row.stored = number_at(field, 0);
+            row.inflated = number_at(field, number_size_);
             if (row.stored > blocks_stored - std::min(stored, blocks_stored) ||
                 row.entries > entry_count_ - std::min(entries, entry_count_))
                 fail("row " + std::to_string(rows.size() + 1) + " of its key-block index gives" +
@@ -700,52 +910,70 @@ private:
 
     // Each entry of a key block: its record's offset, then its key up to a
     // terminator (a zero unit).
-    void take_keys(const std::string& block, uint64_t expected, const std::string& name) {
-        const std::size_t first = entries_.size();
-        std::size_t at = 0;
-        while (at < block.size()) {
-            const std::size_t number = entries_.size() - first + 1;
-            if (number > expected)
+    void take_keys(block_bytes& block, uint64_t expected, const std::string& name) {
+        uint64_t number = 0;
+        while (!block.at_end()) {
+            if (++number > expected)
                 fail(name + ": it holds more keys than the " + std::to_string(expected) +
                      " its index row says");
-            if (block.size() - at < number_size_)
+            const std::string_view offset = block.take(number_size_);
+            if (offset.size() < number_size_)
                 fail(name + ": its entry " + std::to_string(number) + " is cut short");
-            const uint64_t record = number_at(block, at);
-            at += number_size_;
-            std::size_t end = at;
-            if (unit_ == 1) {
-                const void* zero = std::memchr(block.data() + at, 0, block.size() - at);
-                end = zero == nullptr
-                          ? block.size()
-                          : static_cast<std::size_t>(static_cast<const char*>(zero) - block.data());
-            } else {
-                while (block.size() - end >= 2 && (block[end] != 0 || block[end + 1] != 0))
-                    end += 2;
-                if (block.size() - end < 2) end = block.size();
-            }
-            if (end >= block.size())
+            const uint64_t record = number_at(offset, 0);
+            raw_key_.clear();
+            uint64_t key_size = 0;
+            if (!block.until_zero(unit_, raw_key_, max_raw_size, key_size))
                 fail(name + ": the key of its entry " + std::to_string(number) +
                      " has no terminator");
-            const std::string_view key(block.data() + at, end - at);
-            const uint64_t key_at = keys_.size();
-            if (decoder_)
-                decoder_->decode(key, keys_, false);
-            else
-                keys_.append(key);
-            if (keys_.size() - key_at > UINT32_MAX)
-                fail(name + ": the key of its entry " + std::to_string(number) + " is too long");
-            entries_.push_back({record, key_at, static_cast<uint32_t>(keys_.size() - key_at)});
-            at = end + unit_;
+            take_key(record, key_size);
         }
-        if (entries_.size() - first != expected)
-            fail(name + ": it holds " + std::to_string(entries_.size() - first) +
-                 " keys, its index row says " + std::to_string(expected));
+        if (number != expected)
+            fail(name + ": it holds " + std::to_string(number) + " keys, its index row says " +
+                 std::to_string(expected));
+    }
+
+    // A key (in raw_key_, the first max_raw_size of its key_size bytes) and
+    // where its record starts. A key that can give no word costs nothing
+    // but, where it starts a record, the place of that record: it is
+    // handed on at once, with no translation, and counted there; so a
+    // block of millions of empty keys costs no memory for them.
+    void take_key(uint64_t record, uint64_t key_size) {
+        ++keys_seen_;
+        const std::size_t key_at = keys_.size();
+        if (decoder_)
+            decoder_->decode(raw_key_, keys_, false);
+        else
+            keys_.append(raw_key_);
+        const std::string_view key = std::string_view(keys_).substr(key_at);
+        if (record > records_size_)
+            fail("the record of \"" + std::string(key) + "\" (entry " +
+                 std::to_string(keys_seen_) + ") starts at " + std::to_string(record) +
+                 ", past the " + std::to_string(records_size_) + " bytes of its records");
+        if (record < last_record_)
+            fail("the record of \"" + std::string(key) + "\" (entry " +
+                 std::to_string(keys_seen_) + ") starts at " + std::to_string(record) +
+                 ", before that of the entry before it (" + std::to_string(last_record_) + ")");
+        last_record_ = record;
+        if (key_size <= max_raw_size && !trimmed(key).empty()) {
+            entries_.push_back({record, key_at, static_cast<uint32_t>(keys_.size() - key_at)});
+            return;
+        }
+        if (key_size > max_raw_size)
+            sink_.too_large(key, key_size);
+        else
+            sink_.add(raw_entry{key, {}, kind_});
+        keys_.resize(key_at);
+        if (!entries_.empty() && record > entries_.back().record &&
+            entries_.back().link != no_word)
+            entries_.push_back({record, key_at, 0, no_word});
     }
 
     std::string_view key(std::size_t i) const {
         return std::string_view(keys_).substr(static_cast<std::size_t>(entries_[i].key_at),
                                               entries_[i].key_size);
     }
+
+    bool is_word(std::size_t i) const { return entries_[i].link != no_word; }
 
     // --- The record section ---
 
@@ -801,28 +1029,17 @@ private:
                  std::to_string(block_at - at - table_size) + " bytes, its record section says " +
                  std::to_string(blocks_stored));
         records_size_ = start;
-
-        for (std::size_t i = 0; i < entries_.size(); ++i) {
-            const uint64_t record = entries_[i].record;
-            if (record > records_size_)
-                fail("the record of \"" + std::string(key(i)) + "\" (entry " +
-                     std::to_string(i + 1) + ") starts at " + std::to_string(record) +
-                     ", past the " + std::to_string(records_size_) + " bytes of its records");
-            if (i > 0 && record < entries_[i - 1].record)
-                fail("the record of \"" + std::string(key(i)) + "\" (entry " +
-                     std::to_string(i + 1) + ") starts at " + std::to_string(record) +
-                     ", before that of the entry before it (" +
-                     std::to_string(entries_[i - 1].record) + ")");
-        }
     }
 
-    // The records' bytes by range, a block at a time. Ranges come in
-    // ascending order; with every_block, each block is read and checked on
-    // the way, those that hold no range too.
+    // The records' bytes by range, a piece of a block at a time: a range
+    // within one piece is given where it lies, one across pieces or blocks
+    // is gathered. Ranges come in ascending order, none longer than
+    // max_raw_size; with every_block, each block is read and checked on the
+    // way, those that hold no range too, else only those that hold one.
     class record_stream {
     public:
         record_stream(mdict_reader& reader, bool every_block)
-            : reader_(reader), every_block_(every_block) {}
+            : reader_(reader), every_block_(every_block), data_(reader.failure()) {}
 
         std::string_view text(uint64_t start, uint64_t end) {
             if (held_ && start == start_ && end == end_) return text_;
@@ -830,55 +1047,71 @@ private:
             start_ = start;
             end_ = end;
             if (start == end) return text_ = {};
-            const auto& blocks = reader_.blocks_;
-            while (!loaded_ || start >= blocks[current_].start + blocks[current_].size) {
-                const block_place& b = blocks[next_];
-                if (every_block_ || b.start + b.size > start) load(next_);
-                ++next_;
-            }
-            const block_place* b = &blocks[current_];
-            const auto from = static_cast<std::size_t>(start - b->start);
-            if (end <= b->start + b->size)
-                return text_ = std::string_view(block_).substr(
-                           from, static_cast<std::size_t>(end - start));
-            carry_.assign(block_, from, std::string::npos);
+            while (piece_at_ + piece_.size() <= start) next_piece(start);
+            const auto from = static_cast<std::size_t>(start - piece_at_);
+            if (end <= piece_at_ + piece_.size())
+                return text_ = piece_.substr(from, static_cast<std::size_t>(end - start));
+            carry_.assign(piece_.substr(from));
             while (carry_.size() < end - start) {
-                load(next_++);
-                carry_.append(block_, 0,
-                              static_cast<std::size_t>(std::min<uint64_t>(
-                                  block_.size(), end - start - carry_.size())));
+                next_piece(start);
+                carry_.append(piece_.substr(
+                    0, static_cast<std::size_t>(
+                           std::min<uint64_t>(piece_.size(), end - start - carry_.size()))));
             }
             return text_ = carry_;
         }
 
         // Reads and checks the blocks that no range reached.
         void finish() {
-            while (every_block_ && next_ < reader_.blocks_.size()) load(next_++);
+            if (!every_block_) return;
+            while (!data_.done()) data_.next();
+            while (next_ < reader_.blocks_.size()) {
+                open(next_++);
+                while (!data_.done()) data_.next();
+            }
         }
 
     private:
-        void load(std::size_t i) {
+        // The next piece that holds bytes, from this block or the next one
+        // that reaches the range beginning at start.
+        void next_piece(uint64_t start) {
+            piece_at_ += piece_.size();
+            piece_ = data_.next();
+            while (piece_.empty()) {
+                const std::size_t i = next_++;
+                if (i == reader_.blocks_.size())
+                    reader_.fail("its records end before byte " + std::to_string(start));
+                const block_place& b = reader_.blocks_[i];
+                if (!every_block_ && b.start + b.size <= start) continue;
+                open(i);
+                piece_at_ = b.start;
+                piece_ = data_.next();
+            }
+        }
+
+        void open(std::size_t i) {
             const block_place& b = reader_.blocks_[i];
-            reader_.read_bytes(b.at, b.stored, reader_.stored_);
-            reader_.decode_block(reader_.stored_, b.size, reader_.record_block_name(i, b.at),
-                                 block_);
-            current_ = i;
-            loaded_ = true;
+            reader_.read_bytes(b.at, b.stored, stored_);
+            reader_.open_block(stored_, b.size, reader_.record_block_name(i, b.at), data_);
         }
 
         mdict_reader& reader_;
         bool every_block_;
-        std::size_t next_ = 0, current_ = 0;
-        bool loaded_ = false;
-        std::string block_, carry_;
+        block_data data_;
+        std::string stored_;
+        std::size_t next_ = 0;
+        uint64_t piece_at_ = 0;  // where piece_ lies in the records
+        std::string_view piece_;
+        std::string carry_;
         bool held_ = false;
         uint64_t start_ = 0, end_ = 0;
         std::string_view text_;
     };
 
     // A record as text: without its terminator and line end, made UTF-8,
-    // its style markers replaced.
-    std::string_view record_text(std::string_view raw) {
+    // its style markers replaced. Nothing when its styles make it longer
+    // than max_raw_size: the expansion is checked as it grows.
+    std::optional<std::string_view> record_text(std::string_view raw) {
         const auto last_unit = [&]() -> unsigned {
             if (unit_ == 1) return static_cast<unsigned char>(raw.back());
             const auto lo =
@@ -917,12 +1150,18 @@ private:
                 at = mark + 1;
                 continue;
             }
+            const std::size_t closing = open != nullptr ? open->end.size() : 0;
+            if (styled_.size() + (mark - at) + closing + found->second.begin.size() > max_raw_size)
+                return std::nullopt;
             styled_.append(text, at, mark - at);
             if (open != nullptr) styled_ += open->end;
             open = &found->second;
             styled_ += open->begin;
             at = end + 1;
         }
+        if (styled_.size() + (text.size() - at) + (open != nullptr ? open->end.size() : 0) >
+            max_raw_size)
+            return std::nullopt;
         styled_.append(text, at, std::string_view::npos);
         if (open != nullptr) styled_ += open->end;
         return styled_;
@@ -949,21 +1188,29 @@ private:
             while (j < n && entries_[j].record == entries_[i].record) ++j;
             const uint64_t start = entries_[i].record;
             const uint64_t end = j < n ? entries_[j].record : records_size_;
-            if (end - start > max_raw_size) {
-                for (std::size_t k = i; k < j; ++k) sink_.too_large(key(k), end - start);
+            const auto words = [&](auto each) {
+                for (std::size_t k = i; k < j; ++k)
+                    if (is_word(k)) each(k);
+            };
+            bool wanted = false;
+            words([&](std::size_t) { wanted = true; });
+            if (!wanted) {
                 i = j;
                 continue;
             }
-            const std::string_view text = record_text(records.text(start, end));
-            if (const auto target = reference_target(text)) {
-                for (std::size_t k = i; k < j; ++k) {
+            std::optional<std::string_view> text;
+            if (end - start <= max_raw_size) text = record_text(records.text(start, end));
+            if (!text) {
+                words([&](std::size_t k) { sink_.too_large(key(k), end - start); });
+            } else if (const auto target = reference_target(*text)) {
+                words([&](std::size_t k) {
                     entries_[k].link = static_cast<uint32_t>(references_.size() + 1);
                     references_.push_back({static_cast<uint32_t>(k), targets_.size(),
                                            static_cast<uint32_t>(target->size())});
                     targets_.append(*target);
-                }
+                });
             } else {
-                for (std::size_t k = i; k < j; ++k) sink_.add(raw_entry{key(k), text, kind_});
+                words([&](std::size_t k) { sink_.add(raw_entry{key(k), *text, kind_}); });
             }
             i = j;
         }
@@ -1008,14 +1255,14 @@ private:
         if (found.first != found.second || (case_sensitive_ && !strip_key_)) return found;
         if (by_normal_key_.empty()) {
             std::string normal;
+            normal_keys_.resize(entries_.size());
             for (std::size_t i = 0; i < entries_.size(); ++i) {
+                if (!is_word(i)) continue;
                 normalise(key(i), normal);
-                normal_keys_.push_back({normal_text_.size(), normal.size()});
+                normal_keys_[i] = {normal_text_.size(), normal.size()};
                 normal_text_ += normal;
+                by_normal_key_.push_back(static_cast<uint32_t>(i));
             }
-            by_normal_key_.resize(entries_.size());
-            for (std::size_t i = 0; i < by_normal_key_.size(); ++i)
-                by_normal_key_[i] = static_cast<uint32_t>(i);
             std::stable_sort(
                 by_normal_key_.begin(), by_normal_key_.end(),
                 [this](uint32_t a, uint32_t b) { return normal_key(a) < normal_key(b); });
@@ -1061,8 +1308,8 @@ private:
 
     void follow_references() {
         if (references_.empty()) return;
-        by_key_.resize(entries_.size());
-        for (std::size_t i = 0; i < by_key_.size(); ++i) by_key_[i] = static_cast<uint32_t>(i);
+        for (std::size_t i = 0; i < entries_.size(); ++i)
+            if (is_word(i)) by_key_.push_back(static_cast<uint32_t>(i));
         std::stable_sort(by_key_.begin(), by_key_.end(),
                          [this](uint32_t a, uint32_t b) { return key(a) < key(b); });
 
@@ -1096,12 +1343,12 @@ private:
             const uint64_t start = entries_[w.record_entry].record;
             while (next < entries_.size() && entries_[next].record <= start) ++next;
             const uint64_t end = next < entries_.size() ? entries_[next].record : records_size_;
-            if (end - start > max_raw_size) {
+            std::optional<std::string_view> text;
+            if (end - start <= max_raw_size) text = record_text(records_wanted.text(start, end));
+            if (text)
+                sink_.add(raw_entry{key(w.word_entry), *text, kind_});
+            else
                 sink_.too_large(key(w.word_entry), end - start);
-                continue;
-            }
-            const std::string_view text = record_text(records_wanted.text(start, end));
-            sink_.add(raw_entry{key(w.word_entry), text, kind_});
         }
     }
 
@@ -1110,7 +1357,6 @@ private:
     entry_sink& sink_;
     std::unique_ptr<input_file> file_;
     uint64_t size_ = 0;
-    z_stream z_{};
 
     std::vector<std::pair<std::string, std::string>> attributes_;
     std::size_t number_size_ = 8;
@@ -1124,7 +1370,9 @@ private:
     std::map<unsigned, style> styles_;
 
     uint64_t entry_count_ = 0;
-    std::vector<entry> entries_;
+    uint64_t keys_seen_ = 0, last_record_ = 0;
+    std::string raw_key_;
+    std::vector<entry> entries_;  // the keys that give words, and places that end records
     std::string keys_;
     std::vector<block_place> blocks_;
     uint64_t records_size_ = 0;
@@ -1136,7 +1384,7 @@ private:
     std::vector<std::pair<std::size_t, std::size_t>> normal_keys_;
     std::string normal_text_, normal_word_;
 
-    std::string stored_, unscrambled_, decoded_, styled_;
+    std::string decoded_, styled_;
 };
 
 }  // namespace

@@ -635,6 +635,63 @@ TEST(ImportMdict, LargeBlocksGiveEveryEntry) {
     check_cases(cases);
 }
 
+// How far a reference may lead: through 16 others to a translation, not 17;
+// a chain that ends at a word the dictionary lacks counts as such within that
+// bound and as too long past it; one that runs into a circle, however far
+// away, as a circle.
+TEST(ImportMdict, ReferenceChainsAreCountedByWhereTheyEnd) {
+    entries_list entries;
+    const auto chain = [&](const std::string& name, int length, const std::string& end) {
+        for (int i = 0; i < length; ++i) {
+            const auto word = [&](int k) { return name + (k < 10 ? "0" : "") + std::to_string(k); };
+            entries.push_back({word(i), "@@@LINK=" + (i + 1 < length ? word(i + 1) : end)});
+        }
+    };
+    chain("c", 18, "end");      // c00 leads through 17 others to "end", c01 through 16
+    chain("m", 18, "nowhere");  // m00 leads through 17 others to no word, m01 through 16
+    chain("r", 20, "x");        // r00 leads through 21 others into the circle x, y, x
+    entries.push_back({"end", "the end"});
+    entries.push_back({"x", "@@@LINK=y"});
+    entries.push_back({"y", "@@@LINK=x"});
+    std::string expected = "Chains\n";
+    for (int i = 1; i < 18; ++i) expected += "c" + std::string(i < 10 ? "0" : "") + std::to_string(i) + "$the end\n";
+    expected += "end$the end\n";
+    mdict_options o;
+    o.title = "Chains";
+    o.keys_per_block = 7;
+    check_summaries({{"chains", "c.mdx", write_mdict(entries, o).bytes, {}, expected,
+                      {"  references:      17 words given the translation of the word they refer"
+                       " to",
+                       "  skipped:         2 references that lead through more than 16 others, the"
+                       " first in c.mdx",
+                       "  skipped:         17 references to a word the dictionary lacks, the first"
+                       " in c.mdx",
+                       "  skipped:         22 references that lead in a circle, the first in"
+                       " c.mdx"}}});
+}
+
+// Many words that lead to one, directly or through one chain, each given
+// its translation (their time is the benchmark's: each word is resolved once).
+TEST(ImportMdict, ManyReferencesToOneWordAllGiveItsTranslation) {
+    entries_list entries = {{"hub", "the centre"}, {"spoke", "@@@LINK=hub"}};
+    std::string expected = "Many\nhub$the centre\n";
+    std::vector<std::string> words;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string word = "v" + std::to_string(10000 + i);
+        entries.push_back({word, i % 2 == 0 ? "@@@LINK=hub" : "@@@LINK=Spoke"});
+        words.push_back(word);
+    }
+    words.push_back("spoke");
+    std::sort(words.begin(), words.end());
+    for (const std::string& word : words) expected += word + "$the centre\n";
+    mdict_options o;
+    o.title = "Many";
+    o.keys_per_block = 500;
+    check_summaries({{"3,000 words", "m.mdx", write_mdict(entries, o).bytes, {}, expected,
+                      {"  references:      3001 words given the translation of the word they"
+                       " refer to"}}});
+}
+
 // The reader alone: the kind of markup the header gives, the words as
 // written, and what it notes for the summary.
 TEST(MdictReader, EntriesCarryTheHeadersMarkupAndTheSummaryItsNotes) {

@@ -74,6 +74,9 @@ constexpr std::string_view untitled = "Title (No HTML code allowed)";  // the wr
 // what a hostile file can make of a few bytes.
 constexpr unsigned max_reference_steps = 16;
 constexpr std::size_t max_referred_records = 32;
+// The summary's words for references whose chain is cut at its last step.
+const std::string too_long_chain =
+    "references that lead through more than " + std::to_string(max_reference_steps) + " others";
 
 // The most bytes a block is inflated into at a time: more than any block
 // that MDict's writers make, so that a sound block is checked whole before
@@ -1244,15 +1247,22 @@ private:
         }
     }
 
-    using span = std::pair<const uint32_t*, const uint32_t*>;
+    // The entries of one word, as places in by_key_ or by_normal_key_.
+    struct span {
+        std::size_t first = 0, last = 0;
+        bool normal = false;
+        bool empty() const { return first == last; }
+    };
 
     // The entries whose key is the word: those written exactly so, else
     // those the dictionary's look-ups take for it.
     span entries_of(std::string_view word) {
-        auto found = std::equal_range(
-            by_key_.data(), by_key_.data() + by_key_.size(), word,
+        const auto exact = std::equal_range(
+            by_key_.begin(), by_key_.end(), word,
             [this](const auto& a, const auto& b) { return as_key(a) < as_key(b); });
-        if (found.first != found.second || (case_sensitive_ && !strip_key_)) return found;
+        span found{static_cast<std::size_t>(exact.first - by_key_.begin()),
+                   static_cast<std::size_t>(exact.second - by_key_.begin()), false};
+        if (!found.empty() || (case_sensitive_ && !strip_key_)) return found;
         if (by_normal_key_.empty()) {
             std::string normal;
             normal_keys_.resize(entries_.size());
@@ -1266,12 +1276,19 @@ private:
             std::stable_sort(
                 by_normal_key_.begin(), by_normal_key_.end(),
                 [this](uint32_t a, uint32_t b) { return normal_key(a) < normal_key(b); });
+            normal_memo_.assign(by_normal_key_.size(), 0);
         }
         normalise(word, normal_word_);
-        return std::equal_range(
-            by_normal_key_.data(), by_normal_key_.data() + by_normal_key_.size(),
-            std::string_view(normal_word_),
+        const auto normal = std::equal_range(
+            by_normal_key_.begin(), by_normal_key_.end(), std::string_view(normal_word_),
             [this](const auto& a, const auto& b) { return as_normal_key(a) < as_normal_key(b); });
+        return {static_cast<std::size_t>(normal.first - by_normal_key_.begin()),
+                static_cast<std::size_t>(normal.second - by_normal_key_.begin()), true};
+    }
+
+    // The entry at a place of a span.
+    uint32_t entry_at(const span& s, std::size_t place) const {
+        return s.normal ? by_normal_key_[place] : by_key_[place];
     }
 
     std::string_view as_key(uint32_t i) const { return key(i); }
@@ -1282,28 +1299,60 @@ private:
     std::string_view as_normal_key(uint32_t i) const { return normal_key(i); }
     std::string_view as_normal_key(std::string_view word) const { return word; }
 
-    enum class resolution { found, missing, circle };
+    enum class outcome : uint8_t { unknown, on_the_way, found, missing, circle };
 
-    // The records a reference leads to, through references of the word it
-    // names when that word has nothing else.
-    resolution resolve(const reference& r, std::vector<uint32_t>& records) {
-        records.clear();
-        std::vector<const uint32_t*> seen;
-        std::string_view word = target(r);
-        for (unsigned step = 0;; ++step) {
-            const span found = entries_of(word);
-            if (found.first == found.second) return resolution::missing;
-            if (std::find(seen.begin(), seen.end(), found.first) != seen.end())
-                return resolution::circle;
-            seen.push_back(found.first);
-            for (const uint32_t* e = found.first; e != found.second; ++e) {
-                if (entries_[*e].link == 0 && records.size() < max_referred_records)
-                    records.push_back(*e);
+    // Where the entries of a word lead: to records of their own (found, 0
+    // steps), through `steps` references to a word with records (found) or
+    // to a word the dictionary lacks (missing), or in a circle.
+    struct resolution {
+        outcome state = outcome::unknown;
+        uint32_t steps = 0;
+        uint32_t records_at = 0, record_count = 0;  // in resolved_records_
+    };
+
+    // What the word of a span leads to, found once for each word: the
+    // words on its way are resolved with it, so that many references to
+    // one word, or to words of one chain, cost one walk in all.
+    const resolution& resolve(span s) {
+        way_.clear();
+        resolution end;
+        uint32_t first = 0;
+        for (;;) {
+            uint32_t& slot = (s.normal ? normal_memo_ : exact_memo_)[s.first];
+            if (slot != 0) {
+                end = resolutions_[slot - 1];
+                if (end.state == outcome::on_the_way) end = {outcome::circle};
+                if (way_.empty()) first = slot;
+                break;
             }
-            if (!records.empty()) return resolution::found;
-            if (step == max_reference_steps) return resolution::circle;
-            word = target(references_[entries_[*found.first].link - 1]);
+            resolutions_.push_back({outcome::on_the_way});
+            slot = static_cast<uint32_t>(resolutions_.size());
+            if (way_.empty()) first = slot;
+            resolution here{outcome::found, 0, static_cast<uint32_t>(resolved_records_.size()), 0};
+            for (std::size_t p = s.first; p != s.last; ++p) {
+                const uint32_t e = entry_at(s, p);
+                if (entries_[e].link == 0 && here.record_count < max_referred_records) {
+                    resolved_records_.push_back(e);
+                    ++here.record_count;
+                }
+            }
+            if (here.record_count > 0) {
+                resolutions_[slot - 1] = end = here;
+                break;
+            }
+            way_.push_back(slot);
+            s = entries_of(target(references_[entries_[entry_at(s, s.first)].link - 1]));
+            if (s.empty()) {
+                end = {outcome::missing};
+                break;
+            }
         }
+        // Each word on the way is one step further from where it ends.
+        for (auto i = way_.rbegin(); i != way_.rend(); ++i) {
+            if (end.state != outcome::circle && end.steps < UINT32_MAX) ++end.steps;
+            resolutions_[*i - 1] = end;
+        }
+        return resolutions_[first - 1];
     }
 
     void follow_references() {
@@ -1312,43 +1361,49 @@ private:
             if (is_word(i)) by_key_.push_back(static_cast<uint32_t>(i));
         std::stable_sort(by_key_.begin(), by_key_.end(),
                          [this](uint32_t a, uint32_t b) { return key(a) < key(b); });
+        exact_memo_.assign(by_key_.size(), 0);
 
         struct wanted {
             uint32_t record_entry, word_entry;
         };
         std::vector<wanted> wants;
-        std::vector<uint32_t> records;
         for (const reference& r : references_) {
-            switch (resolve(r, records)) {
-                case resolution::missing:
-                    sink_.skipped("references to a word the dictionary lacks", path_, 0);
-                    break;
-                case resolution::circle:
-                    sink_.skipped("references that lead in a circle", path_, 0);
-                    break;
-                case resolution::found:
-                    ++followed_;
-                    for (const uint32_t e : records) wants.push_back({e, r.entry});
-                    break;
+            const span s = entries_of(target(r));
+            const resolution found = s.empty() ? resolution{outcome::missing} : resolve(s);
+            if (found.state == outcome::circle) {
+                sink_.skipped("references that lead in a circle", path_, 0);
+            } else if (found.steps > max_reference_steps) {
+                sink_.skipped(too_long_chain, path_, 0);
+            } else if (found.state == outcome::missing) {
+                sink_.skipped("references to a word the dictionary lacks", path_, 0);
+            } else {
+                ++followed_;
+                for (uint32_t i = 0; i < found.record_count; ++i)
+                    wants.push_back({resolved_records_[found.records_at + i], r.entry});
             }
         }
         std::stable_sort(wants.begin(), wants.end(), [this](const wanted& a, const wanted& b) {
             return entries_[a.record_entry].record < entries_[b.record_entry].record;
         });
 
-        // Only the blocks that hold the records wanted, in the order of the file.
-        record_stream records_wanted(*this, false);
+        // Only the blocks that hold the records wanted, in the order of the
+        // file; each record made text once for all the words that want it.
+        record_stream records(*this, false);
         std::size_t next = 0;  // the first entry whose record starts past the one wanted
-        for (const wanted& w : wants) {
-            const uint64_t start = entries_[w.record_entry].record;
+        for (std::size_t i = 0; i < wants.size();) {
+            const uint64_t start = entries_[wants[i].record_entry].record;
+            std::size_t j = i + 1;
+            while (j < wants.size() && entries_[wants[j].record_entry].record == start) ++j;
             while (next < entries_.size() && entries_[next].record <= start) ++next;
             const uint64_t end = next < entries_.size() ? entries_[next].record : records_size_;
             std::optional<std::string_view> text;
-            if (end - start <= max_raw_size) text = record_text(records_wanted.text(start, end));
-            if (text)
-                sink_.add(raw_entry{key(w.word_entry), *text, kind_});
-            else
-                sink_.too_large(key(w.word_entry), end - start);
+            if (end - start <= max_raw_size) text = record_text(records.text(start, end));
+            for (; i < j; ++i) {
+                if (text)
+                    sink_.add(raw_entry{key(wants[i].word_entry), *text, kind_});
+                else
+                    sink_.too_large(key(wants[i].word_entry), end - start);
+            }
         }
     }
 
@@ -1383,6 +1438,11 @@ private:
     std::vector<uint32_t> by_key_, by_normal_key_;
     std::vector<std::pair<std::size_t, std::size_t>> normal_keys_;
     std::string normal_text_, normal_word_;
+    // For each place in by_key_ and by_normal_key_ that starts a word: 1 +
+    // its place in resolutions_, or 0 while it is not resolved.
+    std::vector<uint32_t> exact_memo_, normal_memo_;
+    std::vector<resolution> resolutions_;
+    std::vector<uint32_t> resolved_records_, way_;
 
     std::string decoded_, styled_;
 };

@@ -10,7 +10,7 @@ CMAKE_ARGS ?=
 CTEST_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES = cmake make g++ zlib1g-dev libgtest-dev groff-base man-db dictfmt dictzip \
-	dict-freedict-spa-eng dict-freedict-fra-eng edict liblzo2-dev
+	dict-freedict-spa-eng dict-freedict-fra-eng edict liblzo2-dev libsodium-dev libxxhash-dev
 # The programs alone, as make demo, make install and make package build them.
 # libc-bin: glibc's iconv program, from whose converters the build makes the
 # character set tables (for the MinGW build too).

@@ -214,9 +214,10 @@ TEST(ImportMdict, FilesItCannotReadAreRefusedByName) {
         std::string name, bytes, message;
     };
     const refusal cases[] = {
-        {"engine 3.0", "x.mdx", with([](mdict_options& o) { o.version = "3.0"; }),
-         "x.mdx was made by MDict 3.0, whose files lexaro-import cannot read; it reads those of"
-         " MDict 1.x and 2.0"},
+        {"engine 4.0 in a <Dictionary> header", "x.mdx",
+         with([](mdict_options& o) { o.version = "4.0"; }),
+         "x.mdx: its <Dictionary> header gives GeneratedByEngineVersion=\"4.0\", but such headers"
+         " come only from MDict 1.x and 2.0"},
         {"enciphered for a user", "x.mdx", with([](mdict_options& o) { o.encrypted = "1"; }),
          "x.mdx is enciphered for one registered user: it cannot be read without that user's key"},
         {"enciphered both ways", "x.mdx", with([](mdict_options& o) { o.encrypted = "3"; }),
@@ -532,15 +533,16 @@ TEST(ImportMdict, RecordsTooLargeForABlockAreCountedNotHeld) {
 // marks that multiply a record. Each costs what the entries it gives cost
 // (bench/hostile measures the memory); here, what becomes of the entries.
 TEST(ImportMdict, HostileFilesGiveTheirWordsAndCountTheRest) {
-    const auto with = [](const entries_list& entries, const std::function<void(mdict_options&)>&
-                                                          change = [](mdict_options&) {}) {
+    using change = std::function<void(mdict_options&)>;
+    const auto with = [](const entries_list& entries, const change& c = [](mdict_options&) {}) {
         mdict_options o;
         o.title = "H";
         o.records_per_block = 1;
-        change(o);
+        c(o);
         return write_mdict(entries, o).bytes;
     };
-    const std::string nothing_dropped = "  dropped:         0 with no word, 0 too large for a block";
+    const std::string nothing_dropped =
+        "  dropped:         0 with no word, 0 too large for a block";
     const std::string one_too_large = "  dropped:         0 with no word, 1 too large for a block";
     entries_list empty_keys = {{"a", "one"}};
     for (int i = 0; i < 100000; ++i) empty_keys.push_back({"", "lost"});
@@ -654,7 +656,8 @@ TEST(ImportMdict, ReferenceChainsAreCountedByWhereTheyEnd) {
     entries.push_back({"x", "@@@LINK=y"});
     entries.push_back({"y", "@@@LINK=x"});
     std::string expected = "Chains\n";
-    for (int i = 1; i < 18; ++i) expected += "c" + std::string(i < 10 ? "0" : "") + std::to_string(i) + "$the end\n";
+    for (int i = 1; i < 18; ++i)
+        expected += "c" + std::string(i < 10 ? "0" : "") + std::to_string(i) + "$the end\n";
     expected += "end$the end\n";
     mdict_options o;
     o.title = "Chains";

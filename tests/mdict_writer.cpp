@@ -1,6 +1,8 @@
 #include "mdict_writer.h"
 
 #include <lzo/lzo1x.h>
+#include <sodium.h>
+#include <xxhash.h>
 #include <zlib.h>
 
 #include <stdexcept>
@@ -39,10 +41,10 @@ std::string zlib_bytes(std::string_view data) {
     return out;
 }
 
-// A block: type word, Adler-32 of the data, the data as stored.
-std::string block(std::string_view data, mdict_compression compression) {
+// The data compressed as a block stores them; type: the compression's number.
+std::string compressed(std::string_view data, mdict_compression compression, uint32_t& type) {
     std::string stored;
-    uint32_t type = 0;
+    type = 0;
     switch (compression) {
         case mdict_compression::stored:
             stored = data;
@@ -57,6 +59,13 @@ std::string block(std::string_view data, mdict_compression compression) {
             stored = zlib_bytes(data);
             break;
     }
+    return stored;
+}
+
+// A block: type word, Adler-32 of the data, the data as stored.
+std::string block(std::string_view data, mdict_compression compression) {
+    uint32_t type = 0;
+    const std::string stored = compressed(data, compression, type);
     return le32(type) + number(adler(data), 4) + stored;
 }
 
@@ -77,6 +86,70 @@ std::string scrambled(const std::string& index_block) {
     return out;
 }
 
+// --- Engine 3.0 ---
+
+// XORs the head with libsodium's Salsa20/8 keystream of the 16-byte key
+// (the key twice, "expand 16-byte k"), nonce 0, counter from 0.
+void salsa20_8(const mdict3_key& key, std::string& data, std::size_t size) {
+    if (sodium_init() < 0) throw std::runtime_error("sodium_init failed");
+    static const unsigned char sigma16[16] = {'e', 'x', 'p', 'a', 'n', 'd', ' ', '1',
+                                              '6', '-', 'b', 'y', 't', 'e', ' ', 'k'};
+    unsigned char k32[32], in[16] = {}, out[64];
+    for (int i = 0; i < 16; ++i) k32[i] = k32[16 + i] = key[i];
+    for (std::size_t at = 0; at < size; at += 64) {
+        const uint64_t counter = at / 64;
+        for (int i = 0; i < 8; ++i) in[8 + i] = static_cast<unsigned char>(counter >> (8 * i));
+        crypto_core_salsa208(out, in, k32, sigma16);
+        for (std::size_t i = at; i < size && i < at + 64; ++i)
+            data[i] = static_cast<char>(data[i] ^ out[i - at]);
+    }
+}
+
+// The inverse of the reader's simple decipher.
+void simple_encipher(const mdict3_key& key, std::string& data, std::size_t size) {
+    uint8_t previous = 0x36;
+    for (std::size_t i = 0; i < size; ++i) {
+        const auto t = static_cast<uint8_t>(static_cast<uint8_t>(data[i]) ^ previous ^
+                                            static_cast<uint8_t>(i) ^ key[i % 16]);
+        const auto c = static_cast<uint8_t>(t << 4 | t >> 4);
+        data[i] = static_cast<char>(c);
+        previous = c;
+    }
+}
+
+// A 3.0 block: methods, count of enciphered bytes, two zeros, the Adler-32
+// (of the data as stored when enciphered, else of the data), the data.
+std::string block3(std::string_view data, const mdict3_block_kind& kind, const mdict3_options& o) {
+    uint32_t compression = 0;
+    std::string payload = compressed(data, kind.compression, compression);
+    const bool enciphered = kind.cipher != mdict3_cipher::none;
+    const std::string checksum = number(adler(enciphered ? std::string_view(payload) : data), 4);
+    const std::size_t count = enciphered ? std::min(kind.enciphered, payload.size()) : 0;
+    if (enciphered) {
+        mdict3_key key{};
+        if (o.registered_key) {
+            key = *o.registered_key;
+        } else if (!o.uuid.empty()) {
+            key = mdict3_key_of(o.uuid);
+        } else {
+            const auto digest = import::ripemd128(checksum);
+            std::copy(digest.begin(), digest.end(), key.begin());
+        }
+        if (kind.cipher == mdict3_cipher::salsa)
+            salsa20_8(key, payload, count);
+        else
+            simple_encipher(key, payload, count);
+    }
+    std::string prefix(4, '\0');
+    prefix[0] = static_cast<char>(compression | static_cast<uint32_t>(kind.cipher) << 4);
+    prefix[1] = static_cast<char>(count);
+    return prefix + checksum + payload;
+}
+
+// A framed block: its inflated size, its stored size, the block.
+std::string framed(const std::string& stored, uint64_t inflated) {
+    return number(inflated, 4) + number(stored.size(), 4) + stored;
+}
 }  // namespace
 
 std::string lzo1x_compressed(std::string_view data, bool best) {
@@ -236,6 +309,139 @@ mdict_file write_mdict(const std::vector<std::pair<std::string, std::string>>& e
     for (const std::size_t at : record_block_at)
         file.record_blocks.push_back(file.bytes.size() + at);
     file.bytes += record_blocks;
+    return file;
+}
+
+mdict3_key mdict3_key_of(const std::string& uuid) {
+    const std::size_t half = (uuid.size() + 1) / 2;
+    mdict3_key key{};
+    XXH64_canonical_t canonical;
+    XXH64_canonicalFromHash(&canonical, XXH64(uuid.data(), half, 0));
+    std::copy(canonical.digest, canonical.digest + 8, key.begin());
+    XXH64_canonicalFromHash(&canonical, XXH64(uuid.data() + half, uuid.size() - half, 0));
+    std::copy(canonical.digest, canonical.digest + 8, key.begin() + 8);
+    return key;
+}
+
+mdict3_file write_mdict3(const std::vector<std::pair<std::string, std::string>>& entries,
+                         const mdict3_options& o) {
+    const mdict3_lies& lies = o.lies;
+    // The records, each once where neighbours share it, in blocks of whole records.
+    std::string records;
+    std::vector<uint64_t> offsets;
+    std::vector<std::size_t> record_ends;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (i > 0 && entries[i].second == entries[i - 1].second) {
+            offsets.push_back(offsets.back());
+            continue;
+        }
+        offsets.push_back(records.size());
+        records += entries[i].second + '\0';
+        record_ends.push_back(records.size());
+    }
+    for (const auto& [entry, offset] : lies.record_offsets) offsets.at(entry) = offset;
+
+    struct unit_blocks {
+        std::vector<std::string> blocks;  // each framed
+        std::string info;                 // framed
+    };
+    std::array<unit_blocks, 5> units;
+    std::string record_index;
+    std::size_t start = 0;
+    for (std::size_t r = 0; r < record_ends.size(); r += o.records_per_block) {
+        const std::size_t end =
+            record_ends[std::min(record_ends.size(), r + o.records_per_block) - 1];
+        const std::string data = records.substr(start, end - start);
+        std::string stored = block3(data, o.records, o);
+        if (units[1].blocks.empty() && lies.first_record_methods)
+            stored[0] = static_cast<char>(*lies.first_record_methods);
+        if (units[1].blocks.empty() && lies.first_record_enciphered)
+            stored[1] = static_cast<char>(*lies.first_record_enciphered);
+        const int64_t lie = units[1].blocks.empty() ? lies.first_record_frame_inflated : 0;
+        units[1].blocks.push_back(
+            framed(stored, static_cast<uint64_t>(static_cast<int64_t>(data.size()) + lie)));
+        record_index += number(8 + stored.size(), 8) + number(data.size(), 8);
+        start = end;
+    }
+    if (lies.edit_record_index) lies.edit_record_index(record_index);
+    units[2].blocks.push_back(framed(block3(record_index, o.record_index, o), record_index.size()));
+
+    std::string key_index;
+    for (std::size_t first = 0; first < entries.size(); first += o.keys_per_block) {
+        const std::size_t last = std::min(entries.size(), first + o.keys_per_block) - 1;
+        std::string data;
+        for (std::size_t i = first; i <= last; ++i)
+            data += number(offsets[i], 8) + entries[i].first + '\0';
+        if (units[3].blocks.empty() && lies.edit_first_key_block) lies.edit_first_key_block(data);
+        const std::string stored = block3(data, o.keys, o);
+        units[3].blocks.push_back(framed(stored, data.size()));
+        key_index += number(last - first + 1, 4) + number(entries[first].first.size(), 2) +
+                     entries[first].first + '\0' + number(entries[last].first.size(), 2) +
+                     entries[last].first + '\0' + number(8 + stored.size(), 4) +
+                     number(data.size(), 4);
+    }
+    if (lies.edit_key_index) lies.edit_key_index(key_index);
+    units[4].blocks.push_back(framed(block3(key_index, o.key_index, o), key_index.size()));
+
+    const std::string encoding = o.mdx_util ? "utf-8" : "UTF-8";
+    const std::string locale = "en-u-ks-level1-ka-shifted";
+    const std::string end = o.mdx_util ? "" : "\r\n";
+    const std::string count = std::to_string(entries.size());
+    std::string xml[5] = {
+        "", "<RecordData encoding=\"" + encoding + "\" recordCount=\"" + count + "\"/>" + end,
+        "<RecordIndex encoding=\"" + encoding + "\" recordCount=\"" +
+            (o.mdx_util ? std::to_string(units[1].blocks.size()) : count) + "\"/>" + end,
+        "<KeyData encoding=\"" + encoding + "\" locale=\"" + locale + "\" keyCount=\"" + count +
+            "\"/>" + end,
+        "<KeyBlockIndex encoding=\"" + encoding + "\" locale=\"" + locale + "\" blockCount=\"" +
+            std::to_string(units[3].blocks.size()) + "\"/>" + end};
+    for (int type = 1; type <= 4; ++type) {
+        if (lies.edit_info) lies.edit_info(type, xml[type]);
+        units[type].info = framed(block3(xml[type], o.info, o), xml[type].size());
+    }
+
+    std::string header_text = "<ZDB GeneratedByEngineVersion=\"" + o.version +
+                              "\" RequiredEngineVersion=\"" + o.version + "\" ContentType=\"" +
+                              o.content_type + "\"";
+    if (!o.uuid.empty()) header_text += " UUID=\"" + o.uuid + "\"";
+    if (!o.title.empty()) header_text += " Title=\"" + o.title + "\"";
+    header_text += " DefaultSortingLocale=\"" + locale + "\" RegisterBy=\"EMail\"";
+    if (o.more_attributes.find("StyleSheet=") == std::string::npos)
+        header_text += " StyleSheet=\"\"";
+    header_text += o.more_attributes + "/>" + (o.mdx_util ? "" : "\r\n") + std::string(1, '\0');
+
+    mdict3_file file;
+    file.bytes = number(header_text.size(), 4) + header_text + le32(adler(header_text));
+    bool first_unit = true;
+    for (const int type : o.unit_order) {
+        const unit_blocks& u = units[type];
+        std::string data;
+        std::vector<std::size_t> at;
+        for (const std::string& b : u.blocks) {
+            at.push_back(data.size() + 8);
+            data += b;
+        }
+        const uint64_t length = 12 + data.size() + u.info.size();
+        uint32_t type_word = static_cast<uint32_t>(type);
+        if (first_unit && lies.first_unit_type) type_word = *lies.first_unit_type;
+        first_unit = false;
+        uint64_t count_given = u.blocks.size(), length_given = o.mdx_util ? 0 : length;
+        if (type == 1 && lies.record_block_count) count_given = *lies.record_block_count;
+        if (type == 1 && lies.record_unit_length) length_given = *lies.record_unit_length;
+        file.units[static_cast<std::size_t>(type)] = file.bytes.size();
+        file.bytes += le32(type_word) + number(length_given, 8) + number(count_given, 4) +
+                      number(data.size(), 8);
+        const std::size_t data_at = file.bytes.size();
+        file.bytes += data;
+        file.infos[static_cast<std::size_t>(type)] = file.bytes.size() + 8;
+        file.bytes += u.info;
+        for (const std::size_t a : at) {
+            if (type == 1) file.record_blocks.push_back(data_at + a);
+            if (type == 3) file.key_blocks.push_back(data_at + a);
+            if (type == 2) file.record_index = data_at + a;
+            if (type == 4) file.key_index = data_at + a;
+        }
+    }
     return file;
 }
 

@@ -52,7 +52,7 @@ private:
     std::size_t at_ = 0;
     std::size_t max_size_;
     std::size_t piece_size_;
-    std::string window_;     // what a copy may reach back to, then the piece being made
+    std::string window_;      // what a copy may reach back to, then the piece being made
     std::size_t filled_ = 0;  // the bytes of window_ in use
     std::size_t made_ = 0;    // the bytes made in all
     // What the instruction read last still has to make: a copy, then

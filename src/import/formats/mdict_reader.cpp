@@ -1,15 +1,19 @@
-// MDict dictionaries (X.mdx, engine versions 1.x and 2.0): a header of XML
+// MDict dictionaries (X.mdx). Engine versions 1.x and 2.0: a header of XML
 // attributes in UTF-16, a keyword section (the key-block index and the key
 // blocks, each key with the offset of its record) and a record section (the
-// record blocks, which concatenated hold every record). Blocks are stored,
-// LZO1X or zlib, each with the Adler-32 of its data; every count, size and
-// checksum is checked before an entry leaves, so that a damaged file stops
-// the run instead of losing or shifting entries.
+// record blocks, which concatenated hold every record). Engine 3.0: a UTF-8
+// header, then four units (record blocks, their index, key blocks, their
+// index), each block framed by its sizes and the head of its data
+// enciphered with a key from the header's UUID. Blocks are stored, LZO1X or
+// zlib, each with the Adler-32 of its data; every count, size and checksum
+// is checked against the bytes there, so that a damaged file stops the run
+// instead of losing or shifting entries.
 //
 // The file is read twice at most: once in the order of its records, handing
 // every entry on as it comes; then, when some records are references
 // (@@@LINK=other), once more for just the blocks that hold the records they
-// lead to. Memory holds the keys and one block or two, never the records.
+// lead to. Memory holds the keys that give words and one record at a time:
+// blocks are inflated a piece at a time, whatever size they claim.
 #include <zlib.h>
 
 #include <algorithm>
@@ -29,11 +33,12 @@
 #include "common/big_endian.h"
 #include "common/charset.h"
 #include "common/compressed_input.h"
-#include "import/word_folding.h"
 #include "import/formats/lzo1x.h"
+#include "import/formats/mdict_ciphers.h"
 #include "import/formats/readers.h"
 #include "import/formats/ripemd128.h"
 #include "import/markup_text.h"
+#include "import/word_folding.h"
 
 namespace lexaro::import {
 
@@ -52,18 +57,32 @@ constexpr std::size_t keyword_numbers_v1 = 4;  // key blocks, entries, index siz
 constexpr std::size_t keyword_numbers_v2 = 5;  // and the index's inflated size, then a checksum
 constexpr std::size_t record_numbers = 4;      // record blocks, entries, table size, blocks' size
 constexpr std::size_t first_v2_major = 2;      // numbers of 8 bytes from here on, 4 before
-constexpr std::size_t first_unread_major = 3;  // engine 3.0 files have another body
+constexpr std::size_t first_v3_major = 3;      // a <ZDB> header, and units in the body
+// Engine 3.0's body: four units, each a header (its type, 4 bytes LE; its
+// length from byte 12 on; its count of blocks; the size of its blocks),
+// its blocks, each framed by its inflated and stored sizes (4 bytes each),
+// and a framed info block, one XML element that counts what the unit holds.
+enum unit_type : uint32_t { record_data = 1, record_index = 2, key_data = 3, key_index = 4 };
+constexpr std::size_t unit_header_bytes = 24;
+constexpr std::size_t unit_length_from = 12;
+constexpr std::size_t frame_bytes = 8;
+constexpr std::size_t record_index_row_bytes = 16;  // a record block's framed and inflated sizes
+constexpr uint64_t most_info_bytes = 1 << 16;       // an info block is one short element
+enum cipher : unsigned { no_cipher = 0, simple_cipher = 1, salsa_cipher = 2 };
+// The names of the compressions that MDict's own library knows beyond
+// those above; no writer is known to use them.
+constexpr const char* v3_compression_names[] = {"", "", "", " (LZMA)", " (bzip2)", " (LZ4)"};
 // Encrypted="N": bit 0, the keyword section enciphered with a registration
 // key; bit 1, the key-block index scrambled with a key from its checksum.
 constexpr unsigned registered_user_bit = 1, scrambled_index_bit = 2;
 constexpr std::string_view index_key_salt{"\x95\x36\x00\x00", 4};  // 0x3695, little-endian
-constexpr uint8_t unscramble_start = 0x36;
 // How much a block's data may grow when inflated: deflate's best ratio
 // (LZO1X's is lower), and a little over for tiny blocks.
 constexpr uint64_t most_inflated_per_byte = 1032;
 constexpr uint64_t inflated_slack = 64;
 constexpr uint64_t max_header_size = 1 << 24;
 constexpr std::string_view dictionary_element = "<Dictionary";
+constexpr std::string_view v3_element = "<ZDB";                  // in UTF-8, X.mdd too
 constexpr std::string_view resources_element = "<Library_Data";  // X.mdd
 constexpr std::string_view link_mark = "@@@LINK=";
 constexpr std::string_view untitled = "Title (No HTML code allowed)";  // the writer's placeholder
@@ -92,6 +111,8 @@ constexpr bool checksums_checked = true;
 #endif
 
 const std::string mdd_refusal = " holds pictures and sounds, not words; import the .mdx";
+const std::string registered_refusal =
+    " is enciphered for one registered user: it cannot be read without that user's key";
 
 // --- Small helpers -----------------------------------------------------------------
 
@@ -255,11 +276,10 @@ public:
         part_ = std::move(part);
         if (compression != stored_block &&
             inflated > data.size() * most_inflated_per_byte + inflated_slack)
-            fail(": its index says that its " + std::to_string(data.size()) +
-                 " bytes inflate to " + std::to_string(inflated) + ", more than any data can");
+            fail(": its index says that its " + std::to_string(data.size()) + " bytes inflate to " +
+                 std::to_string(inflated) + ", more than any data can");
         if (inflated > std::numeric_limits<std::size_t>::max() / 2)
-            fail(": " + std::to_string(inflated) +
-                 " bytes are more than this system can hold");
+            fail(": " + std::to_string(inflated) + " bytes are more than this system can hold");
         data_ = data;
         compression_ = compression;
         size_ = static_cast<std::size_t>(inflated);
@@ -304,7 +324,8 @@ public:
             case lzo_block: {
                 const std::string_view piece = lzo_->next();
                 if (lzo_->result() == lzo_result::output_too_large) too_many();
-                if (lzo_->result() != lzo_result::ok) fail(std::string(": ") + lzo_problem(lzo_->result()));
+                if (lzo_->result() != lzo_result::ok)
+                    fail(std::string(": ") + lzo_problem(lzo_->result()));
                 made_ = lzo_->made();
                 sum_ = add_to_adler(sum_, piece);
                 if (lzo_->finished()) finish();
@@ -343,8 +364,7 @@ private:
         if (made_ != size_)
             fail(": it inflates to " + std::to_string(made_) + " bytes, its index says " +
                  std::to_string(size_));
-        if (checksums_checked && checksum_ && sum_ != *checksum_)
-            fail(": its checksum is wrong");
+        if (checksums_checked && checksum_ && sum_ != *checksum_) fail(": its checksum is wrong");
         done_ = true;
     }
 
@@ -404,7 +424,10 @@ private:
 // A block's bytes in order for a parser, whatever pieces they come in.
 class block_bytes {
 public:
-    explicit block_bytes(block_data& data) : data_(data) {}
+    // open_next, where the bytes run on through several blocks: opens the
+    // next one into data, or says there is none.
+    explicit block_bytes(block_data& data, std::function<bool()> open_next = {})
+        : data_(data), open_next_(std::move(open_next)) {}
 
     // Whether the block has no bytes left (the block is then done and checked).
     bool at_end() { return !fill(); }
@@ -452,9 +475,9 @@ public:
             if (unit == 1) {
                 const void* zero = std::memchr(rest_.data(), 0, rest_.size());
                 const std::size_t n =
-                    zero == nullptr ? rest_.size()
-                                    : static_cast<std::size_t>(static_cast<const char*>(zero) -
-                                                               rest_.data());
+                    zero == nullptr
+                        ? rest_.size()
+                        : static_cast<std::size_t>(static_cast<const char*>(zero) - rest_.data());
                 keep(rest_.substr(0, n));
                 rest_.remove_prefix(n);
                 if (zero != nullptr) {
@@ -483,11 +506,17 @@ public:
 
 private:
     bool fill() {
-        if (rest_.empty() && !data_.done()) rest_ = data_.next();
-        return !rest_.empty();
+        while (rest_.empty()) {
+            if (!data_.done())
+                rest_ = data_.next();
+            else if (!open_next_ || !open_next_())
+                return false;
+        }
+        return true;
     }
 
     block_data& data_;
+    std::function<bool()> open_next_;
     std::string_view rest_;
     std::string joined_;
 };
@@ -555,8 +584,11 @@ public:
     mdict_reader& operator=(const mdict_reader&) = delete;
 
     std::string read() {
-        const uint64_t keywords_at = read_header();
-        read_keys(keywords_at);
+        const uint64_t body_at = read_header();
+        if (v3_)
+            read_units(body_at);
+        else
+            read_keys(body_at);
         read_records();
         follow_references();
         if (decoder_) {
@@ -643,12 +675,17 @@ private:
         }
         while (!text.empty() && text.back() == '\0') text.pop_back();
         if (text.rfind(resources_element, 0) == 0) throw import_error(path_ + mdd_refusal);
-        if (text.rfind(dictionary_element, 0) != 0)
+        v3_ = text.rfind(v3_element, 0) == 0;
+        if (!v3_ && text.rfind(dictionary_element, 0) != 0)
             throw import_error(path_ +
-                               " is not an MDict dictionary: its header is not a"
-                               " <Dictionary> element");
+                               " is not an MDict dictionary: its header is neither a"
+                               " <Dictionary> nor a <ZDB> element");
         attributes_ = attributes_of(text);
-        take_header();
+        if (v3_)
+            take_v3_header();
+        else
+            take_header();
+        take_common_attributes();
         return header_size_bytes + length + header_checksum_bytes;
     }
 
@@ -658,7 +695,8 @@ private:
         return "";
     }
 
-    void take_header() {
+    // The major number of GeneratedByEngineVersion, checked to be a version.
+    std::size_t engine_major() const {
         const std::string version = attribute("GeneratedByEngineVersion");
         std::size_t major = 0, digits = 0;
         while (digits < version.size() && version[digits] >= '0' && version[digits] <= '9' &&
@@ -672,10 +710,17 @@ private:
         if (digits == 0 || minor != version.size() ||
             (minor_start > digits && minor == minor_start))
             fail("GeneratedByEngineVersion=\"" + version + "\" is not a version number");
-        if (major >= first_unread_major)
-            throw import_error(path_ + " was made by MDict " + version +
-                               ", whose files lexaro-import cannot read; it reads those of"
-                               " MDict 1.x and 2.0");
+        return major;
+    }
+
+    // The header of engine 1.x and 2.0: <Dictionary ...>, with its numbers,
+    // enciphering and encoding.
+    void take_header() {
+        const std::string version = attribute("GeneratedByEngineVersion");
+        const std::size_t major = engine_major();
+        if (major >= first_v3_major)
+            fail("its <Dictionary> header gives GeneratedByEngineVersion=\"" + version +
+                 "\", but such headers come only from MDict 1.x and 2.0");
         number_size_ = major >= first_v2_major ? 8 : 4;
 
         const std::string encrypted = attribute("Encrypted");
@@ -689,10 +734,7 @@ private:
                 bits = bits * 10 + static_cast<unsigned>(c - '0');
             }
         }
-        if (bits & registered_user_bit)
-            throw import_error(path_ +
-                               " is enciphered for one registered user: it cannot be read"
-                               " without that user's key");
+        if (bits & registered_user_bit) throw import_error(path_ + registered_refusal);
         if (bits & ~(registered_user_bit | scrambled_index_bit))
             fail("Encrypted=\"" + encrypted +
                  "\" is a kind of enciphering that MDict 1.x and 2.0 do not write");
@@ -701,8 +743,37 @@ private:
             fail("Encrypted=\"" + encrypted + "\" scrambles the key-block index of a version " +
                  version + " file, which MDict does only from version 2.0");
 
-        const std::string named =
-            options_.input_charset.empty() ? attribute("Encoding") : options_.input_charset;
+        take_charset(options_.input_charset.empty() ? attribute("Encoding")
+                                                    : options_.input_charset);
+        kind_ = same_letters(attribute("Format"), "Text") ? markup::plain : markup::html;
+    }
+
+    // The header of engine 3.0: <ZDB ...>, whose keys and records are
+    // always UTF-8 and whose blocks are enciphered with a key from its UUID.
+    void take_v3_header() {
+        const std::string version = attribute("GeneratedByEngineVersion");
+        const std::size_t major = engine_major();
+        if (major > first_v3_major)
+            throw import_error(path_ + " was made by MDict " + version +
+                               ", whose files lexaro-import cannot read; it reads those of"
+                               " MDict 1.x, 2.0 and 3.0");
+        if (major < first_v3_major)
+            fail("its <ZDB> header gives GeneratedByEngineVersion=\"" + version +
+                 "\", but only MDict 3.0 writes such a header");
+        const std::string content = attribute("ContentType");
+        if (same_letters(content, "Binary")) throw import_error(path_ + mdd_refusal);
+        // A registration code in the header names the user whose key
+        // enciphers the file; the key needs that user's e-mail or device too.
+        if (!attribute("RegCode").empty() || !attribute("LibSN").empty())
+            throw import_error(path_ + registered_refusal);
+        const std::string uuid = attribute("UUID");
+        if (!uuid.empty()) uuid_key_ = key_from_uuid(uuid);
+        if (!options_.input_charset.empty()) take_charset(options_.input_charset);
+        kind_ = same_letters(content, "Text") ? markup::plain : markup::html;
+    }
+
+    // The decoder for keys and records in the set named, "" for UTF-8.
+    void take_charset(const std::string& named) {
         const std::string charset = decoder_name(named);
         if (!charset.empty()) {
             std::string problem;
@@ -716,8 +787,10 @@ private:
             if (upper.rfind("UTF16", 0) == 0 || upper.rfind("UCS2", 0) == 0) unit_ = 2;
             big_endian_units_ = upper == "UTF16BE" || upper == "UCS2BE";
         }
+    }
 
-        kind_ = same_letters(attribute("Format"), "Text") ? markup::plain : markup::html;
+    // What both kinds of header say alike.
+    void take_common_attributes() {
         title_ = without_tags(trimmed(attribute("Title")));
         if (title_ == untitled) title_.clear();
         case_sensitive_ = same_letters(attribute("KeyCaseSensitive"), "Yes");
@@ -751,25 +824,14 @@ private:
 
     // --- Blocks ---
 
-    // Undoes the scrambling of the key-block index (Encrypted bit 1): the
-    // key is the RIPEMD-128 of the block's checksum bytes and a fixed salt.
-    void unscramble(std::string_view checksum, std::string_view data, std::string& out) const {
-        const ripemd128_digest key = ripemd128(std::string(checksum) + std::string(index_key_salt));
-        out.resize(data.size());
-        uint8_t previous = unscramble_start;
-        for (std::size_t i = 0; i < data.size(); ++i) {
-            const auto c = static_cast<uint8_t>(data[i]);
-            const auto swapped = static_cast<uint8_t>(c >> 4 | c << 4);
-            out[i] = static_cast<char>(swapped ^ previous ^ static_cast<uint8_t>(i) ^ key[i % 16]);
-            previous = c;
-        }
-    }
-
     // Opens a stored block (type word, checksum, data) for reading; it must
     // come to `inflated` bytes with the checksum it gives. The stored bytes
-    // (and `unscrambled`, for a scrambled one) must stay until it is read.
-    void open_block(std::string_view stored, uint64_t inflated, const std::string& part,
+    // (and `unscrambled`, for 2.0's scrambled key-block index, whose key is
+    // the RIPEMD-128 of its checksum bytes and a fixed salt) must stay until
+    // it is read. A 3.0 block is deciphered in place.
+    void open_block(std::string& stored, uint64_t inflated, const std::string& part,
                     block_data& data, std::string* unscrambled = nullptr) const {
+        if (v3_) return open_v3_block(prepare_v3_block(stored, part), inflated, part, data);
         if (stored.size() < block_prefix_bytes)
             fail(part + ": it takes " + std::to_string(stored.size()) +
                  " bytes, fewer than the 8 that begin a block");
@@ -778,12 +840,405 @@ private:
         if (type & ~compression_bits)
             fail(part + ": its type word " + hex32(type) +
                  " sets bits that MDict 1.x and 2.0 never set (an enciphered block?)");
-        std::string_view payload = stored.substr(block_prefix_bytes);
+        std::string_view payload = std::string_view(stored).substr(block_prefix_bytes);
         if (unscrambled != nullptr) {
-            unscramble(stored.substr(block_checksum_at, checksum_bytes), payload, *unscrambled);
+            unscrambled->assign(payload);
+            simple_decipher(ripemd128(stored.substr(block_checksum_at, checksum_bytes) +
+                                      std::string(index_key_salt)),
+                            reinterpret_cast<uint8_t*>(unscrambled->data()), unscrambled->size());
             payload = *unscrambled;
         }
         data.open(payload, type, inflated, get_u32(prefix + block_checksum_at), part);
+    }
+
+    // A 3.0 block's prefix: compression in the low half of its first byte,
+    // cipher in the high half, then the count of enciphered bytes that
+    // begin its data, two zero bytes and the Adler-32.
+    struct v3_block {
+        uint32_t compression = stored_block;
+        bool enciphered = false;
+        bool sound = true;  // for an enciphered block: its checksum holds
+        std::string_view payload;
+        uint32_t checksum = 0;
+    };
+
+    // Checks a 3.0 block's prefix and deciphers its enciphered head in
+    // place. The checksum of an enciphered block is that of its data as
+    // stored, deciphered; of a plain one, that of its data inflated.
+    v3_block prepare_v3_block(std::string& stored, const std::string& part) const {
+        if (stored.size() < block_prefix_bytes)
+            fail(part + ": it takes " + std::to_string(stored.size()) +
+                 " bytes, fewer than the 8 that begin a block");
+        auto* prefix = reinterpret_cast<uint8_t*>(stored.data());
+        const unsigned compression = prefix[0] & 0x0F, cipher = prefix[0] >> 4;
+        const std::size_t count = prefix[1];
+        if (prefix[2] != 0 || prefix[3] != 0)
+            fail(part + ": its type word " + hex32(get_le32(prefix)) +
+                 " sets bits that MDict 3.0 never sets");
+        if (compression > zlib_block) {
+            const char* name = compression < std::size(v3_compression_names)
+                                   ? v3_compression_names[compression]
+                                   : "";
+            fail(part + ": its compression, " + std::to_string(compression) + name +
+                 ", is none of 0 (stored), 1 (LZO) and 2 (zlib), which lexaro-import reads");
+        }
+        if (cipher > salsa_cipher)
+            fail(part + ": its cipher, " + std::to_string(cipher) +
+                 ", is none of 0 (none), 1 (MDict's simple cipher) and 2 (Salsa20/8)");
+        v3_block block;
+        block.compression = compression;
+        block.checksum = get_u32(prefix + block_checksum_at);
+        block.payload = std::string_view(stored).substr(block_prefix_bytes);
+        if (count > block.payload.size())
+            fail(part + ": it says that " + std::to_string(count) +
+                 " of its bytes are enciphered, but " + std::to_string(block.payload.size()) +
+                 " follow its prefix");
+        if (cipher != no_cipher) {
+            // Without a UUID, each block's key is the RIPEMD-128 of its checksum bytes.
+            const block_key key = uuid_key_
+                                      ? *uuid_key_
+                                      : ripemd128(stored.substr(block_checksum_at, checksum_bytes));
+            if (cipher == simple_cipher)
+                simple_decipher(key, prefix + block_prefix_bytes, count);
+            else
+                salsa20_8_xor(key, prefix + block_prefix_bytes, count);
+            block.enciphered = true;
+            block.sound = !checksums_checked || adler(block.payload) == block.checksum;
+        }
+        return block;
+    }
+
+    void open_v3_block(const v3_block& block, uint64_t inflated, const std::string& part,
+                       block_data& data) const {
+        if (!block.sound) fail(part + ": its checksum is wrong");
+        data.open(block.payload, block.compression, inflated,
+                  block.enciphered ? std::nullopt : std::optional<uint32_t>(block.checksum), part);
+    }
+
+    // --- Engine 3.0: the units ---
+
+    // A key as a 3.0 key-block index gives it: its size and XXH64, so that a
+    // row costs a few bytes however long its keys.
+    struct key_print {
+        uint64_t size = 0, hash = 0;
+        bool operator==(const key_print& other) const {
+            return size == other.size && hash == other.hash;
+        }
+    };
+    static key_print print_of(std::string_view key) { return {key.size(), xxh64(key, 0)}; }
+
+    struct key_row {
+        uint64_t entries;
+        std::pair<key_print, key_print> ends;  // its first and last keys
+    };
+
+    struct frame {
+        uint64_t at = 0;  // where the stored block begins, after its frame
+        uint64_t stored = 0, inflated = 0;
+    };
+
+    struct unit {
+        uint64_t at = 0;
+        bool seen = false;
+        std::vector<frame> blocks;
+        frame info;
+    };
+
+    static std::string unit_name(uint32_t type) {
+        static const char* const names[] = {"", "record-data", "record-index", "key-data",
+                                            "key-index"};
+        return names[type];
+    }
+
+    std::string unit_label(uint32_t type, const unit& u) const {
+        return "its " + unit_name(type) + " unit" + at_byte(u.at);
+    }
+
+    std::string info_label(uint32_t type, const unit& u) const {
+        return "the info block of its " + unit_name(type) + " unit" + at_byte(u.info.at);
+    }
+
+    frame read_frame(uint64_t at) {
+        std::string bytes;
+        read_bytes(at, frame_bytes, bytes);
+        const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+        return {at + frame_bytes, get_u32(p + 4), get_u32(p)};
+    }
+
+    // The units, walked by the sizes of their blocks (some writers leave
+    // their length 0), each checked to fill what it says; then what they
+    // hold, checked against one another before any key is taken.
+    void read_units(uint64_t at) {
+        unit units[key_index + 1];
+        unsigned seen = 0;
+        std::string bytes;
+        while (at < size_) {
+            if (seen == key_index)
+                fail(std::to_string(size_ - at) + " bytes follow its last unit, from byte " +
+                     std::to_string(at) + " to the end of the file");
+            if (size_ - at < unit_header_bytes)
+                fail("its unit at byte " + std::to_string(at) +
+                     " is cut short by the end of the file");
+            read_bytes(at, unit_header_bytes, bytes);
+            const auto* header = reinterpret_cast<const uint8_t*>(bytes.data());
+            const uint32_t type = get_le32(header);
+            if (type < record_data || type > key_index)
+                fail("its unit at byte " + std::to_string(at) + " has type " +
+                     std::to_string(type) +
+                     ", none of 1 (record data), 2 (record index), 3 (key data) and 4 (key index)");
+            unit& u = units[type];
+            if (u.seen)
+                fail("its unit at byte " + std::to_string(at) + " is a second " + unit_name(type) +
+                     " unit");
+            u.seen = true;
+            ++seen;
+            u.at = at;
+            const std::string name = unit_label(type, u);
+            const uint64_t length = get_number(header + 4, 8);
+            const uint64_t count = get_u32(header + 12);
+            const uint64_t data_size = get_number(header + 16, 8);
+            const uint64_t data_at = at + unit_header_bytes;
+            if (data_size > size_ - data_at)
+                fail(name + ": its blocks (" + std::to_string(data_size) + " bytes at byte " +
+                     std::to_string(data_at) + ") run past the end of the file (" +
+                     std::to_string(size_) + " bytes)");
+            const uint64_t end = data_at + data_size;
+            for (uint64_t p = data_at; p < end;) {
+                const std::string block =
+                    "block " + std::to_string(u.blocks.size() + 1) + at_byte(p);
+                if (u.blocks.size() == count)
+                    fail(name + ": its blocks are more than the " + std::to_string(count) +
+                         " its header counts");
+                if (end - p < frame_bytes)
+                    fail(name + ": " + block + " is cut short by the end of its blocks");
+                const frame f = read_frame(p);
+                if (f.stored > end - f.at)
+                    fail(name + ": " + block + " runs past the end of its blocks (byte " +
+                         std::to_string(end) + ")");
+                u.blocks.push_back(f);
+                p = f.at + f.stored;
+            }
+            if (u.blocks.size() != count)
+                fail(name + ": it holds " + std::to_string(u.blocks.size()) +
+                     " blocks, its header counts " + std::to_string(count));
+            if (size_ - end < frame_bytes)
+                fail(name + ": its info block (at byte " + std::to_string(end) +
+                     ") is cut short by the end of the file");
+            u.info = read_frame(end);
+            if (u.info.stored > size_ - u.info.at)
+                fail(name + ": its info block (at byte " + std::to_string(end) +
+                     ") runs past the end of the file");
+            const uint64_t unit_end = u.info.at + u.info.stored;
+            if (length != 0 && length != unit_end - (at + unit_length_from))
+                fail(name + " gives its length as " + std::to_string(length) +
+                     " bytes, but its blocks and info block take " +
+                     std::to_string(unit_end - (at + unit_length_from)));
+            at = unit_end;
+        }
+        for (uint32_t type = record_data; type <= key_index; ++type)
+            if (!units[type].seen)
+                fail("it ends at byte " + std::to_string(size_) + " without its " +
+                     unit_name(type) + " unit");
+
+        std::string info[key_index + 1];
+        read_infos(units, info);
+        const uint64_t records = info_count(info[record_data], record_data, units, "recordCount");
+        // Its recordCount counts records in some files, record blocks in others.
+        info_count(info[record_index], record_index, units, "");
+        const uint64_t keys = info_count(info[key_data], key_data, units, "keyCount");
+        const uint64_t key_blocks = info_count(info[key_index], key_index, units, "blockCount");
+        if (keys != records)
+            fail("its key-data unit counts " + std::to_string(keys) +
+                 " keys, its record-data unit " + std::to_string(records) + " records");
+        if (keys > UINT32_MAX)
+            fail("its key-data unit counts " + std::to_string(keys) +
+                 " keys, more than lexaro-import can hold");
+        if (key_blocks != units[key_data].blocks.size())
+            fail("its key-index unit counts " + std::to_string(key_blocks) +
+                 " key blocks, its key-data unit holds " +
+                 std::to_string(units[key_data].blocks.size()));
+        entry_count_ = keys;
+
+        uint64_t start = 0;
+        for (const frame& f : units[record_data].blocks) {
+            blocks_.push_back({f.at, f.stored, start, f.inflated});
+            start += f.inflated;
+        }
+        records_size_ = start;
+        check_record_index(units[record_index]);
+        const auto rows = key_index_rows(units[key_index], units[key_data]);
+
+        block_data data(failure());
+        std::string stored;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const frame& f = units[key_data].blocks[i];
+            const std::string name = "key block " + std::to_string(i + 1) + at_byte(f.at);
+            read_bytes(f.at, f.stored, stored);
+            open_block(stored, f.inflated, name, data);
+            block_bytes keys_of_block(data);
+            take_keys(keys_of_block, rows[i].entries, name, &rows[i].ends);
+        }
+    }
+
+    // The info blocks' texts. Their enciphered heads are checked first: if
+    // every enciphered one fails while the plain ones hold, the file is
+    // enciphered with another key than its UUID gives, a registered
+    // user's, and is refused as such rather than as damaged.
+    void read_infos(unit (&units)[key_index + 1], std::string (&texts)[key_index + 1]) {
+        std::string stored[key_index + 1];
+        v3_block blocks[key_index + 1];
+        unsigned enciphered = 0, failed = 0;
+        for (uint32_t type = record_data; type <= key_index; ++type) {
+            const frame& f = units[type].info;
+            read_bytes(f.at, f.stored, stored[type]);
+            blocks[type] = prepare_v3_block(stored[type], info_label(type, units[type]));
+            enciphered += blocks[type].enciphered;
+            failed += !blocks[type].sound;
+        }
+        if (failed > 0 && failed == enciphered) {
+            for (uint32_t type = record_data; type <= key_index; ++type)
+                if (!blocks[type].enciphered) info_text(blocks[type], type, units, texts[type]);
+            throw import_error(path_ + registered_refusal);
+        }
+        for (uint32_t type = record_data; type <= key_index; ++type)
+            info_text(blocks[type], type, units, texts[type]);
+    }
+
+    void info_text(const v3_block& block, uint32_t type, unit (&units)[key_index + 1],
+                   std::string& text) {
+        const std::string name = info_label(type, units[type]);
+        const uint64_t inflated = units[type].info.inflated;
+        if (inflated > most_info_bytes)
+            fail(name + ": it inflates to " + std::to_string(inflated) + " bytes, more than the " +
+                 std::to_string(most_info_bytes) + " an info block may take");
+        block_data data(failure());
+        open_v3_block(block, inflated, name, data);
+        text.clear();
+        for (std::string_view piece; !(piece = data.next()).empty();) text.append(piece);
+    }
+
+    // The number that an info block gives in the attribute named ("": none),
+    // once it is known to be the element of its unit.
+    uint64_t info_count(const std::string& text, uint32_t type, unit (&units)[key_index + 1],
+                        std::string_view name) const {
+        static const char* const elements[] = {"", "RecordData", "RecordIndex", "KeyData",
+                                               "KeyBlockIndex"};
+        const std::string label = info_label(type, units[type]);
+        const std::string_view element = trimmed(text);
+        const std::size_t name_end = element.find_first_of(" \t\r\n/>");
+        const std::string_view found = element.substr(0, std::min(name_end, std::size_t{40}));
+        if (found != std::string("<") + elements[type])
+            fail(label + " is " +
+                 (found.size() > 1 && found[0] == '<' ? "a " + std::string(found) + "> element"
+                                                      : "no XML element") +
+                 ", not <" + elements[type] + ">");
+        if (name.empty()) return 0;
+        std::string value;
+        for (const auto& [key, v] : attributes_of(element))
+            if (key == name) value = v;
+        uint64_t number = 0;
+        bool sound = !value.empty() && value.size() <= 18;
+        for (const char c : value) {
+            if (c < '0' || c > '9') sound = false;
+            number = number * 10 + static_cast<uint64_t>(c - '0');
+        }
+        if (!sound) fail(label + " gives no " + std::string(name) + " that is a number");
+        return number;
+    }
+
+    // The blocks of a unit as one run of bytes.
+    block_bytes unit_bytes(const unit& u, const std::string& name, block_data& data,
+                           std::string& stored, std::size_t& next) {
+        next = 0;
+        return block_bytes(data, [this, &u, name, &data, &stored, &next]() {
+            if (next == u.blocks.size()) return false;
+            const frame& f = u.blocks[next++];
+            read_bytes(f.at, f.stored, stored);
+            open_block(stored, f.inflated, name + at_byte(f.at), data);
+            return true;
+        });
+    }
+
+    // The record index: for each record block, its framed and inflated
+    // sizes, which must be those its frame gives.
+    void check_record_index(const unit& u) {
+        block_data data(failure());
+        std::string stored;
+        std::size_t next = 0;
+        block_bytes rows = unit_bytes(u, "its record index", data, stored, next);
+        std::size_t row = 0;
+        while (!rows.at_end()) {
+            if (row == blocks_.size())
+                fail("its record index holds more rows than the " + std::to_string(blocks_.size()) +
+                     " record blocks of its record-data unit");
+            const std::string_view bytes = rows.take(record_index_row_bytes);
+            if (bytes.size() < record_index_row_bytes)
+                fail("its record index ends within its row " + std::to_string(row + 1));
+            const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+            const uint64_t framed = get_number(p, 8), inflated = get_number(p + 8, 8);
+            const block_place& b = blocks_[row];
+            if (framed != frame_bytes + b.stored || inflated != b.size)
+                fail("row " + std::to_string(row + 1) + " of its record index gives " +
+                     record_block_name(row, b.at) + " " + std::to_string(framed) +
+                     " framed bytes and " + std::to_string(inflated) + " inflated, its frame " +
+                     std::to_string(frame_bytes + b.stored) + " and " + std::to_string(b.size));
+            ++row;
+        }
+        if (row != blocks_.size())
+            fail("its record index holds " + std::to_string(row) + " rows, its record-data unit " +
+                 std::to_string(blocks_.size()) + " record blocks");
+    }
+
+    // The key-block index: for each key block, its count of keys, its first
+    // and last keys, and its framed and inflated sizes, which must be those
+    // its frame gives.
+    std::vector<key_row> key_index_rows(const unit& u, const unit& key_blocks) {
+        block_data data(failure());
+        std::string stored;
+        std::size_t next = 0;
+        block_bytes index = unit_bytes(u, "its key-block index", data, stored, next);
+        std::vector<key_row> rows;
+        uint64_t entries = 0;
+        while (!index.at_end()) {
+            const std::string row =
+                "row " + std::to_string(rows.size() + 1) + " of its key-block index";
+            if (rows.size() == key_blocks.blocks.size())
+                fail("its key-block index holds more rows than the " +
+                     std::to_string(key_blocks.blocks.size()) + " blocks of its key-data unit");
+            const auto number = [&](std::size_t size) {
+                const std::string_view bytes = index.take(size);
+                if (bytes.size() < size) fail(row + " is cut short");
+                return get_number(reinterpret_cast<const uint8_t*>(bytes.data()), size);
+            };
+            const uint64_t count = number(4);
+            key_print ends[2];
+            for (key_print& end : ends) {
+                const auto size = static_cast<std::size_t>(number(2));
+                const std::string_view key = index.take(size + 1);  // and its terminator
+                if (key.size() < size + 1) fail(row + " is cut short");
+                end = print_of(key.substr(0, size));
+            }
+            const uint64_t framed = number(4), inflated = number(4);
+            const frame& f = key_blocks.blocks[rows.size()];
+            if (framed != frame_bytes + f.stored || inflated != f.inflated)
+                fail(row + " gives key block " + std::to_string(rows.size() + 1) + at_byte(f.at) +
+                     " " + std::to_string(framed) + " framed bytes and " +
+                     std::to_string(inflated) + " inflated, its frame " +
+                     std::to_string(frame_bytes + f.stored) + " and " + std::to_string(f.inflated));
+            if (count > entry_count_ - entries)
+                fail(row + " gives its key blocks more than the " + std::to_string(entry_count_) +
+                     " keys its key-data unit counts");
+            entries += count;
+            rows.push_back({count, {ends[0], ends[1]}});
+        }
+        if (rows.size() != key_blocks.blocks.size())
+            fail("its key-block index holds " + std::to_string(rows.size()) +
+                 " rows, its key-data unit " + std::to_string(key_blocks.blocks.size()) +
+                 " key blocks");
+        if (entries != entry_count_)
+            fail("its key-block index gives its key blocks " + std::to_string(entries) +
+                 " keys, its key-data unit counts " + std::to_string(entry_count_));
+        return rows;
     }
 
     // --- The keyword section ---
@@ -912,8 +1367,10 @@ private:
     }
 
     // Each entry of a key block: its record's offset, then its key up to a
-    // terminator (a zero unit).
-    void take_keys(block_bytes& block, uint64_t expected, const std::string& name) {
+    // terminator (a zero unit). ends: the first and last keys the block's
+    // index row gives, where it gives them whole.
+    void take_keys(block_bytes& block, uint64_t expected, const std::string& name,
+                   const std::pair<key_print, key_print>* ends = nullptr) {
         uint64_t number = 0;
         while (!block.at_end()) {
             if (++number > expected)
@@ -928,6 +1385,16 @@ private:
             if (!block.until_zero(unit_, raw_key_, max_raw_size, key_size))
                 fail(name + ": the key of its entry " + std::to_string(number) +
                      " has no terminator");
+            if (ends != nullptr && (number == 1 || number == expected)) {
+                const key_print print =
+                    key_size == raw_key_.size() ? print_of(raw_key_) : key_print{key_size, 0};
+                if (number == 1 && !(print == ends->first))
+                    fail(name + ": its first key, \"" + raw_key_ +
+                         "\", is not the first key its index row gives");
+                if (number == expected && !(print == ends->second))
+                    fail(name + ": its last key, \"" + raw_key_ +
+                         "\", is not the last key its index row gives");
+            }
             take_key(record, key_size);
         }
         if (number != expected)
@@ -949,12 +1416,12 @@ private:
             keys_.append(raw_key_);
         const std::string_view key = std::string_view(keys_).substr(key_at);
         if (record > records_size_)
-            fail("the record of \"" + std::string(key) + "\" (entry " +
-                 std::to_string(keys_seen_) + ") starts at " + std::to_string(record) +
-                 ", past the " + std::to_string(records_size_) + " bytes of its records");
+            fail("the record of \"" + std::string(key) + "\" (entry " + std::to_string(keys_seen_) +
+                 ") starts at " + std::to_string(record) + ", past the " +
+                 std::to_string(records_size_) + " bytes of its records");
         if (record < last_record_)
-            fail("the record of \"" + std::string(key) + "\" (entry " +
-                 std::to_string(keys_seen_) + ") starts at " + std::to_string(record) +
+            fail("the record of \"" + std::string(key) + "\" (entry " + std::to_string(keys_seen_) +
+                 ") starts at " + std::to_string(record) +
                  ", before that of the entry before it (" + std::to_string(last_record_) + ")");
         last_record_ = record;
         if (key_size <= max_raw_size && !trimmed(key).empty()) {
@@ -966,8 +1433,7 @@ private:
         else
             sink_.add(raw_entry{key, {}, kind_});
         keys_.resize(key_at);
-        if (!entries_.empty() && record > entries_.back().record &&
-            entries_.back().link != no_word)
+        if (!entries_.empty() && record > entries_.back().record && entries_.back().link != no_word)
             entries_.push_back({record, key_at, 0, no_word});
     }
 
@@ -1057,9 +1523,8 @@ private:
             carry_.assign(piece_.substr(from));
             while (carry_.size() < end - start) {
                 next_piece(start);
-                carry_.append(piece_.substr(
-                    0, static_cast<std::size_t>(
-                           std::min<uint64_t>(piece_.size(), end - start - carry_.size()))));
+                carry_.append(piece_.substr(0, static_cast<std::size_t>(std::min<uint64_t>(
+                                                   piece_.size(), end - start - carry_.size()))));
             }
             return text_ = carry_;
         }
@@ -1414,6 +1879,8 @@ private:
     uint64_t size_ = 0;
 
     std::vector<std::pair<std::string, std::string>> attributes_;
+    bool v3_ = false;                    // engine 3.0: a <ZDB> header and units
+    std::optional<block_key> uuid_key_;  // 3.0: the key from the header's UUID
     std::size_t number_size_ = 8;
     bool scrambled_index_ = false;
     std::unique_ptr<charset_decoder> decoder_;  // null for UTF-8
@@ -1452,6 +1919,7 @@ private:
 bool looks_like_mdict(std::string_view sample, bool) {
     if (sample.size() < header_size_bytes) return false;
     const std::string_view element = sample.substr(header_size_bytes);
+    if (element.substr(0, v3_element.size() + 1) == std::string(v3_element) + " ") return true;
     for (const std::string_view name : {dictionary_element, resources_element}) {
         bool same = element.size() >= 2 * name.size();
         for (std::size_t i = 0; same && i < name.size(); ++i)

@@ -66,12 +66,13 @@ bool looks_like_wiktextract(std::string_view sample, bool whole_file);
 // looks for the signature and the offset of the gzip data.
 std::string read_babylon(reader_input& input, entry_sink& sink);
 bool looks_like_babylon(std::string_view sample, bool whole_file);
-// MDict (X.mdx, engine versions 1.x and 2.0): every key a word, its record
-// the translation, a record "@@@LINK=other" the translation of other. Reads
-// the file by path; refuses X.mdd, engine 3.0 and enciphered files by name.
+// MDict (X.mdx, engine versions 1.x, 2.0 and 3.0): every key a word, its
+// record the translation, a record "@@@LINK=other" the translation of other.
+// Reads the file by path; refuses X.mdd and files enciphered for one
+// registered user by name.
 std::string read_mdict(reader_input& input, entry_sink& sink);
 // Whether the first bytes are an MDict header: its length, then
-// "<Dictionary" or "<Library_Data" in UTF-16LE.
+// "<Dictionary" or "<Library_Data" in UTF-16LE, or "<ZDB " in UTF-8.
 bool looks_like_mdict(std::string_view sample, bool whole_file);
 
 }  // namespace lexaro::import

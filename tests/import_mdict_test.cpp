@@ -673,6 +673,58 @@ TEST(ImportMdict, ReferenceChainsAreCountedByWhereTheyEnd) {
                        " c.mdx"}}});
 }
 
+// A record that is nothing but a link to another word, <a href="entry://...">,
+// gives that word's translation as @@@LINK= does, by the same rules and
+// bounds; a link among other text, or in plain text, stays text.
+TEST(ImportMdict, EntryLinksGiveTheTranslationOfTheWordTheyName) {
+    const entries_list entries = {
+        {"abrus", "<a href=\"entry://\xE7\x9B\xB8\xE6\x80\x9D\xE5\xAD\x90\">"
+                  "\xE7\x9B\xB8\xE6\x80\x9D\xE5\xAD\x90</a>\r\n"},
+        {"bank", "a shore"},
+        {"banks", "<a href=\"entry://bank#2\">bank</a>"},
+        {"colour", "  <A class='x' HREF='entry://Color'><b>color</b></A >\r\n"},
+        {"color", "a hue"},
+        {"gray", "<a href=\"entry://grey\">grey</a>"},  // a chain: gray, grey, ...
+        {"grey", "@@@LINK=silver"},
+        {"rock", "<a href=\"entry://rock &amp; roll\">rock &amp; roll</a>"},
+        {"rock & roll", "music"},
+        {"see", "see <a href=\"entry://bank\">bank</a>"},
+        {"silver", "a metal"},
+        {"sound", "<a href=\"sound://s.mp3\">play</a>"},
+        {"two", "<a href=\"entry://bank\">bank</a><a href=\"entry://color\">color</a>"},
+        {"where", "<a href=\"entry://nowhere\">nowhere</a>"},
+        {"x", "<a href=\"entry://y\">y</a>"},  // a circle: x, y, x
+        {"y", "@@@LINK=x"},
+        {"\xE7\x9B\xB8\xE6\x80\x9D\xE5\xAD\x90", "Abrus precatorius"},
+    };
+    mdict_options o;
+    o.title = "L";
+    o.keys_per_block = 5;
+    mdict_options text = o;
+    text.format = "Text";
+    // clang-format off
+    check_summaries({
+        {"HTML", "l.mdx", write_mdict(entries, o).bytes, {},
+         "L\nabrus$Abrus precatorius\nbank$a shore\nbanks$a shore\ncolor$a hue\ncolour$a hue\n"
+         "gray$a metal\ngrey$a metal\nrock$music\nrock & roll$music\nsee$see bank\n"
+         "silver$a metal\nsound$play\ntwo$bankcolor\n"
+         "\xE7\x9B\xB8\xE6\x80\x9D\xE5\xAD\x90$Abrus precatorius\n",
+         {"  references:      6 words given the translation of the word they refer to, 5 of them"
+          " by an entry:// link",
+          "  skipped:         1 references to a word the dictionary lacks, the first in l.mdx",
+          "  skipped:         2 references that lead in a circle, the first in l.mdx"}},
+        {"plain text: links are text", "l.mdx",
+         write_mdict({{"a", "<a href=\"entry://b\">b</a>"}, {"b", "bee"}}, text).bytes, {},
+         "L\na$<a href=\"entry://b\">b</a>\nb$bee\n", {}},
+        {"MDict 3.0", "l.mdx",
+         write_mdict3({{"a", "<a href=\"entry://b\">b</a>\r\n"}, {"b", "bee\r\n"}}).bytes, {},
+         "Test\na$bee\nb$bee\n",
+         {"  references:      1 words given the translation of the word they refer to, 1 of them"
+          " by an entry:// link"}},
+    });
+    // clang-format on
+}
+
 // Many words that lead to one, directly or through one chain, each given
 // its translation (their time is the benchmark's: each word is resolved once).
 TEST(ImportMdict, ManyReferencesToOneWordAllGiveItsTranslation) {

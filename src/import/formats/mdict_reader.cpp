@@ -85,6 +85,7 @@ constexpr std::string_view dictionary_element = "<Dictionary";
 constexpr std::string_view v3_element = "<ZDB";                  // in UTF-8, X.mdd too
 constexpr std::string_view resources_element = "<Library_Data";  // X.mdd
 constexpr std::string_view link_mark = "@@@LINK=";
+constexpr std::string_view link_scheme = "entry://";  // an HTML link to another word
 constexpr std::string_view untitled = "Title (No HTML code allowed)";  // the writer's placeholder
 
 // References lead through at most this many others before one with a
@@ -536,8 +537,9 @@ struct entry {
 
 struct reference {
     uint32_t entry;
-    uint64_t target_at;  // the word it names, in the reader's targets
-    uint32_t target_size;
+    uint32_t target_size : 31;
+    uint32_t by_entry_link : 1;  // the record is an <a href="entry://..."> link, not @@@LINK=
+    uint64_t target_at;          // the word it names, in the reader's targets
 };
 
 // A block of the file: where it lies, and what it inflates to.
@@ -599,8 +601,12 @@ public:
             sink_.note("input", line);
         }
         if (followed_ > 0)
-            sink_.note("references", std::to_string(followed_) +
-                                         " words given the translation of the word they refer to");
+            sink_.note("references",
+                       std::to_string(followed_) +
+                           " words given the translation of the word they refer to" +
+                           (followed_by_links_ > 0 ? ", " + std::to_string(followed_by_links_) +
+                                                         " of them by an entry:// link"
+                                                   : ""));
         return title_;
     }
 
@@ -1646,6 +1652,51 @@ private:
         return trimmed(rest.substr(0, rest.find_first_of(std::string_view("\r\n\0", 3))));
     }
 
+    // The word that an HTML record names when it is nothing but a link to
+    // it, <a href="entry://word">...</a>, as some dictionaries write their
+    // references: the href's character references decoded, and a "#place"
+    // in the word's record left out.
+    std::optional<std::string_view> entry_link_target(std::string_view text) {
+        const auto starts = [](std::string_view s, std::string_view prefix) {
+            if (s.size() < prefix.size()) return false;
+            for (std::size_t i = 0; i < prefix.size(); ++i)
+                if ((s[i] | 0x20) != prefix[i]) return false;
+            return true;
+        };
+        const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+        const std::string_view rest = trimmed(text);
+        if (!starts(rest, "<a") || rest.size() < 3 || !blank(rest[2])) return std::nullopt;
+        // The start tag ends at the first '>' outside quotes.
+        std::size_t i = 2;
+        for (char quote = 0; i < rest.size() && (quote != 0 || rest[i] != '>'); ++i) {
+            if (quote == 0 && (rest[i] == '"' || rest[i] == '\''))
+                quote = rest[i];
+            else if (rest[i] == quote)
+                quote = 0;
+        }
+        if (i == rest.size()) return std::nullopt;
+        // Its end tag (not that of an <abbr> in it), and nothing after it.
+        const auto end_tag = [&](std::size_t at) {
+            return starts(rest.substr(at), "</a") &&
+                   (at + 3 == rest.size() || blank(rest[at + 3]) || rest[at + 3] == '>');
+        };
+        std::size_t close = i + 1;
+        while (close < rest.size() && !end_tag(close)) ++close;
+        std::string_view after = rest.substr(std::min(close + 3, rest.size()));
+        while (!after.empty() && blank(after.front())) after.remove_prefix(1);
+        if (close == rest.size() || after != ">") return std::nullopt;
+        for (const auto& [name, value] : attributes_of(rest.substr(0, i + 1))) {
+            if (!same_letters(name, "href")) continue;
+            if (!starts(value, link_scheme)) return std::nullopt;
+            std::string_view word = std::string_view(value).substr(link_scheme.size());
+            if (const std::size_t place = word.find('#'); place != 0) word = word.substr(0, place);
+            link_target_.assign(trimmed(word));
+            if (link_target_.empty()) return std::nullopt;
+            return std::string_view(link_target_);
+        }
+        return std::nullopt;
+    }
+
     // Every record in the order of the file; the entries whose record is a
     // reference are kept for later. Keys that share a record share its text.
     void read_records() {
@@ -1666,15 +1717,19 @@ private:
                 i = j;
                 continue;
             }
-            std::optional<std::string_view> text;
+            std::optional<std::string_view> text, target;
             if (end - start <= max_raw_size) text = record_text(records.text(start, end));
+            bool by_entry_link = false;
+            if (text && !(target = reference_target(*text)) && kind_ == markup::html)
+                by_entry_link = (target = entry_link_target(*text)).has_value();
             if (!text) {
                 words([&](std::size_t k) { sink_.too_large(key(k), end - start); });
-            } else if (const auto target = reference_target(*text)) {
+            } else if (target) {
                 words([&](std::size_t k) {
                     entries_[k].link = static_cast<uint32_t>(references_.size() + 1);
-                    references_.push_back({static_cast<uint32_t>(k), targets_.size(),
-                                           static_cast<uint32_t>(target->size())});
+                    references_.push_back({static_cast<uint32_t>(k),
+                                           static_cast<uint32_t>(target->size()), by_entry_link,
+                                           targets_.size()});
                     targets_.append(*target);
                 });
             } else {
@@ -1843,6 +1898,7 @@ private:
                 sink_.skipped("references to a word the dictionary lacks", path_, 0);
             } else {
                 ++followed_;
+                followed_by_links_ += r.by_entry_link;
                 for (uint32_t i = 0; i < found.record_count; ++i)
                     wants.push_back({resolved_records_[found.records_at + i], r.entry});
             }
@@ -1900,7 +1956,9 @@ private:
     uint64_t records_size_ = 0;
     std::vector<reference> references_;
     std::string targets_;
-    uint64_t followed_ = 0;  // references that gave their word a translation
+    uint64_t followed_ = 0;           // references that gave their word a translation
+    uint64_t followed_by_links_ = 0;  // of them, records that are an entry:// link
+    std::string link_target_;
 
     std::vector<uint32_t> by_key_, by_normal_key_;
     std::vector<std::pair<std::size_t, std::size_t>> normal_keys_;

@@ -16,6 +16,9 @@ PACKAGES = cmake make g++ zlib1g-dev libgtest-dev groff-base man-db dictfmt dict
 # character set tables (for the MinGW build too).
 PROGRAM_PACKAGES = cmake make g++ zlib1g-dev libc-bin
 PACKAGES += libc-bin
+# unicode-data and bzip2: Unicode's NormalizationTest.txt, against which the
+# tests check composition.
+PACKAGES += unicode-data bzip2
 # make package also needs dpkg-shlibdeps (and file) to declare the dependencies.
 DEB_PACKAGES = dpkg-dev file
 # make install and make package build in Release mode in a folder of their own.

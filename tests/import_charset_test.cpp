@@ -32,6 +32,24 @@ TEST(ImportCharset, EncodesExactlyElseTransliteratesElseReplaces) {
         {"CP1252", "\xE6\x97\xA5\xE6\x9C\xAC", "??", 0, 2},
         {"CP1252", "a\xFF" "b\xC3", "a?b?", 0, 2},
         {"CP1252", "$\xEF\xBC\x84", "$?", 0, 1},
+        // Palm Latin: suits where CP1252 has gaps, no Z and z with caron.
+        {"PALM-LATIN", "\xC5\xBDi\xC5\xBE" "ek \xE2\x99\xA3 \xE2\x80\xBA",
+         "Zizek \x8E >", 3, 0},
+        {"palmos", "\xE2\x82\xAC \xE2\x99\xA6\xE2\x99\xA5\xE2\x99\xA0", "\x80 \x8D\x8F\x90", 0, 0},
+        {"Palm_Latin", "\xC2\x81 \xC2\x9D", "? ?", 0, 2},  // not the handheld's glyphs there
+        // Composed first, not counted; a mark with no place left out, counted.
+        {"CP1252", "cafe\xCC\x81", "caf\xE9", 0, 0},
+        {"ISO-8859-1", "cafe\xCC\x81", "caf\xE9", 0, 0},
+        {"CP1251", "\xD0\xBC\xD0\xBE\xD0\xBB\xD0\xBE\xD0\xBA\xD0\xBE\xCC\x81",
+         "\xEC\xEE\xEB\xEE\xEA\xEE", 1, 0},
+        {"ASCII", "x\xCC\x81\xCC\xA3", "x", 2, 0},
+        // Compatibility forms where the set lacks the character.
+        {"CP1252", "ab\xE1\xB5\x92\xCA\xB3 \xEF\xAC\x81 \xE2\x91\xA0 \xEF\xBC\xA8\xEF\xBD\x81\xEF\xBD\x95\xEF\xBD\x93",
+         "abor fi 1 Haus", 8, 0},
+        {"ASCII", "\xEF\xAC\x81\xE2\x84\x96", "fiNo", 2, 0},
+        // The characters of CP932 and CP936 at their bytes of Shift_JIS and GB2312.
+        {"SHIFT_JIS", "\xEF\xBD\x9E\xE2\x88\xA5\xEF\xBC\x8D", "\x81\x60\x81\x61\x81\x7C", 0, 0},
+        {"GB2312", "\xE2\x80\x94\xC2\xB7", "\xA1\xAA\xA1\xA4", 0, 0},
     };
     for (const encoding& c : cases) {
         std::string problem;
@@ -43,6 +61,72 @@ TEST(ImportCharset, EncodesExactlyElseTransliteratesElseReplaces) {
         EXPECT_EQ(encoder->transliterated(), c.transliterated) << c.set << " " << c.utf8;
         EXPECT_EQ(encoder->replaced(), c.replaced) << c.set << " " << c.utf8;
     }
+}
+
+// A word written with combining marks is the word the set holds composed,
+// in every set, never left out; one in its compatibility form likewise.
+TEST(ImportCharset, DecomposedWordsAndCompatibilityFormsAreWritten) {
+    check_summaries({
+        {"CP1252", "in.txt", "T\ncafe\xCC\x81$caf\xC3\xA9\n", {"--charset", "CP1252"},
+         "T\ncaf\xE9$caf\xE9\n",
+         {"  dropped:         0 with no word, 0 too large for a block",
+          "  charset:         CP1252: 0 characters transliterated, 0 written as '?'"}},
+        {"CP1250", "in.txt", "T\nz\xCC\x8Clut\xCC\x8Cou\xC4\x8Dky\xCC\x81$yellow\n",
+         {"--charset", "CP1250"}, "T\n\x9Elu\x9Dou\xE8k\xFD$yellow\n", {}},
+        {"CP1258", "in.txt", "T\nVie\xCC\xA3\xCC\x82t$Vietnamese\n", {"--charset", "CP1258"},
+         "T\nVi\xEA\xF2t$Vietnamese\n", {}},
+        {"CP1253", "in.txt", "T\n\xCE\xB1\xCC\x81\xCE\xBB\xCF\x86\xCE\xB1$alpha\n",
+         {"--charset", "CP1253"}, "T\n\xDC\xEB\xF6\xE1$alpha\n", {}},
+        {"Shift_JIS", "in.txt", "T\n\xE3\x83\x8F\xE3\x82\x9A\xE3\x83\xB3$bread\n",
+         {"--charset", "SHIFT_JIS"}, "T\n\x83\x70\x83\x93$bread\n", {}},
+        {"a stress mark left out, counted", "in.txt",
+         "T\n\xD0\xBC\xD0\xBE\xD0\xBB\xD0\xBE\xD0\xBA\xD0\xBE\xCC\x81$milk\n",
+         {"--charset", "CP1251"}, "T\n\xEC\xEE\xEB\xEE\xEA\xEE$milk\n",
+         {"  dropped:         0 with no word, 0 too large for a block",
+          "  charset:         CP1251: 1 characters transliterated, 0 written as '?', in the "
+          "entries of \"\xD0\xBC\xD0\xBE\xD0\xBB\xD0\xBE\xD0\xBA\xD0\xBE\xCC\x81\""}},
+        {"compatibility forms in words", "in.txt",
+         "T\n\xEF\xAC\x81sh$fish\n\xE2\x91\xA0$one\n\xEF\xBC\xA8\xEF\xBD\x81\xEF\xBD\x95\xEF\xBD\x93$house\n"
+         "\xEF\xBC\x84$dollar\n",
+         {"--charset", "PALM-LATIN"}, "T\n1$one\nHaus$house\nfish$fish\n",
+         {"  dropped:         0 with no word, 0 too large for a block, 1 that PALM-LATIN cannot write",
+          "  charset:         PALM-LATIN: 6 characters transliterated, 0 written as '?', in the "
+          "entries of \"\xEF\xAC\x81sh\", \"\xE2\x91\xA0\", \"\xEF\xBC\xA8\xEF\xBD\x81\xEF\xBD\x95\xEF\xBD\x93\""}},
+    });
+}
+
+// Palm Latin both ways: written by lexaro-import, read back by lexaro-dump
+// and by --input-charset, and found as typed in UTF-8.
+TEST(ImportCharset, PalmLatinIsWrittenReadAndFound) {
+    scratch_dir dir;
+    write_file(dir / "in.txt", "Card games\n\xC5\xBDi\xC5\xBE" "ek$philosopher\n"
+                               "tr\xC3\xA8" "fle$\xE2\x99\xA3 clubs\n"
+                               "c\xC5\x93ur$\xE2\x99\xA5 hearts \xE2\x82\xAC\n");
+    const run_result run = run_lexaro_import({"--charset", "palmos", "in.txt", "p.pdb"}, dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    const run_result text = run_lexaro_dump({"--text", "--charset", "PALM-LATIN", "p.pdb"}, dir.path());
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(text.out, "Card games\nZizek$philosopher\n"
+                        "c\xC5\x93ur$\xE2\x99\xA5 hearts \xE2\x82\xAC\n"
+                        "tr\xC3\xA8" "fle$\xE2\x99\xA3 clubs\n")
+        << text.err;
+    for (const auto& [typed, shown] : {std::pair{"\xC5\xBDi\xC5\xBE" "ek", "philosopher\n"},
+                                       {"tr\xC3\xA8" "fle", "\xE2\x99\xA3 clubs\n"}}) {
+        const run_result found = run_lexaro_dump({"--lookup", typed, "--charset=palmos", "p.pdb"}, dir.path());
+        EXPECT_EQ(found.status, 0) << typed << ": " << found.err;
+        EXPECT_EQ(found.out, shown) << typed;
+    }
+    // The bytes the handheld shows as glyphs of its own are no characters.
+    write_file(dir / "palm.txt", "T\na\x81\x8D$\x9B\x9D\x9E\xE9\n");
+    const run_result read =
+        run_lexaro_import({"--input-charset", "PALM-LATIN", "palm.txt", "out.txt"}, dir.path());
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(read_file(dir / "out.txt"),
+              "T\na\xEF\xBF\xBD\xE2\x99\xA6$\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xC3\xA9\n");
+    EXPECT_NE(read.err.find("  input:           read as PALM-LATIN, 4 bytes that are no character of it "
+                            "read as U+FFFD\n"),
+              std::string::npos)
+        << read.err;
 }
 
 TEST(ImportCharset, SortsAndMergesTheBytesTheHandheldCompares) {

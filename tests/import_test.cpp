@@ -199,7 +199,7 @@ TEST(ImportSummary, ReportsEveryCountAndTheLargestWordsPerBlock) {
               "bytes, 1 '$' in words, 1 words with runs of white space\n"
               "  invalid UTF-8:   1 entries, the first \"c\\xFF\"; name the input's character set with --input-charset\n"
               "  charset:         UTF-8 kept; the handheld shows one 8-bit set: name it with "
-              "--charset (CP1252 Western, CP1250 Central European, CP1251 Cyrillic, Shift_JIS "
+              "--charset (PALM-LATIN Western, CP1250 Central European, CP1251 Cyrillic, Shift_JIS "
               "Japanese, Big5 or GB2312 Chinese)\n"
               "  words_per_block: 10000 is the largest with which every block fits in 1000000 "
               "bytes\n");

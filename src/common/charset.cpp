@@ -1,6 +1,7 @@
 #include "common/charset.h"
 
 #include "common/charset_tables.h"
+#include "common/unicode_forms.h"
 
 #ifdef _WIN32
 #include "common/windows_code_pages.h"
@@ -14,8 +15,9 @@
 
 namespace lexaro {
 
-charset_decoder::charset_decoder(std::string name, void* handle)
-    : name_(std::move(name)), handle_(handle) {
+charset_decoder::charset_decoder(std::string name, void* handle,
+                                 const charset_tables::generated_set* table)
+    : name_(std::move(name)), handle_(handle), table_(table) {
     std::string upper = name_;
     for (char& c : upper) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
     if (upper.find("UTF-16") != std::string::npos || upper.find("UCS-2") != std::string::npos)
@@ -47,6 +49,8 @@ std::unique_ptr<charset_decoder> charset_decoder::open(const std::string& name,
                                                        std::string& problem) {
     if (charset_tables::is_euc_jp(name))
         return std::unique_ptr<charset_decoder>(new charset_decoder(name, nullptr));
+    if (const charset_tables::generated_set* set = charset_tables::find_set_of_its_own(name))
+        return std::unique_ptr<charset_decoder>(new charset_decoder(name, nullptr, set));
     const unsigned code_page = code_pages::code_page_of(name);
     if (code_page == 0) {
         problem = "unknown character set " + name;
@@ -59,6 +63,7 @@ std::unique_ptr<charset_decoder> charset_decoder::open(const std::string& name,
 charset_decoder::~charset_decoder() { delete static_cast<code_pages::decoder*>(handle_); }
 
 std::size_t charset_decoder::decode(std::string_view in, std::string& out, bool more) {
+    if (table_ != nullptr) return charset_tables::decode_single_bytes(*table_, in, out, invalid_);
     if (handle_ == nullptr) return charset_tables::decode_euc_jp(in, out, more, invalid_);
     auto* decoder = static_cast<code_pages::decoder*>(handle_);
     const uint64_t before = decoder->invalid();
@@ -111,6 +116,8 @@ std::unique_ptr<charset_decoder> charset_decoder::open(const std::string& name,
                                                        std::string& problem) {
     if (charset_tables::is_euc_jp(name))
         return std::unique_ptr<charset_decoder>(new charset_decoder(name, nullptr));
+    if (const charset_tables::generated_set* set = charset_tables::find_set_of_its_own(name))
+        return std::unique_ptr<charset_decoder>(new charset_decoder(name, nullptr, set));
     const iconv_t handle = iconv_open("UTF-8", name.c_str());
     if (handle == reinterpret_cast<iconv_t>(-1)) {
         problem = "unknown character set " + name;
@@ -124,6 +131,7 @@ charset_decoder::~charset_decoder() {
 }
 
 std::size_t charset_decoder::decode(std::string_view in, std::string& out, bool more) {
+    if (table_ != nullptr) return charset_tables::decode_single_bytes(*table_, in, out, invalid_);
     if (handle_ == nullptr) return charset_tables::decode_euc_jp(in, out, more, invalid_);
     char* from = const_cast<char*>(in.data());
     std::size_t from_left = in.size();
@@ -234,14 +242,15 @@ constexpr transliteration_row transliterations[] = {
 
 }  // namespace
 
-bool charset_encoder::exact(std::string_view utf8, std::string& out) {
-    return table_ != nullptr ? exact_from_table(utf8, out) : exact_by_system(utf8, out);
+bool charset_encoder::exact(std::string_view utf8, std::string& out, bool composed) {
+    if (table_ != nullptr) return exact_from_table(utf8, out, composed);
+    return (composed || is_composed(utf8)) && exact_by_system(utf8, out);
 }
 
 // ASCII as itself, every other character as the table has it. The tables
 // write no '$', line feed, carriage return or 0x1A for a character past
 // ASCII (their generator makes sure), so nothing more is checked.
-bool charset_encoder::exact_from_table(std::string_view utf8, std::string& out) {
+bool charset_encoder::exact_from_table(std::string_view utf8, std::string& out, bool composed) {
     const std::size_t start = out.size();
     for (std::size_t i = 0; i < utf8.size();) {
         if (static_cast<unsigned char>(utf8[i]) < 0x80) {
@@ -250,7 +259,7 @@ bool charset_encoder::exact_from_table(std::string_view utf8, std::string& out) 
         }
         std::size_t length = 0;
         const char32_t c = next_character(utf8.substr(i), length);
-        if (length == 0 || !table_->append(c, out)) {
+        if (length == 0 || (!composed && may_change_when_composed(c)) || !table_->append(c, out)) {
             out.resize(start);
             return false;
         }
@@ -266,7 +275,7 @@ bool charset_encoder::carries_a_source() {
     std::string ascii;
     for (int c = 1; c < 0x80; ++c) ascii.push_back(static_cast<char>(c));
     std::string out;
-    return exact(ascii, out) && out == ascii;
+    return exact(ascii, out, true) && out == ascii;
 }
 
 bool charset_encoder::holds_no_source_bytes(std::string_view utf8, const std::string& out,
@@ -284,11 +293,21 @@ void charset_encoder::encode(std::string_view utf8, std::string& out) {
         out.append(utf8);
         return;
     }
-    if (!exact(utf8, out)) encode_slowly(utf8, out);
+    // Text that is composed as it stands and in the set costs one pass.
+    if (exact(utf8, out, false)) return;
+    std::string_view text = utf8;
+    if (!is_composed(utf8)) {
+        compose(utf8, composed_, work_);
+        text = composed_;
+        if (exact(text, out, true)) return;
+    }
+    encode_slowly(text, out);
 }
 
-// Character by character: each as it is, else its transliteration, else '?'.
+// Character by character: each as it is, else its transliteration, else its
+// compatibility form, else nothing for a combining mark, else '?'.
 void charset_encoder::encode_slowly(std::string_view utf8, std::string& out) {
+    if (remembered_.empty()) remembered_.resize(256);
     std::size_t i = 0;
     while (i < utf8.size()) {
         const std::size_t start = i;
@@ -303,17 +322,41 @@ void charset_encoder::encode_slowly(std::string_view utf8, std::string& out) {
             ++i;
             continue;
         }
-        const std::string_view character = utf8.substr(i, length);
-        i += length;
-        if (exact(character, out)) continue;
-        const std::string_view instead = transliteration(c);
-        if (!instead.empty() && exact(instead, out)) {
-            ++transliterated_;
-            continue;
+        remembered_character& r = remembered_[c % remembered_.size()];
+        if (r.c == c) {
+            out.append(r.bytes, r.size);
+            transliterated_ += r.how == outcome::transliterated;
+            replaced_ += r.how == outcome::replaced;
+        } else {
+            const std::size_t before = out.size();
+            const outcome how = write_character(c, utf8.substr(i, length), out);
+            if (out.size() - before <= sizeof r.bytes) {
+                r.c = c;
+                r.how = how;
+                r.size = static_cast<unsigned char>(out.size() - before);
+                out.copy(r.bytes, r.size, before);
+            }
         }
-        out.push_back('?');
-        ++replaced_;
+        i += length;
     }
+}
+
+charset_encoder::outcome charset_encoder::write_character(char32_t c, std::string_view utf8,
+                                                          std::string& out) {
+    if (exact(utf8, out, true)) return outcome::exact;
+    const std::string_view instead = transliteration(c);
+    // A compatibility form is no '$' ("＄" is one) that would end the word.
+    const std::string_view compatible = compatibility_form(c);
+    if ((!instead.empty() && exact(instead, out, true)) ||
+        (!compatible.empty() && std::none_of(compatible.begin(), compatible.end(), is_source_byte) &&
+         exact(compatible, out, true)) ||
+        is_combining_mark(c)) {
+        ++transliterated_;
+        return outcome::transliterated;
+    }
+    out.push_back('?');
+    ++replaced_;
+    return outcome::replaced;
 }
 
 std::string_view transliteration(char32_t c) {

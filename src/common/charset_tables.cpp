@@ -4,12 +4,22 @@
 #include <iterator>
 
 #include "common/charset.h"
+#include "common/unicode_forms.h"
 
 namespace lexaro::charset_tables {
 
 namespace {
 
 #include "charset_table_data.inc"
+
+// Palm Latin: CP1252 but for the suits at 0x8D to 0x90, and glyphs of the
+// handheld's own where CP1252 has Ž, ž and › (0x8E, 0x9E, 0x9B) and at 0x81
+// and 0x9D, which the table leaves empty.
+constexpr uint16_t palm_latin_singles[] = {
+#include "common/palm_latin_table.inc"
+};
+constexpr generated_set palm_latin = {
+    "PALM-LATIN", palm_latin_singles, nullptr, 0, 0, 0, 0, nullptr, 0, nullptr, 0};
 
 // glibc's names of the sets, upper case without '-' and '_'.
 struct alias {
@@ -30,6 +40,7 @@ constexpr alias aliases[] = {
     {"MSKANJI", "SHIFT_JIS"}, {"CSSHIFTJIS", "SHIFT_JIS"}, {"BIG5", "BIG5"},
     {"BIGFIVE", "BIG5"},      {"CNBIG5", "BIG5"},          {"GB2312", "GB2312"},
     {"EUCCN", "GB2312"},      {"CSGB2312", "GB2312"},      {"CNGB", "GB2312"},
+    {"PALMLATIN", "PALM-LATIN"}, {"PALMOS", "PALM-LATIN"},
 };
 constexpr const char* euc_jp_names[] = {"EUCJP", "UJIS", "CSEUCPKDFMTJAPANESE", "OSF00030010"};
 
@@ -40,19 +51,6 @@ std::string key_of(std::string_view name) {
         key += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
     }
     return key;
-}
-
-void append_utf8(char32_t c, std::string& out) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | c >> 6));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xE0 | c >> 12));
-        out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
 }
 
 // The 94 cells of a row, from 0xA1 to 0xFE; -1 outside.
@@ -80,10 +78,32 @@ const generated_set* find_set(std::string_view name) {
     const std::string key = key_of(name);
     for (const alias& a : aliases) {
         if (key != a.key) continue;
+        if (std::string_view(palm_latin.name) == a.set) return &palm_latin;
         for (const generated_set& set : generated_sets)
             if (std::string_view(set.name) == a.set) return &set;
     }
     return nullptr;
+}
+
+const generated_set* find_set_of_its_own(std::string_view name) {
+    const generated_set* set = find_set(name);
+    return set == &palm_latin ? set : nullptr;
+}
+
+std::size_t decode_single_bytes(const generated_set& set, std::string_view in, std::string& out,
+                                uint64_t& invalid) {
+    for (const char byte : in) {
+        const auto b = static_cast<unsigned char>(byte);
+        if (b < 0x80) {
+            out.push_back(byte);
+        } else if (set.singles[b - 0x80] != 0) {
+            append_utf8(set.singles[b - 0x80], out);
+        } else {
+            out.append(replacement_character);
+            ++invalid;
+        }
+    }
+    return in.size();
 }
 
 set_writer::set_writer(const generated_set& set) : set_(set) {
@@ -99,6 +119,31 @@ set_writer::set_writer(const generated_set& set) : set_(set) {
     }
     codes_.insert(codes_.end(), set.extras, set.extras + set.extra_size);
     std::sort(codes_.begin(), codes_.end());
+    // Text is composed before it is written, so a character that composing
+    // makes of one the set holds is written with that one's bytes where the
+    // set lacks it: Shift_JIS holds the angstrom sign (U+212B), which
+    // composes to A with ring above (U+00C5).
+    std::vector<uint32_t> composed_forms;
+    std::string text, composed;
+    std::u32string work;
+    for (const uint32_t code : codes_) {
+        if (!may_change_when_composed(code >> 16)) continue;
+        text.clear();
+        append_utf8(code >> 16, text);
+        compose(text, composed, work);
+        std::size_t length = 0;
+        const char32_t c = next_character(composed, length);
+        if (length == composed.size() && c != code >> 16 && c <= 0xFFFF && !holds(c))
+            composed_forms.push_back(static_cast<uint32_t>(c) << 16 | (code & 0xFFFF));
+    }
+    codes_.insert(codes_.end(), composed_forms.begin(), composed_forms.end());
+    std::sort(codes_.begin(), codes_.end());
+}
+
+bool set_writer::holds(char32_t c) const {
+    const auto found =
+        std::lower_bound(codes_.begin(), codes_.end(), static_cast<uint32_t>(c) << 16);
+    return found != codes_.end() && *found >> 16 == c;
 }
 
 bool set_writer::append(char32_t c, std::string& out) const {

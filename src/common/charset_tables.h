@@ -2,7 +2,9 @@
 // from glibc's converters (scripts/make-charset-tables), so that Linux,
 // Windows and the web page write the same bytes for the same text; and
 // EUC-JP read from the same source, since not every system's converter
-// knows its JIS X 0212 characters.
+// knows its JIS X 0212 characters. Palm Latin, Palm OS's own Western set,
+// which no system's converter knows, is written and read from a table of
+// its own (palm_latin_table.inc, from Python's palmos codec).
 #pragma once
 
 #include <cstdint>
@@ -35,8 +37,18 @@ struct generated_set {
 
 // The set that name or one of glibc's aliases of it names, in any case and
 // with or without '-' and '_' (CP1252, windows-1252, Shift_JIS, SJIS, EUC-CN,
-// ...); null for every other name.
+// PALM-LATIN, palmos, ...); null for every other name.
 const generated_set* find_set(std::string_view name);
+
+// The set of single bytes that name names where no system's converter
+// knows it (Palm Latin), so that it is read from its table too; else null.
+const generated_set* find_set_of_its_own(std::string_view name);
+
+// Appends the UTF-8 of text in a set of single bytes to out and gives the
+// bytes taken (all of them). A byte that the set holds no character for
+// becomes U+FFFD and is counted in invalid.
+std::size_t decode_single_bytes(const generated_set& set, std::string_view in, std::string& out,
+                                uint64_t& invalid);
 
 // Writes characters in a set, from its table turned around once.
 class set_writer {
@@ -46,6 +58,7 @@ public:
     bool append(char32_t c, std::string& out) const;
 
 private:
+    bool holds(char32_t c) const;  // among the characters of one or two bytes
     const generated_set& set_;
     std::vector<uint32_t> codes_;  // code point << 16 | its one or two bytes, by code point
 };

@@ -42,11 +42,13 @@ const char usage_text[] =
     "  --join SEP          between the translations of one word (default \" | \")\n"
     "  --keep-duplicates   one line per entry; repeated words are not merged\n"
     "  --newline SEP       what a line break in a translation becomes (default \"; \")\n"
-    "  --charset NAME      the handheld's character set (CP1252, CP1250, CP1251,\n"
+    "  --charset NAME      the handheld's character set (PALM-LATIN, CP1250, CP1251,\n"
     "                      Shift_JIS, Big5, GB2312, ...): words and translations are\n"
-    "                      converted before sorting; characters it lacks are\n"
-    "                      transliterated, else written as '?' in translations;\n"
-    "                      a word that it cannot write is left out and counted\n"
+    "                      composed (NFC) and converted before sorting; characters\n"
+    "                      it lacks are transliterated or written in their\n"
+    "                      compatibility form (NFKC), else written as '?' in\n"
+    "                      translations; a word that it cannot write is left out\n"
+    "                      and counted\n"
     "  --input-charset NAME  the input's character set (default UTF-8, or as its\n"
     "                      byte-order mark or, for MDict, its header says)\n"
     "  --fold-case         words in lower case (a word already in lower case stays\n"
@@ -322,7 +324,7 @@ void print_summary(std::ostream& err, const options& o, const std::vector<opened
         err << '\n';
     } else if (h.non_ascii) {
         err << "  charset:         UTF-8 kept; the handheld shows one 8-bit set: name it with"
-               " --charset (CP1252 Western, CP1250 Central European, CP1251 Cyrillic, Shift_JIS"
+               " --charset (PALM-LATIN Western, CP1250 Central European, CP1251 Cyrillic, Shift_JIS"
                " Japanese, Big5 or GB2312 Chinese)\n";
     }
     if (advice.largest > 0) {

@@ -1,5 +1,6 @@
 // Words people can type on the handheld: --fold-case lowers case and leaves
-// lower-case words alone, --fold-accents drops diacritics, and a word that
+// lower-case words alone, --fold-accents drops the diacritics of Latin, Greek
+// and Cyrillic letters and keeps the marks of other scripts, and a word that
 // the handheld's character set cannot write is left out, never written with
 // '?'.
 #include <gtest/gtest.h>
@@ -11,35 +12,70 @@
 namespace lexaro::test {
 namespace {
 
-TEST(ImportFolding, WordsAreLoweredAndUnaccentedCharacterByCharacter) {
+TEST(ImportFolding, WordsAreLoweredCharacterByCharacter) {
     struct folding_case {
-        bool accents;  // without_accents, else lower_case
         std::string word;
         std::string expected;
     };
     const folding_case cases[] = {
         // Lower-case words never change; final sigma ends a Greek word.
-        {false, "λόγος µg straße ǆ ı", "λόγος µg straße ǆ ı"},
-        {false, "ΛΌΓΟΣ ΣΊΣΥΦΟΣ, Σ ΟΔΥΣΣΕΑΣ.", "λόγος σίσυφος, σ οδυσσεας."},
-        {false, "İYİ ẞ ǅ APPORTER Ω", "iyi ß ǆ apporter ω"},
-        {false,
-         "A\xFF"
+        {"λόγος µg straße ǆ ı", "λόγος µg straße ǆ ı"},
+        {"ΛΌΓΟΣ ΣΊΣΥΦΟΣ, Σ ΟΔΥΣΣΕΑΣ.", "λόγος σίσυφος, σ οδυσσεας."},
+        {"İYİ ẞ ǅ APPORTER Ω", "iyi ß ǆ apporter ω"},
+        {"A\xFF"
          "B\xC3",
          "a\xFF"
          "b\xC3"},
-        // Canonical decomposition without its marks, base letters, and marks
-        // on their own.
-        {true, "café École ǘ Việt ΐ ёлка й が", "cafe Ecole u Viet ι елка и か"},
-        {true, "øØ łŁ đĐ ħ ŧ ƀ ǿ", "oO lL dD h t b o"},
-        {true, "cafe\xCC\x81 a\xCC\xA7\xCC\x88", "cafe a"},
-        {true, "ß æ ı Ω 中 क्ष \xFF", "ß æ ı Ω 中 क्ष \xFF"},
     };
     for (const folding_case& c : cases) {
         std::string out = "stale";
-        const bool changed =
-            c.accents ? import::without_accents(c.word, out) : import::lower_case(c.word, out);
+        const bool changed = import::lower_case(c.word, out);
         EXPECT_EQ(out, c.expected) << c.word;
         EXPECT_EQ(changed, c.expected != c.word) << c.word;
+    }
+}
+
+// Accents come off Latin, Greek and Cyrillic letters only: elsewhere a mark
+// makes another letter or word (が is not か, Thai ข้าว "rice" is not ขาว
+// "white").
+TEST(ImportFolding, AccentsComeOffLatinGreekAndCyrillicLettersOnly) {
+    constexpr unsigned latin = 1u << static_cast<unsigned>(import::script::latin);
+    constexpr unsigned greek = 1u << static_cast<unsigned>(import::script::greek);
+    constexpr unsigned cyrillic = 1u << static_cast<unsigned>(import::script::cyrillic);
+    struct folding_case {
+        std::string word;
+        std::string expected;
+        unsigned scripts;  // whose letters changed
+    };
+    const folding_case cases[] = {
+        // Canonical decomposition without its marks, base letters, and marks
+        // after such a letter.
+        {"café École ǘ Việt", "cafe Ecole u Viet", latin},
+        {"ΐ άλφα", "ι αλφα", greek},
+        {"ёлка й ї", "елка и і", cyrillic},
+        {"øØ łŁ đĐ ħ ŧ ƀ ǿ", "oO lL dD h t b o", latin},
+        {"cafe\xCC\x81 a\xCC\xA7\xCC\x88 x\xCC\x81", "cafe a x", latin},
+        {"\xCE\xB1\xCC\x81 \xD0\xBE\xCC\x81", "\xCE\xB1 \xD0\xBE", greek | cyrillic},
+        {"ß æ ı Ω 中 क्ष \xFF", "ß æ ı Ω 中 क्ष \xFF", 0},
+        // Marks that make other letters stay, composed or not.
+        {"が パ ゔ か\xE3\x82\x99", "が パ ゔ か\xE3\x82\x99", 0},
+        {"ข้าว ไม้", "ข้าว ไม้", 0},
+        {"བོད་", "བོད་", 0},
+        {"עִבְרִית שׁ", "עִבְרִית שׁ", 0},
+        {"العَرَبِيَّة", "العَرَبِيَّة", 0},
+        {"हिन्दी क़", "हिन्दी क़", 0},
+        // A mark after another script's letter, or on its own, stays.
+        {"中\xCC\x81 1\xCC\x81 \xCC\x81", "中\xCC\x81 1\xCC\x81 \xCC\x81", 0},
+        // Mixed: only the Latin letter changes.
+        {"とcafé", "とcafe", latin},
+    };
+    for (const folding_case& c : cases) {
+        std::string out = "stale";
+        unsigned scripts = 99;
+        const bool changed = import::without_accents(c.word, out, scripts);
+        EXPECT_EQ(out, c.expected) << c.word;
+        EXPECT_EQ(changed, c.expected != c.word) << c.word;
+        EXPECT_EQ(scripts, c.scripts) << c.word;
     }
 }
 
@@ -113,6 +149,25 @@ TEST(ImportFolding, FoldAccentsMergesTheWordsTypedWithoutThem) {
     });
 }
 
+TEST(ImportFolding, FoldAccentsKeepsTheMarksOfOtherScriptsAndCountsEachScript) {
+    check_summaries({
+        {"every script",
+         "in.txt",
+         "T\nが$ga\nか$ka\nข้าว$rice\nขาว$white\nйод$iodine\nиод$x\nάλφα$alpha\nnaïve$naive\n"
+         "עִבְרִית$Hebrew\nσοφία$wisdom\n",
+         {"--fold-accents"},
+         "T\nnaive$naïve: naive\nαλφα$άλφα: alpha\nσοφια$σοφία: wisdom\nиод$йод: iodine | иод: x\n"
+         "עִבְרִית$Hebrew\nขาว$white\nข้าว$rice\nか$ka\nが$ga\n",
+         {"  accents:         4 words written without their accents (Latin 1, Greek 2, Cyrillic 1)"}},
+        {"nothing to change",
+         "in.txt",
+         "T\nが$ga\nabc$x\n",
+         {"--fold-accents"},
+         "T\nabc$x\nが$ga\n",
+         {"  accents:         0 words written without their accents"}},
+    });
+}
+
 TEST(ImportFolding, SummaryCountsOnlyTheWordsThatChanged) {
     struct summary_case {
         std::vector<std::string> options;
@@ -121,10 +176,11 @@ TEST(ImportFolding, SummaryCountsOnlyTheWordsThatChanged) {
     const std::string input = "T\nλόγος$a\nµg$b\nstraße$c\nÉté$d\nété$e\nAPPORTER$f\n";
     const summary_case cases[] = {
         {{"--fold-case"}, "  case:            2 words folded to lower case\n"},
-        {{"--fold-accents"}, "  accents:         3 words written without their accents\n"},
+        {{"--fold-accents"},
+         "  accents:         3 words written without their accents (Latin 2, Greek 1)\n"},
         {{"--fold-accents", "--fold-case"},
          "  case:            2 words folded to lower case\n"
-         "  accents:         3 words written without their accents\n"},
+         "  accents:         3 words written without their accents (Latin 2, Greek 1)\n"},
     };
     for (const summary_case& c : cases) {
         scratch_dir dir;
@@ -174,6 +230,27 @@ TEST(ImportFolding, FreeDictFrenchWithoutAccentsIsSoundAndFoundAsTyped) {
     for (const auto& [typed, shown] : {std::pair{"cafe", "café: "}, {"ecole", "école: "}}) {
         const run_result found =
             run_lexaro_dump({"--lookup", typed, "--charset", "CP1252", "fra.pdb"}, dir.path());
+        EXPECT_EQ(found.status, 0) << typed << ": " << found.err;
+        EXPECT_EQ(found.out.substr(0, std::string(shown).size()), shown) << found.out;
+    }
+}
+
+// EDICT's words are Japanese: no kana loses its voicing mark, and タイド
+// ("tide") is found apart from タイト ("tight").
+TEST(ImportFolding, EdictWithoutAccentsChangesNoWord) {
+    const std::string edict = "/usr/share/edict/edict";
+    if (!exists(edict)) GTEST_SKIP() << "edict is not installed (make test installs it)";
+    scratch_dir dir;
+    const run_result run =
+        run_lexaro_import({"--fold-accents", "--charset", "SHIFT_JIS", edict, "e.pdb"}, dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("  accents:         0 words written without their accents\n"),
+              std::string::npos)
+        << run.err;
+    for (const auto& [typed, shown] :
+         {std::pair{"タイド", "(n) (1) tide;"}, {"タイト", "(adj-na,n) (1) tight;"}}) {
+        const run_result found =
+            run_lexaro_dump({"--lookup", typed, "--charset", "SHIFT_JIS", "e.pdb"}, dir.path());
         EXPECT_EQ(found.status, 0) << typed << ": " << found.err;
         EXPECT_EQ(found.out.substr(0, std::string(shown).size()), shown) << found.out;
     }

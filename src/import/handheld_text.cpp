@@ -2,7 +2,6 @@
 
 #include "import/clean_up.h"
 #include "import/entry_table.h"
-#include "import/word_folding.h"
 
 namespace lexaro::import {
 
@@ -23,13 +22,15 @@ void handheld_text::fold(std::string& word, std::string& translation) {
     std::string_view folded = word;
     const bool lowered = fold_.lower_case && lower_case(folded, lowered_);
     if (lowered) folded = lowered_;
-    const bool unaccented = fold_.accents && without_accents(folded, unaccented_);
+    unsigned scripts = 0;
+    const bool unaccented = fold_.accents && without_accents(folded, unaccented_, scripts);
     if (unaccented) folded = unaccented_;
     // A word of combining marks alone stays as it is: an empty word could
     // not be typed at all.
     if (!(lowered || unaccented) || folded.empty()) return;
     counts_.lowered += lowered;
     counts_.unaccented += unaccented;
+    for (std::size_t s = 0; s < script_count; ++s) counts_.unaccented_in[s] += scripts >> s & 1;
     // The dictionary's own spelling starts the translation, so that the
     // handheld still shows it.
     if (translation.empty())

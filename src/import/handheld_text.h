@@ -5,18 +5,22 @@
 // bytes that are written, not the UTF-8 they came from.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/charset.h"
+#include "import/word_folding.h"
 
 namespace lexaro::import {
 
 struct handheld_counts {
     uint64_t lowered = 0;     // words that --fold-case changed
     uint64_t unaccented = 0;  // words that --fold-accents changed
+    // Of them, those whose letters of each script changed (by script).
+    std::array<uint64_t, script_count> unaccented_in{};
     // Words that the character set cannot write: their entries are left out.
     uint64_t unwritable = 0;
     std::vector<std::string> first_unwritable;  // the first few, as read

@@ -54,9 +54,11 @@ const char usage_text[] =
     "  --fold-case         words in lower case (a word already in lower case stays\n"
     "                      as it is); the dictionary's own spelling starts the\n"
     "                      translation where it differs\n"
-    "  --fold-accents      words without accents and other diacritics, found as typed\n"
-    "                      without them (after --fold-case, before --charset); the\n"
-    "                      dictionary's own spelling starts the translation\n"
+    "  --fold-accents      words without the accents and other diacritics of Latin,\n"
+    "                      Greek and Cyrillic letters, found as typed without them\n"
+    "                      (after --fold-case, before --charset; the marks of other\n"
+    "                      scripts stay); the dictionary's own spelling starts the\n"
+    "                      translation\n"
     "  --translations CODE Wiktextract: the translations into language CODE make the\n"
     "                      dictionary, each with the English word and gloss;\n"
     "                      JMdict: the glosses in language CODE (default en)\n"
@@ -313,8 +315,16 @@ void print_summary(std::ostream& err, const options& o, const std::vector<opened
         err << '\n';
     }
     if (o.fold_case) err << "  case:            " << h.lowered << " words folded to lower case\n";
-    if (o.fold_accents)
-        err << "  accents:         " << h.unaccented << " words written without their accents\n";
+    if (o.fold_accents) {
+        err << "  accents:         " << h.unaccented << " words written without their accents";
+        const char* between = " (";
+        for (std::size_t s = 0; s < script_count; ++s) {
+            if (h.unaccented_in[s] == 0) continue;
+            err << between << script_names[s] << ' ' << h.unaccented_in[s];
+            between = ", ";
+        }
+        err << (h.unaccented > 0 ? ")\n" : "\n");
+    }
     if (handheld.encoder() != nullptr) {
         err << "  charset:         " << o.charset << ": " << h.transliterated
             << " characters transliterated, " << h.replaced << " written as '?'";

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "common/charset.h"
+#include "common/unicode_forms.h"
 
 namespace lexaro::import {
 
@@ -21,6 +22,24 @@ constexpr mapping lower_case_mappings[] = {
 constexpr mapping accent_mappings[] = {
 #include "import/accent_table.inc"
 };
+
+struct script_range {
+    char32_t first, last;
+    script in;
+};
+constexpr script_range script_ranges[] = {
+#include "import/script_table.inc"
+};
+
+// The script of c where it is one whose accents are taken off; else -1.
+int script_of(char32_t c) {
+    const auto* end = std::end(script_ranges);
+    const auto* range = std::upper_bound(
+        std::begin(script_ranges), end, c,
+        [](char32_t code, const script_range& r) { return code < r.first; });
+    if (range == std::begin(script_ranges) || c > (range - 1)->last) return -1;
+    return static_cast<int>((range - 1)->in);
+}
 
 template <std::size_t size>
 const char* mapped(const mapping (&table)[size], char32_t c) {
@@ -100,10 +119,54 @@ bool lower_case(std::string_view word, std::string& out) {
     return map_characters(word, lower_case_mappings, ascii, final_sigma, out);
 }
 
+bool without_accents(std::string_view word, std::string& out, unsigned& scripts) {
+    out.clear();
+    scripts = 0;
+    // The script of the letter that the marks read now attach to; -1 after
+    // any other character.
+    int base = -1;
+    for (std::size_t i = 0; i < word.size();) {
+        const unsigned char b = static_cast<unsigned char>(word[i]);
+        if (b < 0x80) {
+            out.push_back(static_cast<char>(b));
+            base = (b | 0x20) >= 'a' && (b | 0x20) <= 'z' ? static_cast<int>(script::latin) : -1;
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        const char32_t c = next_character(word.substr(i), length);
+        if (length == 0) {
+            out.push_back(word[i++]);
+            base = -1;
+            continue;
+        }
+        const std::string_view character = word.substr(i, length);
+        i += length;
+        if (is_combining_mark(c)) {
+            // A diacritic has a combining class; a virama (9) takes a vowel
+            // away rather than marking it.
+            const unsigned klass = combining_class(c);
+            if (base >= 0 && klass != 0 && klass != 9)
+                scripts |= 1u << base;
+            else
+                out.append(character);
+            continue;  // the marks after it attach to the same letter
+        }
+        base = script_of(c);
+        const char* text = base >= 0 ? mapped(accent_mappings, c) : nullptr;
+        if (text != nullptr) {
+            out.append(text);
+            scripts |= 1u << base;
+        } else {
+            out.append(character);
+        }
+    }
+    return scripts != 0;
+}
+
 bool without_accents(std::string_view word, std::string& out) {
-    return map_characters(
-        word, accent_mappings, [](char c) { return c; },
-        [](char32_t, std::string_view, std::string_view) -> const char* { return nullptr; }, out);
+    unsigned scripts = 0;
+    return without_accents(word, out, scripts);
 }
 
 }  // namespace lexaro::import

@@ -24,7 +24,7 @@ for page in "$source_tree"/man/*.1; do
 done
 lines=$(wc -l <"$folder/README.txt")
 [ "$(grep -c $'\r$' "$folder/README.txt")" = "$lines" ] || fail "README.txt has lines without CR LF"
-grep -q 'lexaro-import.exe --charset CP1252 dict.ifo dict.pdb' "$folder/README.txt" ||
+grep -q 'lexaro-import.exe --charset PALM-LATIN dict.ifo dict.pdb' "$folder/README.txt" ||
     fail "README.txt lacks the worked example"
 for program in lexaro lexaro-dump lexaro-import; do
     ! x86_64-w64-mingw32-objdump -h "$folder/$program.exe" | grep -q '\.debug' ||

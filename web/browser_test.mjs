@@ -59,15 +59,20 @@ function writeDictd(folder, name, articles, size) {
 // and two-byte sequence with glibc's iconv, and a few that no such set has.
 function setCharacters(set) {
   const lines = [];
-  const eightBit = /^(CP|KOI8)/.test(set);
+  const eightBit = /^(CP|KOI8|PALM)/.test(set);
   if (eightBit) for (let b = 0x80; b < 0x100; b++) lines.push(Buffer.from([b, 10]));
   else
     for (let lead = 0x81; lead < 0xff; lead++)
       for (let trail = 0x40; trail < 0xff; trail++) lines.push(Buffer.from([lead, trail, 10]));
   if (set === 'SHIFT_JIS') for (let b = 0xa1; b < 0xe0; b++) lines.push(Buffer.from([b, 10]));
-  const decoded = spawnSync('iconv', ['-c', '-f', set, '-t', 'UTF-8'], { input: Buffer.concat(lines) });
+  // glibc has no Palm Latin: CP1252's characters, and the suits below.
+  const decoded = spawnSync('iconv', ['-c', '-f', set === 'PALM-LATIN' ? 'CP1252' : set, '-t', 'UTF-8'],
+                            { input: Buffer.concat(lines) });
   const characters = new Set(decoded.stdout.toString('utf8').split('\n').filter((line) => line));
-  for (const other of ['é', 'ß', '€', '„', '…', '—', 'Ω', 'ж', '中', '日', '한', '\\', '~', '¥', '‾', '😀'])
+  // Beside a few characters of other sets: the suits, decomposed letters and
+  // compatibility forms, and the characters of Windows' code pages.
+  for (const other of ['é', 'ß', '€', '„', '…', '—', 'Ω', 'ж', '中', '日', '한', '\\', '~', '¥', '‾', '😀',
+                       '♦♣♥♠', 'cafe\u0301', 'Vie\u0323\u0302t', 'ᵒʳ', 'ﬁ', '①', 'Ｈａｕｓ', '～∥－', '·'])
     characters.add(other);
   return [...characters];
 }
@@ -131,7 +136,7 @@ function tableCases() {
 }
 
 // The sets the handheld shows, which the page offers.
-const handheldSets = ['CP1250', 'CP1251', 'CP1252', 'CP1253', 'CP1254', 'CP1255', 'CP1256',
+const handheldSets = ['PALM-LATIN', 'CP1250', 'CP1251', 'CP1252', 'CP1253', 'CP1254', 'CP1255', 'CP1256',
                       'CP1257', 'CP1258', 'KOI8-R', 'SHIFT_JIS', 'BIG5', 'GB2312'];
 
 // --- the cases -------------------------------------------------------------

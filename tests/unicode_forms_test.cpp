@@ -59,6 +59,21 @@ TEST(UnicodeForms, TextIsComposedAsUnicodeComposesIt) {
         EXPECT_TRUE(is_composed(composed)) << composed;
 }
 
+// A long run of marks whose classes alternate is put in order whole: each
+// class's marks in their own order, the lower class first.
+TEST(UnicodeForms, ALongRunOfMarksIsOrderedWhole) {
+    std::string text = "x", expected = "x", below;
+    for (int i = 0; i < 20000; ++i) {
+        text += i % 2 ? "\xCC\xA3" : "\xCC\x81";  // dot below (220), acute (230)
+        (i % 2 ? below : expected) += i % 2 ? "\xCC\xA3" : "\xCC\x81";
+    }
+    expected.insert(1, below);
+    std::string out;
+    std::u32string work;
+    compose(text, out, work);
+    EXPECT_EQ(out, expected);
+}
+
 TEST(UnicodeForms, CompatibilityFormsOfSingleCharacters) {
     struct compatible {
         char32_t c;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <iterator>
 
@@ -178,12 +179,18 @@ void compose(std::string_view utf8, std::string& out, std::u32string& work) {
         i += length;
     }
     // Each run of marks in the order of their classes, marks of one class
-    // kept in their order.
-    for (std::size_t i = 1; i < work.size(); ++i) {
-        const unsigned klass = combining_class(work[i]);
-        if (klass == 0) continue;
-        for (std::size_t j = i; j > 0 && combining_class(work[j - 1]) > klass; --j)
-            std::swap(work[j - 1], work[j]);
+    // kept in their order; sorted, not moved one place at a time, so that a
+    // long run costs n log n, not n squared.
+    for (std::size_t i = 0; i < work.size();) {
+        std::size_t end = i;
+        while (end < work.size() && combining_class(work[end]) != 0) ++end;
+        if (end - i > 1)
+            std::stable_sort(work.begin() + static_cast<std::ptrdiff_t>(i),
+                             work.begin() + static_cast<std::ptrdiff_t>(end),
+                             [](char32_t a, char32_t b) {
+                                 return combining_class(a) < combining_class(b);
+                             });
+        i = end > i ? end : i + 1;
     }
     // Each character joined to the starter before it where the pair composes
     // and no character between them has the class 0 or the character's own

@@ -15,6 +15,10 @@ PACKAGES = cmake make g++ zlib1g-dev libgtest-dev groff-base man-db dictfmt dict
 # libc-bin: glibc's iconv program, from whose converters the build makes the
 # character set tables (for the MinGW build too).
 PROGRAM_PACKAGES = cmake make g++ zlib1g-dev libc-bin
+# libminizip-dev: the zip reader of Yomitan dictionaries (the Windows build
+# and the page compile it from Debian's source package instead).
+PROGRAM_PACKAGES += libminizip-dev
+PACKAGES += libminizip-dev
 PACKAGES += libc-bin
 # unicode-data and bzip2: Unicode's NormalizationTest.txt, against which the
 # tests check composition.

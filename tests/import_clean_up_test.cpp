@@ -718,8 +718,8 @@ TEST(ImportCommandLine, RefusesWhatItCannotUse) {
         {{"a", "", "out"}, "a file name is empty"},
         {{"a", "b", "--format"}, "option --format needs a value"},
         {{"a", "b", "--format=rtf"},
-         "unknown format rtf; the formats are stardict, dictd, babylon, mdict, dsl, xdxf, tei, "
-         "jmdict, wiktextract, edict, cedict, dictcc, tab, trans, lexaro or csv"},
+         "unknown format rtf; the formats are stardict, dictd, babylon, mdict, yomitan, dsl, xdxf, "
+         "tei, jmdict, wiktextract, edict, cedict, dictcc, tab, trans, lexaro or csv"},
         {{"a", "b", "--charset="}, "option --charset needs a value"},
         {{"a", "b", "--keep-duplicates=yes"}, "unknown option --keep-duplicates=yes"},
         {{"a", "b", "--titles=x"}, "unknown option --titles=x"},

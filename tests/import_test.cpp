@@ -256,8 +256,8 @@ TEST(ImportErrors, NameTheFileAndLeaveNothingBehind) {
          "lexaro-import: link.txt is the input file in.txt; give another output\n"},
         {"format cannot be told", {"prose.txt", "out.txt"}, 1,
          "lexaro-import: can't tell the format of prose.txt; name it with --format (stardict, "
-         "dictd, babylon, mdict, dsl, xdxf, tei, jmdict, wiktextract, edict, cedict, dictcc, tab, trans, "
-         "lexaro or csv)\n"},
+         "dictd, babylon, mdict, yomitan, dsl, xdxf, tei, jmdict, wiktextract, edict, cedict, "
+         "dictcc, tab, trans, lexaro or csv)\n"},
         {"empty input", {"empty.txt", "out.txt"}, 1, "lexaro-import: empty.txt is empty\n"},
         {"a source line without $", {"--format=lexaro", "prose.txt", "out.txt"}, 1,
          "lexaro-import: prose.txt: line 2 has no '$' between word and translation\n"},

@@ -33,9 +33,9 @@ const char usage_text[] =
     "standard output. Several INPUTs make one dictionary: where more than one gives a word,\n"
     "each input's translations start with its name, \"[NAME] \" (its file name without\n"
     "folder and extension; NAME-2 for a second input of that name).\n"
-    "  --format NAME       the input's format: stardict, dictd, babylon, mdict, dsl,\n"
-    "                      xdxf, tei, jmdict, wiktextract, edict, cedict, dictcc, tab,\n"
-    "                      trans, lexaro or csv\n"
+    "  --format NAME       the input's format: stardict, dictd, babylon, mdict,\n"
+    "                      yomitan, dsl, xdxf, tei, jmdict, wiktextract, edict, cedict,\n"
+    "                      dictcc, tab, trans, lexaro or csv\n"
     "                      (recognised from the file's name and content when not given;\n"
     "                      once for every input, or once for each input in their order)\n"
     "  --title TEXT        the title line (default: the (first) dictionary's own name)\n"
@@ -574,6 +574,11 @@ format open_input(const options& o, std::size_t which, std::unique_ptr<text_inpu
             throw import_error(path + ": " + name +
                                " dictionaries are read from their files, which lie side by "
                                "side; name one of them, not standard input");
+        // A Yomitan dictionary is a zip archive, whose directory is at its end.
+        if (name == "yomitan")
+            throw import_error(path +
+                               ": yomitan dictionaries are zip archives, read from the directory"
+                               " at their end; name the file, not standard input");
         throw import_error(path + ": " + name +
                            " dictionaries are read from their file, twice; name the file, not "
                            "standard input");

@@ -45,6 +45,7 @@ const format_row table[] = {
     {"dictd", {".index", ".dict.dz", ".dict"}, nullptr, nullptr, read_dictd_files, false, ""},
     {"babylon", {".bgl"}, nullptr, looks_like_babylon, read_babylon, false, "", true},
     {"mdict", {".mdx", ".mdd"}, nullptr, looks_like_mdict, read_mdict, false, "", true},
+    {"yomitan", {".zip"}, nullptr, looks_like_yomitan, read_yomitan, false, "", true},
     {"dsl", {".dsl"}, nullptr, looks_like_dsl, read_dsl, true, ""},
     {"xdxf", {".xdxf"}, nullptr, looks_like_xdxf, read_xdxf, true, ""},
     {"tei", {".tei"}, nullptr, looks_like_tei, read_tei, true, ""},

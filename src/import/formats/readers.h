@@ -74,5 +74,11 @@ std::string read_mdict(reader_input& input, entry_sink& sink);
 // Whether the first bytes are an MDict header: its length, then
 // "<Dictionary" or "<Library_Data" in UTF-16LE, or "<ZDB " in UTF-8.
 bool looks_like_mdict(std::string_view sample, bool whole_file);
+// Yomitan dictionaries (X.zip: index.json and term, kanji and meta banks of
+// JSON): every expression and reading a word, every kanji one; frequency,
+// pitch and IPA rows counted. Reads the archive by path through minizip.
+std::string read_yomitan(reader_input& input, entry_sink& sink);
+// Whether the first bytes are a zip archive's.
+bool looks_like_yomitan(std::string_view sample, bool whole_file);
 
 }  // namespace lexaro::import

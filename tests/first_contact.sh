@@ -207,12 +207,12 @@ expect plain bob no "$clone"
 if run plain bob no "cd lexaro && make demo"; then
     fail "plain: make demo without the packages did not stop"
 fi
-grep -q "^missing packages: cmake g++ zlib1g-dev$" <<<"$output" || fail "plain: make demo does not name the missing packages"
+grep -q "^missing packages: cmake g++ zlib1g-dev libminizip-dev$" <<<"$output" || fail "plain: make demo does not name the missing packages"
 grep -q "^install them as root with: apt-get update && apt-get install .*libgtest-dev" <<<"$output" ||
     fail "plain: make demo does not give the command that installs all the packages"
 grep -q sudo <<<"$output" && fail "plain: make demo suggests sudo, which this machine does not have"
 # With the programs' packages alone, make demo works and make test stops.
-expect plain root no "apt-get install -y -q cmake g++ zlib1g-dev >/dev/null"
+expect plain root no "apt-get install -y -q cmake g++ zlib1g-dev libminizip-dev >/dev/null"
 expect plain bob yes "cd lexaro && make demo"
 if run plain bob no "cd lexaro && make test"; then
     fail "plain: make test without GoogleTest did not stop"

@@ -1,11 +1,12 @@
 // libFuzzer target: arbitrary bytes taken as a dictionary by each of
-// lexaro-import's text format readers and by the Babylon and MDict readers,
-// their entries through the clean-up. The first byte picks the reader, and
+// lexaro-import's text format readers and by the Babylon, MDict and Yomitan
+// readers, their entries through the clean-up. The first byte picks the reader, and
 // whether the text is named UTF-16 (for Babylon: --input-charset CP1256; for
 // MDict: GBK) and --translations is set (German glosses for JMdict) (for Babylon: the bytes are the whole
 // file rather than the body of records that the target gzips behind a
-// header); the rest is the file. This build lets MDict's blocks through
-// whatever their checksums say, so that the fuzzer reaches what they guard.
+// header); the rest is the file. This build lets MDict's blocks and the
+// members of Yomitan's zip archives through whatever their checksums say, so
+// that the fuzzer reaches what they guard.
 // The file lies in a folder of its own beside TEI and DSL files that include
 // each other, itself and a file below them, and links that lead out of the
 // folder, for its includes to find.
@@ -39,9 +40,9 @@ private:
     std::string word_, translation_;
 };
 
-constexpr const char* formats[] = {"dsl",   "xdxf",   "csv",     "dictcc", "edict",
-                                   "cedict", "wiktextract", "tab", "trans",  "lexaro",
-                                   "tei",   "babylon", "mdict",  "jmdict"};
+constexpr const char* formats[] = {"dsl",    "xdxf",        "csv",     "dictcc", "edict",
+                                   "cedict", "wiktextract", "tab",     "trans",  "lexaro",
+                                   "tei",    "babylon",     "mdict",   "jmdict", "yomitan"};
 constexpr std::size_t format_count = sizeof formats / sizeof formats[0];
 
 // A Babylon file around a body of records: the signature, the offset of the

@@ -19,7 +19,8 @@ using namespace std::string_literals;
 using entries = std::vector<std::pair<std::string, std::string>>;
 
 const std::string index3 = R"({"title": "Test", "revision": "1", "format": 3})";
-const std::string sequenced3 = R"({"title": "Test", "revision": "1", "format": 3, "sequenced": true})";
+const std::string sequenced3 =
+    R"({"title": "Test", "revision": "1", "format": 3, "sequenced": true})";
 
 // A dictionary: index.json, then the files given, deflated.
 std::string dictionary(const std::string& index, const entries& files) {
@@ -334,8 +335,8 @@ TEST(ImportYomitan, ARowTooLargeForABlockIsReadPastNotHeld) {
                   "terms: 2 rows in 1 term bank"}));
     // An entry whose text outgrows what a block may be read from.
     const std::string long_text(import::max_raw_size / 2, 'y');
-    const std::string two = R"([["w", "", "", "", 0, [")" + long_text + R"("], 0, ""],
-                                ["w", "", "", "", 0, [")" + long_text + R"("], 0, ""]])";
+    const std::string row = R"(["w", "", "", "", 0, [")" + long_text + R"("], 0, ""])";
+    const std::string two = "[" + row + ", " + row + "]";
     recording_sink sink2;
     EXPECT_EQ(read_zip(dictionary(index3, {{"term_bank_1.json", two}}), sink2), entries{});
     EXPECT_EQ(sink2.said[0], "too large w " + std::to_string(2 * long_text.size() + 7));
@@ -353,7 +354,6 @@ TEST(ImportYomitan, AWholeDictionaryToASource) {
         {"kanji_bank_1.json", R"([["日", "ニチ", "ひ", "", ["sun"], {}]])"},
         {"term_meta_bank_1.json", R"([["打つ", "freq", 100]])"},
     });
-    // clang-format on
     check_summaries({{"terms, a kanji, counts", "ja.zip", bytes, {},
                       "Test\n"
                       "うつ$打つ [P]; 1. (vt) to hit; 2. (vt); 1. to strike; 2. to type\n"
@@ -381,6 +381,7 @@ TEST(ImportYomitan, AWholeDictionaryToASource) {
                       "\x82\xC2 [P]; 1. (vt) to hit; 2. (vt); 1. to strike; 2. to type\n\x93\xFA$"
                       "\x82\xD0; (n) day | On: \x83\x6A\x83\x60; Kun: \x82\xD0; sun\n",
                       {}}});
+    // clang-format on
 }
 
 // A zip of one member, with a lie or two.
@@ -477,7 +478,8 @@ TEST(ImportYomitan, DamagedOrHostileArchivesStopWithTheMemberAndWhatIsWrong) {
     zip_written corrupt = write_zip({{"index.json", index3}, {"term_bank_1.json", rows}});
     corrupt.bytes[corrupt.data[1]] |= 0x06;  // a deflate block of the reserved type
     // Stored data that run one byte past the end of the file.
-    const zip_written probe = write_zip({{"index.json", index3}, {"term_bank_1.json", rows, false}});
+    const zip_written probe =
+        write_zip({{"index.json", index3}, {"term_bank_1.json", rows, false}});
     const uint64_t past = probe.bytes.size() - probe.data[1] + 1;
     const std::string past_end = with_bank([&](zip_member& m) {
         m.deflated = false;

@@ -41,8 +41,8 @@ zip_written write_zip(const std::vector<zip_member>& members) {
     for (std::size_t i = 0; i < members.size(); ++i) {
         const zip_member& m = members[i];
         const std::string stored = m.deflated ? raw_deflate(m.data) : m.data;
-        const auto crc = static_cast<uint32_t>(
-            crc32(0, reinterpret_cast<const Bytef*>(m.data.data()), static_cast<uInt>(m.data.size())));
+        const auto crc = static_cast<uint32_t>(crc32(
+            0, reinterpret_cast<const Bytef*>(m.data.data()), static_cast<uInt>(m.data.size())));
         const uint16_t method = m.method ? *m.method : m.deflated ? 8 : 0;
         const uint64_t size = m.size ? *m.size : m.data.size();
         const uint64_t compressed = m.compressed ? *m.compressed : stored.size();

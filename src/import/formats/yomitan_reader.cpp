@@ -224,11 +224,10 @@ public:
             }
             unz_file_info64 info{};
             member m;
-            if (unzGetCurrentFileInfo64(zip_, &info, name_buffer_.data(),
-                                        static_cast<uLong>(name_buffer_.size()),
-                                        extra_buffer_.data(),
-                                        static_cast<uLong>(extra_buffer_.size()), nullptr,
-                                        0) != UNZ_OK ||
+            if (unzGetCurrentFileInfo64(
+                    zip_, &info, name_buffer_.data(), static_cast<uLong>(name_buffer_.size()),
+                    extra_buffer_.data(), static_cast<uLong>(extra_buffer_.size()), nullptr,
+                    0) != UNZ_OK ||
                 unzGetFilePos64(zip_, &m.place) != UNZ_OK)
                 fail_reading("entry " + std::to_string(number) + " of its central directory");
             m.name.assign(name_buffer_.data(),
@@ -280,9 +279,8 @@ public:
     // inflated again and again under other names is how a small zip claims
     // to hold far more than it does.
     void check_overlaps(std::vector<const member*> members) const {
-        std::stable_sort(members.begin(), members.end(), [](const member* a, const member* b) {
-            return a->data_at < b->data_at;
-        });
+        std::stable_sort(members.begin(), members.end(),
+                         [](const member* a, const member* b) { return a->data_at < b->data_at; });
         for (std::size_t i = 1; i < members.size(); ++i) {
             const member& before = *members[i - 1];
             const member& m = *members[i];
@@ -396,7 +394,8 @@ private:
                                          static_cast<unsigned char>(bytes[end + at + 1]) << 8);
         };
         if (number(4) != 0 || number(6) != 0)
-            throw import_error(path_ + " is one part of a zip archive split into several; join"
+            throw import_error(path_ +
+                               " is one part of a zip archive split into several; join"
                                " the parts into one file first");
         if (size - tail + end == 0 && number(10) == 0)
             throw import_error(path_ + " is an empty zip archive: it is not a Yomitan dictionary");
@@ -670,6 +669,7 @@ private:
             if (text_[at_++] == '"') break;
             if (at_ == text_.size()) fail("an escape after '\\'");
             const char c = text_[at_++];
+            // clang-format off
             switch (c) {
                 case '"': case '\\': case '/': strings_ += c; break;
                 case 'b': strings_ += '\b'; break;
@@ -696,6 +696,7 @@ private:
                     --at_;
                     fail("an escape: \\\" \\\\ \\/ \\b \\f \\n \\r \\t or \\uXXXX");
             }
+            // clang-format on
         }
         nodes_[node].size = strings_.size() - nodes_[node].at;
         nodes_[node].end = node + 1;
@@ -747,7 +748,8 @@ bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; 
 // than max_row_size bytes is read past and not kept.
 class bank_rows {
 public:
-    bank_rows(zip_archive& zip, const member& m) : in_(zip, m), where_(zip.path() + ": " + m.name) {}
+    bank_rows(zip_archive& zip, const member& m)
+        : in_(zip, m), where_(zip.path() + ": " + m.name) {}
 
     // The next row's JSON, held until the next call; false after the last.
     // `at` is where it starts in the bank; `too_large` when it was not kept
@@ -956,7 +958,8 @@ private:
 struct yomitan_counts {
     uint64_t term_banks = 0, kanji_banks = 0, meta_banks = 0;
     uint64_t term_rows = 0, kanji_rows = 0, deinflections = 0, images = 0;
-    uint64_t frequencies = 0, pitches = 0, transcriptions = 0, kanji_frequencies = 0, other_meta = 0;
+    uint64_t frequencies = 0, pitches = 0, transcriptions = 0, kanji_frequencies = 0,
+             other_meta = 0;
 };
 
 // Structured content (and the other glossary items) made text.
@@ -1194,8 +1197,9 @@ public:
                                    banks.front().file.name +
                                    "), no terms or kanji to look up: it adds to another"
                                    " Yomitan dictionary");
-            throw import_error(path_ + " holds no term_bank_N.json or kanji_bank_N.json: a"
-                                       " Yomitan dictionary with nothing to look up");
+            throw import_error(path_ +
+                               " holds no term_bank_N.json or kanji_bank_N.json: a"
+                               " Yomitan dictionary with nothing to look up");
         }
         for (const bank& b : banks)
             if (b.kind == bank_kind::term) read_bank(b);
@@ -1240,12 +1244,13 @@ private:
             json_.parse(json);
         } catch (const json_error& e) {
             throw import_error(where + ": byte " +
-                               std::to_string(e.at + (text.size() - json.size())) +
-                               ": expected " + e.expected);
+                               std::to_string(e.at + (text.size() - json.size())) + ": expected " +
+                               e.expected);
         }
         if (!json_.is(0, json_kind::object))
-            throw import_error(where + " is not a JSON object: it is not a Yomitan dictionary's"
-                                       " index");
+            throw import_error(where +
+                               " is not a JSON object: it is not a Yomitan dictionary's"
+                               " index");
         const auto title = json_.string_member(0, "title");
         if (!title || title->find_first_not_of(" \t\r\n") == std::string_view::npos)
             throw import_error(where + " gives the dictionary no \"title\"");
@@ -1262,8 +1267,8 @@ private:
                                "; lexaro-import reads formats 1, 2 and 3");
         old_layout_ = *number == 1;
         const auto sequenced = json_.member(0, "sequenced");
-        sequenced_ = sequenced && json_[*sequenced].kind == json_kind::boolean &&
-                     json_[*sequenced].truth;
+        sequenced_ =
+            sequenced && json_[*sequenced].kind == json_kind::boolean && json_[*sequenced].truth;
         return std::string(*title);
     }
 
@@ -1271,9 +1276,14 @@ private:
 
     void read_bank(const bank& b) {
         switch (b.kind) {
-            case bank_kind::term: ++counts_.term_banks; break;
-            case bank_kind::kanji: ++counts_.kanji_banks; break;
-            default: ++counts_.meta_banks;
+            case bank_kind::term:
+                ++counts_.term_banks;
+                break;
+            case bank_kind::kanji:
+                ++counts_.kanji_banks;
+                break;
+            default:
+                ++counts_.meta_banks;
         }
         bank_rows rows(zip_, b.file);
         std::string_view row;
@@ -1295,10 +1305,18 @@ private:
                 throw rows.error(at + e.at, e.expected);
             }
             switch (b.kind) {
-                case bank_kind::term: term(b.file.name, number); break;
-                case bank_kind::kanji: kanji(b.file.name, number); break;
-                case bank_kind::term_meta: meta(false); break;
-                case bank_kind::kanji_meta: meta(true); break;
+                case bank_kind::term:
+                    term(b.file.name, number);
+                    break;
+                case bank_kind::kanji:
+                    kanji(b.file.name, number);
+                    break;
+                case bank_kind::term_meta:
+                    meta(false);
+                    break;
+                case bank_kind::kanji_meta:
+                    meta(true);
+                    break;
             }
         }
     }
@@ -1418,9 +1436,10 @@ private:
             json_.children(e[5], take);
         }
         if (unknown)
-            sink_.damaged("glossary items or structured content of kinds it does not know, their"
-                          " text kept",
-                          place(bank_name, number), 0);
+            sink_.damaged(
+                "glossary items or structured content of kinds it does not know, their"
+                " text kept",
+                place(bank_name, number), 0);
         if (items_.empty()) {
             sink_.skipped("term rows with no text (only pictures, or empty)",
                           place(bank_name, number), 0);
@@ -1461,47 +1480,85 @@ private:
     std::string_view expression(const term_row& r) const { return part(r, 0); }
     std::string_view reading(const term_row& r) const { return part(r, 1); }
 
+    // A hash of what makes a row's entry: expression, reading and sequence
+    // (FNV-1a).
+    uint64_t entry_hash(const term_row& r) const {
+        uint64_t h = 0xcbf29ce484222325;
+        const auto mix = [&](unsigned char c) { h = (h ^ c) * 0x100000001b3; };
+        for (const char c :
+             std::string_view(terms_).substr(r.at, r.expression_size + r.reading_size))
+            mix(static_cast<unsigned char>(c));
+        mix(static_cast<unsigned char>(r.expression_size));
+        for (int k = 0; k < 8; ++k)
+            mix(static_cast<unsigned char>(static_cast<uint64_t>(r.sequence) >> (8 * k)));
+        return h;
+    }
+
     // One entry for the rows of each expression and reading (and sequence,
     // where the dictionary's rows are sequenced), under the expression and
     // under the reading. Entries go in the order of their best score, then
     // of the file, so that a word that several entries share lists them as
     // Yomitan does.
     void add_terms() {
-        std::vector<uint32_t> order(rows_.size());
-        for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
-        const auto same_entry = [&](uint32_t a, uint32_t b) {
-            const term_row &x = rows_[a], &y = rows_[b];
-            return expression(x) == expression(y) && reading(x) == reading(y) &&
-                   x.sequence == y.sequence;
-        };
-        std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-            const term_row &x = rows_[a], &y = rows_[b];
-            if (const int c = expression(x).compare(expression(y))) return c < 0;
-            if (const int c = reading(x).compare(reading(y))) return c < 0;
-            if (x.sequence != y.sequence) return x.sequence < y.sequence;
-            if (x.score != y.score) return x.score > y.score;
-            return a < b;
-        });
-        struct group {
-            uint32_t begin, end, first;  // its rows in order; the first in the file
-            double score;
-        };
-        std::vector<group> groups;
-        for (uint32_t i = 0; i < order.size();) {
-            uint32_t j = i + 1;
-            uint32_t first = order[i];
-            while (j < order.size() && same_entry(order[i], order[j]))
-                first = std::min(first, order[j++]);
-            groups.push_back({i, j, first, rows_[order[i]].score});
-            i = j;
+        // Each row's entry, numbered in the order of the entries' first rows,
+        // found through a hash table of those first rows: one look-up a row.
+        const auto n = static_cast<uint32_t>(rows_.size());
+        std::vector<uint32_t> entry_of(n), first_rows;
+        std::size_t capacity = 16;
+        while (capacity < 2 * std::size_t{n}) capacity *= 2;
+        std::vector<uint32_t> slots(capacity, UINT32_MAX);
+        for (uint32_t i = 0; i < n; ++i) {
+            const term_row& r = rows_[i];
+            std::size_t slot = entry_hash(r) & (capacity - 1);
+            for (;; slot = (slot + 1) & (capacity - 1)) {
+                if (slots[slot] == UINT32_MAX) {
+                    slots[slot] = static_cast<uint32_t>(first_rows.size());
+                    first_rows.push_back(i);
+                    break;
+                }
+                const term_row& first = rows_[first_rows[slots[slot]]];
+                if (first.sequence == r.sequence && expression(first) == expression(r) &&
+                    reading(first) == reading(r))
+                    break;
+            }
+            entry_of[i] = slots[slot];
         }
-        std::sort(groups.begin(), groups.end(), [](const group& a, const group& b) {
-            if (a.score != b.score) return a.score > b.score;
-            return a.first < b.first;
+        slots = {};
+
+        // The rows of each entry together, its best score first, then in the
+        // order of the file.
+        struct group {
+            uint32_t begin = 0, end = 0;  // its rows in `order`
+            double score = 0;
+        };
+        std::vector<group> groups(first_rows.size());
+        for (uint32_t i = 0; i < n; ++i) ++groups[entry_of[i]].end;  // counted first
+        uint32_t start = 0;
+        for (group& g : groups) {
+            const uint32_t count = g.end;
+            g.begin = g.end = start;
+            start += count;
+        }
+        std::vector<uint32_t> order(n);
+        for (uint32_t i = 0; i < n; ++i) order[groups[entry_of[i]].end++] = i;
+        for (group& g : groups) {
+            std::sort(order.begin() + g.begin, order.begin() + g.end, [&](uint32_t a, uint32_t b) {
+                if (rows_[a].score != rows_[b].score) return rows_[a].score > rows_[b].score;
+                return a < b;
+            });
+            g.score = rows_[order[g.begin]].score;
+        }
+        // The entries in the order of their best score, then of the file.
+        std::vector<uint32_t> entries(groups.size());
+        for (uint32_t e = 0; e < entries.size(); ++e) entries[e] = e;
+        std::sort(entries.begin(), entries.end(), [&](uint32_t a, uint32_t b) {
+            if (groups[a].score != groups[b].score) return groups[a].score > groups[b].score;
+            return a < b;
         });
         std::string text;
         std::vector<std::string_view> tags;
-        for (const group& en : groups) {
+        for (const uint32_t e : entries) {
+            const group& en = groups[e];
             const term_row& head = rows_[order[en.begin]];
             tags.clear();
             for (uint32_t k = en.begin; k < en.end; ++k) {
@@ -1610,13 +1667,13 @@ private:
             return std::to_string(n) + " " + (n == 1 ? one : many);
         };
         if (c.term_banks > 0)
-            sink_.note("terms", plural(c.term_rows, "row", "rows") + " in " +
-                                    plural(c.term_banks, "term bank", "term banks") +
-                                    (c.deinflections == 0
-                                         ? std::string()
-                                         : ", " + std::to_string(c.deinflections) +
-                                               " of them inflected forms pointing to their"
-                                               " lemma"));
+            sink_.note("terms",
+                       plural(c.term_rows, "row", "rows") + " in " +
+                           plural(c.term_banks, "term bank", "term banks") +
+                           (c.deinflections == 0 ? std::string()
+                                                 : ", " + std::to_string(c.deinflections) +
+                                                       " of them inflected forms pointing to their"
+                                                       " lemma"));
         if (c.kanji_banks > 0)
             sink_.note("kanji", plural(c.kanji_rows, "kanji", "kanji") + " in " +
                                     plural(c.kanji_banks, "kanji bank", "kanji banks"));
@@ -1628,8 +1685,8 @@ private:
             if (c.kanji_frequencies > 0)
                 parts.push_back(std::to_string(c.kanji_frequencies) + " kanji frequency");
             if (c.other_meta > 0) parts.push_back(std::to_string(c.other_meta) + " other");
-            const uint64_t rows = c.frequencies + c.pitches + c.transcriptions +
-                                  c.kanji_frequencies + c.other_meta;
+            const uint64_t rows =
+                c.frequencies + c.pitches + c.transcriptions + c.kanji_frequencies + c.other_meta;
             std::string line;
             for (std::size_t k = 0; k < parts.size(); ++k) {
                 if (k > 0) line += k + 1 == parts.size() ? " and " : ", ";
@@ -1640,8 +1697,7 @@ private:
                                         plural(c.meta_banks, "meta bank", "meta banks") +
                                         ", counted only");
         }
-        if (c.images > 0)
-            sink_.note("left out", plural(c.images, "picture", "pictures"));
+        if (c.images > 0) sink_.note("left out", plural(c.images, "picture", "pictures"));
     }
 
     const std::string& path_;

@@ -92,17 +92,32 @@ bench: deps
 freedict-check: programs
 	@$(AS_OWNER) tests/freedict_tei.sh $(BUILD)/lexaro-import $(FREEDICT_ALL)
 
+# minizip, the zip reader of Yomitan dictionaries, for the builds that
+# Debian has no package of it for (Windows, the page): its two reading
+# files compiled from Debian's source package (security updates included),
+# which scripts/debian-source fetches into BUILD/sources/minizip-1.1 once.
+MINIZIP_UPSTREAM = 1.1
+# $(call minizip_source,BUILD): that source tree, fetched when missing.
+define minizip_source
+@test -f $(1)/sources/minizip-$(MINIZIP_UPSTREAM)/unzip.h || \
+	$(AS_OWNER) scripts/debian-source minizip $(1)/sources >/dev/null
+endef
+
 # lexaro.exe and lexaro-dump.exe, cross-compiled with MinGW-w64; their
 # tests run under wine, and both builds must make the same databases.
 WINDOWS_BUILD ?= build-windows
-WINDOWS_PACKAGES = cmake make g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest libc-bin
+WINDOWS_PACKAGES = cmake make g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest libc-bin \
+	dpkg-dev
 WINE_PACKAGES = wine wine64 python3
 
 windows:
 	@scripts/ensure-packages $(WINDOWS_PACKAGES)
+	$(call minizip_source,$(WINDOWS_BUILD))
 	@echo "configuring $(WINDOWS_BUILD)/ with cmake for Windows (MinGW-w64): $(BUILD_TYPE) build"
 	@$(AS_OWNER) cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-		-DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS) >/dev/null
+		-DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+		-DLEXARO_MINIZIP_SOURCE=$(abspath $(WINDOWS_BUILD)/sources/minizip-$(MINIZIP_UPSTREAM)) \
+		$(CMAKE_ARGS) >/dev/null
 	@$(AS_OWNER) cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target lexaro lexaro-dump lexaro-import
 
 # lexaro-VERSION-windows-x64.zip: the stripped programs, README.txt and the
@@ -127,7 +142,7 @@ WEB_PACKAGES = cmake make emscripten nodejs dpkg-dev zlib1g-dev
 # included; where the mirror lacks it, the release's 1.2.13, whose deflate
 # writes the same bytes (web-test compares them), and make web says so.
 WEB_ZLIB = 1:1.2.13.dfsg-1
-WEB_TEST_PACKAGES = chromium dict-freedict-deu-eng stardict-czech edict
+WEB_TEST_PACKAGES = chromium dict-freedict-deu-eng stardict-czech edict python3
 # emcc's JavaScript passes need acorn, which a node other than Debian's
 # finds only here.
 WEB_ENV = env NODE_PATH=/usr/share/nodejs
@@ -148,9 +163,12 @@ web:
 		echo "warning: the source of zlib $$installed is not on the mirror; the page's zlib is" \
 			"$(WEB_ZLIB), without the fixes of later updates" >&2; \
 		$(AS_OWNER) scripts/debian-source zlib=$(WEB_ZLIB) $(WEB_BUILD)/sources >/dev/null; }
+	$(call minizip_source,$(WEB_BUILD))
 	@echo "configuring $(WEB_BUILD)/ with emscripten's cmake: Release build, zlib from $(WEB_ZLIB_SOURCE)"
 	@$(AS_OWNER) $(WEB_ENV) emcmake cmake -S . -B $(WEB_BUILD) -DCMAKE_BUILD_TYPE=Release \
-		-DLEXARO_TESTS=OFF -DLEXARO_ZLIB_SOURCE=$(abspath $(WEB_ZLIB_SOURCE)) $(CMAKE_ARGS) >/dev/null
+		-DLEXARO_TESTS=OFF -DLEXARO_ZLIB_SOURCE=$(abspath $(WEB_ZLIB_SOURCE)) \
+		-DLEXARO_MINIZIP_SOURCE=$(abspath $(WEB_BUILD)/sources/minizip-$(MINIZIP_UPSTREAM)) \
+		$(CMAKE_ARGS) >/dev/null
 	@$(AS_OWNER) $(WEB_ENV) cmake --build $(WEB_BUILD) -j $(JOBS) --target web-site
 	@echo "the site is $(WEB_BUILD)/site/: serve it with any static web server (make web-serve)"
 

@@ -655,6 +655,7 @@ TEST(ImportFormats, OpensTheInputAsTheRunDoes) {
         {"edict", "edict"},
         {"de-en.v2.txt", "de-en.v2"},
         {"cedict_ts.u8", "cedict_ts.u8"},
+        {"dl/jmdict_english.zip", "jmdict_english"},
         {".dsl", ".dsl"},
     };
     for (const auto& [path, expected] : names) EXPECT_EQ(dictionary_name(path), expected) << path;

@@ -26,6 +26,7 @@ if (!site || !build) {
   process.exit(2);
 }
 const examples = resolve(new URL('../examples', import.meta.url).pathname);
+const makeYomitan = resolve(new URL('../scripts/make-yomitan', import.meta.url).pathname);
 const scratch = mkdtempSync(join(tmpdir(), 'lexaro-web-test-'));
 const gib4 = 2 ** 32;
 
@@ -75,6 +76,15 @@ function setCharacters(set) {
                        '♦♣♥♠', 'cafe\u0301', 'Vie\u0323\u0302t', 'ᵒʳ', 'ﬁ', '①', 'Ｈａｕｓ', '～∥－', '·'])
     characters.add(other);
   return [...characters];
+}
+
+// A Yomitan dictionary made by scripts/make-yomitan (options: its own), and
+// `damage` applied to its bytes.
+function writeYomitan(folder, name, options, damage = (bytes) => bytes) {
+  const file = join(folder, name);
+  execFileSync('python3', [makeYomitan, file, ...options]);
+  writeFileSync(file, damage(readFileSync(file)));
+  return [file];
 }
 
 // A tab-separated dictionary of the set's characters: each is a word, its
@@ -177,6 +187,17 @@ const cases = [
     found: 'Babylon dictionary: Currency_In_Each_Country.bgl', database: 'Currency_In_Each_Country.pdb',
     needs: '/work/shared/samples/Currency_In_Each_Country.bgl',
     files: () => ['/work/shared/samples/Currency_In_Each_Country.bgl'] },
+  // A Yomitan zip: terms with structured content, kanji, a frequency bank,
+  // sizes in zip64 fields; and one whose bank is damaged (no download).
+  { name: 'yomitan-shift-jis', args: ['--charset=SHIFT_JIS'], lookup: '一',
+    found: 'Yomitan dictionary: jmdict-like.zip', database: 'jmdict-like.pdb',
+    files: (folder) => writeYomitan(folder, 'jmdict-like.zip', ['--entries', '400', '--zip64']) },
+  { name: 'yomitan-damaged', args: [], found: 'Yomitan dictionary: broken.zip',
+    files: (folder) => writeYomitan(folder, 'broken.zip', ['--entries', '20', '--stored'], (bytes) => {
+      const at = bytes.indexOf('[["');  // the first term bank's first row
+      bytes[at + 5] ^= 1;
+      return bytes;
+    }) },
   { name: 'broken-dictd', args: [], found: 'dictd dictionary: broken.index, broken.dict',
     files: (folder) => writeDictd(folder, 'broken', [['good', 0, 'good\n fine\n'], ['bad', 12, 'x'.repeat(40)]], 20) },
   { name: 'unrecognised', args: [],

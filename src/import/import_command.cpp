@@ -612,7 +612,7 @@ std::string dictionary_name(const std::string& path) {
     std::string name = path.substr(path.find_last_of('/') + 1);
     for (const char* suffix :
          {".dz", ".gz", ".index", ".dict", ".ifo", ".idx", ".syn", ".txt", ".tab", ".tsv", ".dsl",
-          ".xdxf", ".tei", ".csv", ".jsonl", ".json", ".bgl", ".mdx"}) {
+          ".xdxf", ".tei", ".csv", ".jsonl", ".json", ".bgl", ".mdx", ".zip"}) {
         const std::string_view s = suffix;
         if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
             name.resize(name.size() - s.size());

@@ -246,10 +246,15 @@ TEST(ImportYomitan, KanjiBanksGiveEachKanjiItsReadingsAndMeanings) {
     }
 }
 
+// Banks are files at the archive's root, read in the order of their numbers,
+// not of the archive; names in folders, above the archive or absolute are
+// not read (and nothing is ever written).
 TEST(ImportYomitan, BanksInTheOrderOfTheirNumbersMetaBanksCounted) {
     // clang-format off
     const std::string bytes = dictionary(R"({"title": " My Dict ", "revision": "2", "format": 3})", {
         {"img/term_bank_3.json", R"([["not", "", "", "", 0, ["read"], 0, ""]])"},
+        {"../term_bank_4.json", R"([["outside", "", "", "", 0, ["not read"], 0, ""]])"},
+        {"/term_bank_5.json", R"([["absolute", "", "", "", 0, ["not read"], 0, ""]])"},
         {"kanji_meta_bank_1.json", R"([["日", "freq", 5]])"},
         {"term_bank_10.json", R"([["ten", "", "", "", 0, ["10"], 0, ""]])"},
         {"kanji_bank_1.json", R"([["ten", "", "", "", ["kanji"], {}]])"},

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <sstream>
 
 #include "common/buffered_output.h"
@@ -296,6 +297,56 @@ TEST(ImportVolumes, AFailedRunLeavesTheFolderAsItWas) {
         EXPECT_EQ(dir.files(), before) << f.what;
         EXPECT_EQ(read_file(dir / "dict-1.pdb"), "old volume 1") << f.what;
         EXPECT_EQ(read_file(dir / "dict-3.pdb"), "old volume 3") << f.what;
+    }
+}
+
+// A volume's name is known only once the dictionary is cut; one that is a
+// file the run read is refused then, before any volume is put in place.
+TEST(ImportVolumes, AVolumeIsNeverPutOverAnInput) {
+    const std::string text = source(dictionary(2000));
+    const struct {
+        const char* what;
+        std::vector<std::string> inputs;
+        std::string link;  // NAME=TARGET: a symbolic link made first
+        std::string message;
+    } cases[] = {
+        {"the input has the second volume's name",
+         {"dict-2.pdb"},
+         "",
+         "dict-2.pdb is the input file dict-2.pdb; give another output"},
+        {"the second of two inputs has the third volume's name",
+         {"in.txt", "dict-3.pdb"},
+         "",
+         "dict-3.pdb is the input file dict-3.pdb; give another output"},
+        {"the input is a link to the second volume's file",
+         {"in.txt"},
+         "in.txt=dict-2.pdb",
+         "dict-2.pdb is the input file in.txt; give another output"},
+    };
+    for (const auto& c : cases) {
+        scratch_dir dir;
+        std::vector<std::string> args = {"--max-size", "20K", "--format", "lexaro"};
+        for (const std::string& input : c.inputs) {
+            args.push_back(input);
+            if (c.link.empty() || c.link.rfind(input + "=", 0) != 0)
+                write_file(dir / input,
+                           input == c.inputs[0] ? text : make_source("More", {{"x", "y"}}));
+        }
+        if (!c.link.empty()) {
+            const std::string target = c.link.substr(c.link.find('=') + 1);
+            write_file(dir / target, text);
+            if (!make_symlink(target, dir / c.link.substr(0, c.link.find('='))))
+                GTEST_SKIP() << "no symbolic links here";
+        }
+        args.push_back("dict.pdb");
+        std::map<std::string, std::string> before;
+        for (const std::string& f : dir.files()) before[f] = read_file(dir / f);
+        const run_result run = import(args, dir);
+        EXPECT_EQ(run.status, 1) << c.what;
+        EXPECT_EQ(run.err, "lexaro-import: " + c.message + "\n") << c.what;
+        std::map<std::string, std::string> after;
+        for (const std::string& f : dir.files()) after[f] = read_file(dir / f);
+        EXPECT_EQ(after, before) << c.what;
     }
 }
 

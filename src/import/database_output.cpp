@@ -417,6 +417,23 @@ private:
 
 }  // namespace
 
+namespace {
+
+// Refuses volumes of which one would be put in place over a file the run
+// read (an input named OUTPUT-2.pdb, or a link that leads to it), as an
+// output over an input is refused before anything is read.
+void refuse_volumes_over_inputs(const database_summary& summary,
+                                const std::vector<std::string>& inputs) {
+    if (!summary.volumes) return;
+    for (const database_facts& volume : summary.databases)
+        for (const std::string& input : inputs)
+            if (input != "-" && same_file(volume.file, input))
+                throw output_error(volume.file + " is the input file " + input +
+                                   "; give another output");
+}
+
+}  // namespace
+
 bool is_database_name(std::string_view output) {
     constexpr std::string_view extension = ".pdb";
     return output.size() >= extension.size() &&
@@ -464,6 +481,7 @@ database_summary write_database(source_writer& writer, const database_options& o
             plan = std::make_unique<volume_plan>(writer.entry_sizes(), options, target, set,
                                                  observer, summary);
             plan->run();
+            refuse_volumes_over_inputs(summary, options.inputs);
             writer.discard();
             plan->commit();
         } else {

@@ -38,6 +38,10 @@ struct database_options {
     std::string max_size_given;          // as typed (8M), for the messages
     std::string charset;                 // the handheld's set, for names and titles; empty: UTF-8
     unsigned jobs = 1;                   // blocks compressed and checked at once
+    // The files the run read: a volume's name, known only once the cut is
+    // made, must not be one of them, or putting the volume in place would
+    // replace the dictionary it was made from.
+    std::vector<std::string> inputs;
 };
 
 enum class block_choice { given, default_fits, largest_fits };

@@ -507,6 +507,8 @@ int import(const options& o, std::ostream& err, bool terminal, const std::string
         d.max_size_given = o.max_size_given;
         d.charset = o.charset;
         d.jobs = o.jobs ? static_cast<unsigned>(*o.jobs) : usable_processors();
+        for (const opened_input& in : inputs)
+            for (std::string& file : files_read(in.f, in.path)) d.inputs.push_back(std::move(file));
         database = write_database(writer, d, advice, shown);
     } else
         writer.commit();

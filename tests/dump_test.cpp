@@ -289,6 +289,43 @@ TEST(DumpCommands, SummaryAndLookupOnASmallDictionary) {
               "lexaro-dump: d.pdb: offset 14: file ends within the database header of 78 bytes\n");
 }
 
+// With --charset the check shows the database's own text, its title, name
+// and first repeated word, in UTF-8 as --text and --lookup do; the rest of
+// the summary is the same bytes.
+TEST(DumpCommands, CheckShowsTheDatabasesTextInUtf8WithACharset) {
+    test::scratch_dir dir;
+    std::string db = test::compile_database(dir, "Tiere \x96 W\xF6rter\n\xE9$1\n\xE9$2\n", 100);
+    const std::string name = "W\xF6rter";  // the name field, as lexaro-import --charset writes it
+    std::copy(name.begin(), name.end(), db.begin());
+    db[name.size()] = '\0';
+    test::write_file(dir / "d.pdb", db);
+    const struct {
+        std::vector<std::string> args;
+        std::string title, name, repeated;
+    } checks[] = {
+        {{"--charset", "CP1252", "d.pdb"},
+         "Tiere \xE2\x80\x93 W\xC3\xB6rter",
+         "W\xC3\xB6rter",
+         "\xC3\xA9"},
+        {{"--check", "--charset=windows-1252", "d.pdb"},
+         "Tiere \xE2\x80\x93 W\xC3\xB6rter",
+         "W\xC3\xB6rter",
+         "\xC3\xA9"},
+        {{"d.pdb"}, "Tiere \x96 W\xF6rter", "W\xF6rter", "\xE9"},
+    };
+    for (const auto& c : checks) {
+        const auto check = test::run_lexaro_dump(c.args, dir.path());
+        EXPECT_EQ(check.status, 0) << check.err;
+        const std::string plain = test::run_lexaro_dump({"d.pdb"}, dir.path()).out;
+        const std::string own = "title:         Tiere \x96 W\xF6rter\ndatabase name: W\xF6rter\n";
+        ASSERT_EQ(plain.rfind(own, 0), 0u) << plain;
+        const std::string rest = plain.substr(own.size(), plain.find("duplicates:") - own.size());
+        EXPECT_EQ(check.out, "title:         " + c.title + "\ndatabase name: " + c.name + "\n" +
+                                 rest + "duplicates:    1 words repeated in consecutive entries, " +
+                                 "the first " + c.repeated + "\nd.pdb: sound\n");
+    }
+}
+
 // Volumes of one dictionary, cut by word range: a word is looked up in the
 // volume whose range holds it, in whatever order they are given.
 TEST(DumpCommands, LookupOverVolumes) {

@@ -123,7 +123,7 @@ outcome check_database(const random_access_input& file, database& db, order_repo
 }
 
 int check_command(const random_access_input& file, std::string_view name, buffered_output& out,
-                  std::ostream& err) {
+                  std::ostream& err, charset_decoder* shown) {
     database db;
     order_report order;
     entry_totals totals;
@@ -131,9 +131,15 @@ int check_command(const random_access_input& file, std::string_view name, buffer
 
     const stream_header& h = db.header;
     const uint64_t last_record = db.stream_size - uint64_t{record_size} * (db.record_count - 1);
+    const auto as_shown = [shown](std::string_view text) {
+        std::string utf8;
+        if (shown == nullptr) return std::string(text);
+        shown->decode(text, utf8, false);
+        return utf8;
+    };
     std::ostringstream summary;
-    summary << "title:         " << title_of(db) << '\n'
-            << "database name: " << db.name << '\n'
+    summary << "title:         " << as_shown(title_of(db)) << '\n'
+            << "database name: " << as_shown(db.name) << '\n'
             << "date:          " << handheld_date(db.creation_date) << '\n'
             << "entries:       " << h.entry_count << '\n'
             << "blocks:        " << h.block_count << ", words_per_block " << h.words_per_block
@@ -160,7 +166,8 @@ int check_command(const random_access_input& file, std::string_view name, buffer
         summary << "duplicates:    none\n";
     else
         summary << "duplicates:    " << order.repeated
-                << " words repeated in consecutive entries, the first " << order.first_repeated
+                << " words repeated in consecutive entries, the first "
+                << as_shown(order.first_repeated)
                 << '\n';
     summary << name << ": sound\n";
     out.write(summary.str());
@@ -272,7 +279,7 @@ int run_command(int argc, const char* const* argv, buffered_output& out, std::os
         case options::command::lookup:
             return lookup_command(inputs, o->paths, word, out, err, shown.get());
         default:
-            return check_command(files[0], o->paths[0], out, err);
+            return check_command(files[0], o->paths[0], out, err, shown.get());
     }
 }
 

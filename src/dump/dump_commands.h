@@ -59,10 +59,11 @@ outcome check_database(const random_access_input& file, database& db, order_repo
 
 // Each command writes its results to out and stops early once a write has
 // failed; the caller reports that failure.
-int check_command(const random_access_input& file, std::string_view name, buffered_output& out,
-                  std::ostream& err);
 // With a decoder, the text of the database is shown made UTF-8 from its set
-// (the word to look up is given in the database's set).
+// (the word to look up is given in the database's set): in the check's
+// summary, the title, the database name and the first repeated word.
+int check_command(const random_access_input& file, std::string_view name, buffered_output& out,
+                  std::ostream& err, charset_decoder* shown = nullptr);
 int text_command(const random_access_input& file, std::string_view name, buffered_output& out,
                  std::ostream& err, charset_decoder* shown = nullptr);
 int lookup_command(const random_access_input& file, std::string_view name, std::string_view word,

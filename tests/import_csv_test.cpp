@@ -26,6 +26,25 @@ TEST(ImportCsv, FieldsAsRfc4180QuotesThem) {
     });
 }
 
+// Rows cut short (a word whose translation is still missing) do not hide
+// the separator: the one that gives the other rows one shape is taken.
+TEST(ImportCsv, RowsCutShortKeepTheSeparator) {
+    check_cases({
+        {"semicolons, a word without its translation", "words.csv",
+         "word;translation\nHaus;house\nKatze;cat\nGeld\n", {},
+         "words\nGeld$\nHaus$house\nKatze$cat\n"},
+        {"tabs, commas in the text, a short row", "words.csv",
+         "Haus\thouse, home\nKatze\tcat\nGeld\nBaum\ttree\n", {},
+         "words\nBaum$tree\nGeld$\nHaus$house, home\nKatze$cat\n"},
+        {"three columns, one row of two", "words.csv", "a;1;x\nb;2\nc;3;z\n", {},
+         "words\na$1; x\nb$2\nc$3; z\n"},
+        {"a separator on the first line alone is none", "words.csv",
+         "one; two\nthree\nfour\n", {}, "words\nfour$\none; two$\nthree$\n"},
+        {"a row with more fields than the first: commas stay the guess", "words.csv",
+         "a;b\nc;d;e\nf\n", {}, "words\na;b$\nc;d;e$\nf$\n"},
+    });
+}
+
 TEST(ImportCsv, AQuoteThatNeverClosesStopsTheRun) {
     scratch_dir dir;
     write_file(dir / "x.csv", "a,b\nc,\"open\nd,e\nf,g\n");

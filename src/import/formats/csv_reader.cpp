@@ -1,6 +1,7 @@
 // Comma-separated values (RFC 4180): fields in double quotes may hold the
 // separator, doubled quotes and line breaks. The separator (comma, semicolon
-// or tab) is the one that gives the first records the same number of fields;
+// or tab) is the one that gives the first records the same number of fields,
+// or else one number with some rows cut short;
 // a first row that names its columns ("word,translation") is a header.
 // "#key,value" rows before the first entry describe the dictionary, "#name"
 // giving its title. The first column is the word; the translation is every
@@ -38,10 +39,16 @@ struct record {
     }
 };
 
-// Fields per line for a separator in the first lines, quotes respected
-// within a line; 0 where the counts differ.
-std::size_t fields_per_line(std::string_view sample, bool whole_file, char separator) {
+// How a separator splits the first lines, quotes respected within a line:
+// the fields of the first, and how many lines have as many and how many
+// fewer (a row without its last columns, a word without a translation).
+struct line_shape {
     std::size_t fields = 0;
+    int full = 0, shorter = 0, longer = 0;
+};
+
+line_shape shape_of_lines(std::string_view sample, bool whole_file, char separator) {
+    line_shape shape;
     int lines = 0;
     while (!sample.empty() && lines < 10) {
         const std::size_t end = sample.find('\n');
@@ -56,19 +63,39 @@ std::size_t fields_per_line(std::string_view sample, bool whole_file, char separ
             if (c == separator && !quoted) ++count;
         }
         if (quoted) break;  // a field goes on past the line: judge by what came before
-        if (fields != 0 && count != fields) return 0;
-        fields = count;
+        if (shape.fields == 0) shape.fields = count;
+        if (count == shape.fields)
+            ++shape.full;
+        else if (count < shape.fields)
+            ++shape.shorter;
+        else
+            ++shape.longer;
         ++lines;
     }
-    return fields >= 2 ? fields : 0;
+    return shape;
 }
 
+// The separator that gives the first lines one number of fields, two or
+// more; else the one whose first line has the most lines beside it with as
+// many fields and none with more, the others being rows cut short (at
+// least two such lines); else a comma.
 char find_separator(text_input& text) {
     bool whole_file = false;
     const std::string_view sample = text.sample(whole_file);
-    for (const char c : {',', ';', '\t'})
-        if (fields_per_line(sample, whole_file, c) != 0) return c;
-    return ',';
+    constexpr char separators[] = {',', ';', '\t'};
+    line_shape shapes[3];
+    for (int k = 0; k < 3; ++k) {
+        shapes[k] = shape_of_lines(sample, whole_file, separators[k]);
+        if (shapes[k].fields >= 2 && shapes[k].shorter == 0 && shapes[k].longer == 0)
+            return separators[k];
+    }
+    int best = -1;
+    for (int k = 0; k < 3; ++k) {
+        const line_shape& s = shapes[k];
+        if (s.fields >= 2 && s.longer == 0 && s.full >= 2 && (best < 0 || s.full > shapes[best].full))
+            best = k;
+    }
+    return best >= 0 ? separators[best] : ',';
 }
 
 std::string lower(std::string_view text) {

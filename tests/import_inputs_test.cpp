@@ -244,7 +244,15 @@ TEST(ImportInputs, MergesDictionariesOfDifferentFormats) {
         {"--columns picks the columns of the CSV input among the others",
          {"--columns=german", "words.csv", "extra.tab", "out.txt"},
          "words\nHaus$[words] das Haus | [extra] house | building\nKatze$die Katze\n",
-         {"  columns:         the translation from 3 (german); the word from 1 (word)"}},
+         {"  columns:         [words] the translation from 3 (german); the word from 1 (word)"}},
+        {"what a reader notes names its input: two CSV files",
+         {"words.csv", "more.csv", "out.txt"},
+         "words\nGeld$\nHaus$[words] house; das Haus | [more] home\nKatze$cat; die Katze\n"
+         "word$english; german\n",
+         {"  columns:         [words] the translation from 2, 3; the word from 1; --columns picks "
+          "others\n"
+          "  columns:         [more] the translation from 2 (translation); the word from 1 (word)\n"
+          "  short rows:      [more] 1 with fewer than the header's 2 columns, the first at line 3"}},
     };
     // clang-format on
     check_merges(runs, [](const scratch_dir& dir) {
@@ -257,6 +265,7 @@ TEST(ImportInputs, MergesDictionariesOfDifferentFormats) {
         write_file(dir / "w\xC3\xB6rter.tab", "Haus\tH\xC3\xA4user\n");
         write_file(dir / "line\nbreak.tab", "Haus\ta house\n");
         write_file(dir / "words.csv", "word,english,german\nHaus,house,das Haus\nKatze,cat,die Katze\n");
+        write_file(dir / "more.csv", "word,translation\nHaus,home\nGeld\n");
     });
 }
 

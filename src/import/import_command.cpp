@@ -115,8 +115,12 @@ public:
     }
 
     void note(std::string_view topic, std::string_view text) override {
-        notes_.emplace_back(std::string(topic) + ":", text);
+        notes_.emplace_back(std::string(topic) + ":", note_prefix_ + std::string(text));
     }
+
+    // What starts the notes of the input read next: with several, its
+    // label, so that each note says which input it is of.
+    void notes_start_with(std::string prefix) { note_prefix_ = std::move(prefix); }
 
     void headword_taken(bool case_differs) override {
         ++headwords_;
@@ -170,6 +174,7 @@ private:
     uint64_t read_ = 0;
     uint64_t headwords_ = 0, recased_ = 0;
     std::vector<std::pair<std::string, std::string>> notes_;
+    std::string note_prefix_;
     std::string word_, translation_;
     std::vector<place_count> damage_, skipped_;
     charset_decoder* decoder_ = nullptr;
@@ -468,6 +473,7 @@ int import(const options& o, std::ostream& err, bool terminal, const std::string
             if (!entry_decoder) throw import_error(problem);
         }
         sink.decode_entries(decode ? entry_decoder.get() : nullptr);
+        sink.notes_start_with(inputs.size() > 1 ? "[" + in.label + "] " : "");
         reader_options reading_options;
         reading_options.translations = o.translations;
         if (in.f->decodes_itself) reading_options.input_charset = o.input_charset;

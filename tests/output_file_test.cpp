@@ -152,6 +152,31 @@ TEST(OutputFile, ASignalRemovesEveryHiddenFile) {
     EXPECT_EQ(dir.files(), files{"v-2.pdb"});
 }
 
+// A signal that comes while files that replace their targets together are
+// renamed is held until the last of them is: all are in place, none hidden.
+void rename_three_through_a_signal(const test::scratch_dir& dir) {
+    static output_file volumes[3];
+    for (int i = 0; i < 3; ++i) {
+        volumes[i].open(dir / ("v-" + std::to_string(i + 1) + ".pdb"));
+        volumes[i].write("new", 3);
+        volumes[i].close_synced();
+    }
+    const signals_held all_or_none;
+    for (int i = 0; i < 3; ++i) {
+        volumes[i].commit();
+        if (i == 0) std::raise(SIGTERM);
+    }
+}
+
+TEST(OutputFile, ASignalWaitsUntilFilesPutInPlaceTogetherAreAllThere) {
+    test::scratch_dir dir;
+    for (const char* name : {"v-1.pdb", "v-2.pdb", "v-3.pdb"}) test::write_file(dir / name, "old");
+    EXPECT_EXIT(rename_three_through_a_signal(dir), testing::KilledBySignal(SIGTERM), "");
+    EXPECT_EQ(dir.files(), (files{"v-1.pdb", "v-2.pdb", "v-3.pdb"}));
+    for (const char* name : {"v-1.pdb", "v-2.pdb", "v-3.pdb"})
+        EXPECT_EQ(test::read_file(dir / name), "new") << name;
+}
+
 #endif
 
 }  // namespace

@@ -126,13 +126,8 @@ void remove_native(const native_char* name) { unlink(name); }
 // hangup, a termination, the user's own signals, the timers, a pipe or FIFO
 // whose reader went away, the processor-time and file-size limits, and the
 // real-time signals.
-void catch_signals(void (*handler)(int)) {
-    const auto take = [handler](int signal_number) {
-        // A signal the caller chose to ignore, or handles, stays so.
-        struct sigaction current;
-        if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
-            std::signal(signal_number, handler);
-    };
+template <typename Take>
+void for_each_caught_signal(Take take) {
     for (int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM,
                               SIGVTALRM, SIGPROF, SIGPIPE, SIGXCPU, SIGXFSZ})
         take(signal_number);
@@ -149,6 +144,15 @@ void catch_signals(void (*handler)(int)) {
     for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number)
         take(signal_number);
 #endif
+}
+
+void catch_signals(void (*handler)(int)) {
+    for_each_caught_signal([handler](int signal_number) {
+        // A signal the caller chose to ignore, or handles, stays so.
+        struct sigaction current;
+        if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+            std::signal(signal_number, handler);
+    });
 }
 
 #endif
@@ -225,6 +229,24 @@ void untrack_pending(output_file::pending_entry*& node) {
 }
 
 }  // namespace
+
+#ifdef _WIN32
+signals_held::signals_held() = default;
+signals_held::~signals_held() = default;
+#else
+signals_held::signals_held() {
+    sigset_t held;
+    sigemptyset(&held);
+    for_each_caught_signal([&held](int signal_number) { sigaddset(&held, signal_number); });
+    static_assert(sizeof(sigset_t) <= sizeof(saved_), "a signal set fits in saved_");
+    sigprocmask(SIG_BLOCK, &held, reinterpret_cast<sigset_t*>(saved_));
+}
+
+signals_held::~signals_held() {
+    // A signal that came meanwhile is delivered here.
+    sigprocmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(saved_), nullptr);
+}
+#endif
 
 void remove_work_file_on_signal() {
     install_handlers();

@@ -101,6 +101,21 @@ private:
     pending_entry* pending_ = nullptr;
 };
 
+// Holds back the signals above while it lives, so that files put in place
+// together (the volumes of a dictionary) are all put there or none is: a
+// signal that comes meanwhile ends the run once the last one is renamed.
+// Ctrl-C on Windows is not held.
+class signals_held {
+public:
+    signals_held();
+    ~signals_held();
+    signals_held(const signals_held&) = delete;
+    signals_held& operator=(const signals_held&) = delete;
+
+private:
+    alignas(8) unsigned char saved_[128] = {};  // the signal mask before
+};
+
 // From now on, a run ended by one of the signals above also removes the
 // working file it holds (claim_work_file): lexaro-import's temporary file
 // goes with its hidden files. lexaro keeps its own, as after any failure.

@@ -246,12 +246,17 @@ public:
 
     // Puts every volume in place, once all of them are on the disk.
     void commit() {
+        const auto cannot_write = [this](std::size_t i) {
+            return "can't write file " + summary_.databases[i].file + ": " +
+                   std::strerror(errno != 0 ? errno : EIO);
+        };
         for (std::size_t i = 0; i < hidden_.size(); ++i)
-            if (!hidden_[i]->close_synced())
-                throw output_error("can't write file " + summary_.databases[i].file);
+            if (!hidden_[i]->close_synced()) throw output_error(cannot_write(i));
+        const signals_held all_or_none;
         for (std::size_t i = 0; i < hidden_.size(); ++i) {
+            errno = 0;
             if (hidden_[i]->commit()) continue;
-            std::string message = "can't write file " + summary_.databases[i].file;
+            std::string message = cannot_write(i);
             if (i > 0)
                 message += "; " +
                            (i == 1 ? summary_.databases[0].file

@@ -508,6 +508,13 @@ TEST(DumpCommands, CommandLine) {
         0u);
     EXPECT_EQ(test::run_lexaro_dump({"missing.pdb"}, dir.path()).err,
               "lexaro-dump: can't open file missing.pdb\n");
+    // Volumes checked together: the reason before the usage.
+    const auto volumes = test::run_lexaro_dump({"v-1.pdb", "v-2.pdb"}, dir.path());
+    EXPECT_EQ(volumes.status, 2);
+    EXPECT_EQ(volumes.err.rfind("lexaro-dump: give one database at a time; several are the "
+                                "volumes of one dictionary, for --lookup\nusage: ",
+                                0),
+              0u);
 }
 
 }  // namespace

@@ -57,7 +57,8 @@ void write_shown(buffered_output& out, std::string_view text, charset_decoder* s
 
 }  // namespace
 
-std::optional<options> parse_arguments(const std::vector<std::string_view>& args) {
+std::optional<options> parse_arguments(const std::vector<std::string_view>& args,
+                                       std::string* problem) {
     options o;
     bool command_given = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -86,9 +87,14 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
             o.paths.emplace_back(a);
         }
     }
+    if (o.paths.empty()) return std::nullopt;
     // Only a lookup goes through several volumes.
-    if (o.paths.empty() || (o.paths.size() > 1 && o.what != options::command::lookup))
+    if (o.paths.size() > 1 && o.what != options::command::lookup) {
+        if (problem != nullptr)
+            *problem = "give one database at a time; several are the volumes of one dictionary, "
+                       "for --lookup";
         return std::nullopt;
+    }
     return o;
 }
 
@@ -239,8 +245,10 @@ namespace {
 
 int run_command(int argc, const char* const* argv, buffered_output& out, std::ostream& err) {
     const std::vector<std::string_view> args(argv + 1, argv + argc);
-    const auto o = parse_arguments(args);
+    std::string usage_problem;
+    const auto o = parse_arguments(args, &usage_problem);
     if (!o) {
+        if (!usage_problem.empty()) err << program << usage_problem << '\n';
         err << usage_text;
         return status_usage;
     }

@@ -29,8 +29,10 @@ struct options {
     std::vector<std::string> paths;  // one, or for lookup the volumes of a dictionary
 };
 
-// The arguments after the program name; nothing for a usage error.
-std::optional<options> parse_arguments(const std::vector<std::string_view>& args);
+// The arguments after the program name; nothing for a usage error, with its
+// reason in problem where the usage line alone would not say it.
+std::optional<options> parse_arguments(const std::vector<std::string_view>& args,
+                                       std::string* problem = nullptr);
 
 // Opens a file that can be a database: a regular file, smaller than the
 // largest database. Gives the message when it cannot; a FIFO or a device is

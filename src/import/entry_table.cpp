@@ -66,20 +66,25 @@ const char* get_varint(const char* at, std::size_t& value) {
     }
 }
 
-// The sizes in front of an entry; gives where its word starts.
+// The sizes and rank in front of an entry; gives where its word starts.
 const char* get_sizes(const char* at, std::size_t& word_size, std::size_t& translation_size,
-                      bool& spelled) {
+                      bool& spelled, unsigned& rank) {
     at = get_varint(at, word_size);
     spelled = (word_size & 1) != 0;
     word_size >>= 1;
-    return get_varint(at, translation_size);
+    at = get_varint(at, translation_size);
+    std::size_t r;
+    at = get_varint(at, r);
+    rank = static_cast<unsigned>(r);
+    return at;
 }
 
 // A word's sort key: 3 of its bytes from `depth` on (a window) as a
 // big-endian number, zeros past its end, above the entry's reference. Among
 // words that share their first `depth` bytes, keys whose windows differ
 // order their words as memcmp does; equal windows leave the rest to the
-// words, and equal words to the references, which grow in the order of input.
+// words, and equal words to their inputs and ranks, then to the references,
+// which grow in the order of input.
 constexpr std::size_t window_size = 3;
 uint64_t key_of(std::string_view word, std::size_t depth, uint64_t ref) {
     uint64_t window = 0;
@@ -90,6 +95,14 @@ uint64_t key_of(std::string_view word, std::size_t depth, uint64_t ref) {
 
 // Past this many bytes shared, keys are sorted by comparing their words.
 constexpr std::size_t window_depth_limit = 5 * window_size;
+
+// A translation without the grammar label that ends it ("essen <v>" ->
+// "essen"); the translation itself when none does.
+std::string_view without_label(std::string_view translation) {
+    if (translation.empty() || translation.back() != '>') return translation;
+    const std::size_t open = translation.rfind(" <");
+    return open == std::string_view::npos ? translation : translation.substr(0, open);
+}
 
 }  // namespace
 
@@ -112,13 +125,15 @@ uint64_t entry_table::hash_of(std::string_view word, std::string_view translatio
 }
 
 bool entry_table::is_repeat(std::string_view word, std::string_view translation, bool spelled,
-                            uint64_t hash) const {
+                            unsigned rank, uint64_t hash) const {
     const uint64_t tag = hash >> ref_bits;
     const uint64_t* bucket = &recent_[(hash % recent_buckets) * recent_ways];
     for (std::size_t i = 0; i < recent_ways && bucket[i] != 0; ++i) {
         if (bucket[i] >> ref_bits != tag) continue;
         const view e = entry((bucket[i] & ref_mask) - 1);
-        if (e.word == word && e.translation == translation && e.spelled == spelled) return true;
+        if (e.word == word && e.translation == translation && e.spelled == spelled &&
+            e.rank == rank)
+            return true;
     }
     return false;
 }
@@ -157,16 +172,17 @@ std::size_t entry_table::input_of(uint64_t ref) const {
                                           : static_cast<std::size_t>(after - input_starts_.begin()) - 1;
 }
 
-void entry_table::add(std::string_view word, std::string_view translation, bool spelled) {
+void entry_table::add(std::string_view word, std::string_view translation, bool spelled,
+                      unsigned rank) {
     uint64_t hash = 0;
     if (drop_repeats_) {
         hash = hash_of(word, translation);
-        if (is_repeat(word, translation, spelled, hash)) {
+        if (is_repeat(word, translation, spelled, rank, hash)) {
             ++repeats_dropped_;
             return;
         }
     }
-    const std::size_t need = 2 * max_varint_size + word.size() + translation.size();
+    const std::size_t need = 3 * max_varint_size + word.size() + translation.size();
     if (chunks_.empty() || chunks_.back().size - chunks_.back().used < need ||
         chunks_.back().used >= offset_limit) {
         if (chunks_.size() == max_chunks) throw std::bad_alloc();
@@ -180,6 +196,7 @@ void entry_table::add(std::string_view word, std::string_view translation, bool 
     char* at = c.bytes.get() + c.used;
     at = put_varint(at, uint64_t{word.size()} << 1 | spelled);
     at = put_varint(at, translation.size());
+    at = put_varint(at, rank);
     std::memcpy(at, word.data(), word.size());
     std::memcpy(at + word.size(), translation.data(), translation.size());
     c.used = static_cast<std::size_t>(at - c.bytes.get()) + word.size() + translation.size();
@@ -197,8 +214,9 @@ const char* entry_table::address(uint64_t ref) const {
 entry_table::view entry_table::entry(uint64_t ref) const {
     std::size_t word_size, translation_size;
     bool spelled;
-    const char* at = get_sizes(address(ref), word_size, translation_size, spelled);
-    return {{at, word_size}, {at + word_size, translation_size}, spelled};
+    unsigned rank;
+    const char* at = get_sizes(address(ref), word_size, translation_size, spelled, rank);
+    return {{at, word_size}, {at + word_size, translation_size}, spelled, rank};
 }
 
 std::string_view entry_table::word_of_key(uint64_t key) const { return entry(key & ref_mask).word; }
@@ -227,23 +245,35 @@ void entry_table::sort_windows(uint64_t* first, uint64_t* last, std::size_t dept
     }
 }
 
+bool entry_table::by_rank(uint64_t a, unsigned a_rank, uint64_t b, unsigned b_rank) const {
+    const uint64_t a_ref = a & ref_mask, b_ref = b & ref_mask;
+    if (a_rank != b_rank && !input_starts_.empty()) {
+        const std::size_t a_input = input_of(a_ref), b_input = input_of(b_ref);
+        if (a_input != b_input) return a_input < b_input;
+    }
+    return a_rank != b_rank ? a_rank < b_rank : a_ref < b_ref;
+}
+
 void entry_table::sort_equal_windows(uint64_t* first, uint64_t* last, std::size_t depth) {
     const std::size_t next = depth + window_size;
     // A word that ends within the window starts every longer one: those come
     // first, a shorter before a longer (they differ in the zero bytes at
-    // their ends), then in the order of input.
+    // their ends), then each input's entries together, in the order of
+    // input, by rank within it, then in the order of input.
     uint64_t* longer =
         std::partition(first, last, [&](uint64_t key) { return word_of_key(key).size() <= next; });
     std::sort(first, longer, [this](uint64_t a, uint64_t b) {
-        const std::size_t a_size = word_of_key(a).size(), b_size = word_of_key(b).size();
-        return a_size != b_size ? a_size < b_size : (a & ref_mask) < (b & ref_mask);
+        const view x = entry(a & ref_mask), y = entry(b & ref_mask);
+        if (x.word.size() != y.word.size()) return x.word.size() < y.word.size();
+        return by_rank(a, x.rank, b, y.rank);
     });
     if (last - longer < 2) return;
     if (next >= window_depth_limit) {
-        // Words that share this much: compared whole, equal ones in the order of input.
+        // Words that share this much: compared whole, equal ones by rank.
         std::sort(longer, last, [this](uint64_t a, uint64_t b) {
-            const int order = word_of_key(a).compare(word_of_key(b));
-            return order != 0 ? order < 0 : (a & ref_mask) < (b & ref_mask);
+            const view x = entry(a & ref_mask), y = entry(b & ref_mask);
+            const int order = x.word.compare(y.word);
+            return order != 0 ? order < 0 : by_rank(a, x.rank, b, y.rank);
         });
         return;
     }
@@ -261,6 +291,7 @@ void entry_table::for_each_word(const merge_options& options,
     std::string merged;
     std::vector<std::string_view> kept;         // the translations of the word so far
     std::unordered_set<std::string_view> seen;  // the same, once a word has many
+    std::unordered_set<std::string_view> bare;  // and without their grammar labels
     std::deque<std::string> labels;             // the labelled translations of the word
     constexpr std::size_t many = 16;
     // The entries lie in the arena in the order of input: each is asked for
@@ -339,6 +370,7 @@ void entry_table::for_each_word(const merge_options& options,
         merged.clear();
         kept.clear();
         seen.clear();
+        bare.clear();
         bool lost_some = false;
         if (first_label.empty() || fits(first_label.size() + first_translation.size())) {
             merged.assign(first_label).append(first_translation);
@@ -352,10 +384,23 @@ void entry_table::for_each_word(const merge_options& options,
             const std::string_view t = translation_of(entry(keys_[j] & ref_mask));
             ++counts.merged;
             // An empty translation adds nothing; an empty first one is replaced.
-            const bool repeat =
-                t.empty() ||
-                (kept.size() < many ? std::find(kept.begin(), kept.end(), t) != kept.end()
-                                    : seen.count(t) > 0);
+            const auto is_kept = [&](std::string_view k) {
+                return kept.size() < many ? std::find(kept.begin(), kept.end(), k) != kept.end()
+                                          : seen.count(k) > 0;
+            };
+            bool repeat = t.empty() || is_kept(t);
+            if (!repeat && options.grammar_labels) {
+                // "Brandenburg" beside "Brandenburg <n>": the same word, once.
+                const std::string_view t_bare = without_label(t);
+                if (t_bare.size() < t.size())
+                    repeat = is_kept(t_bare);
+                else if (kept.size() < many)
+                    repeat = std::any_of(kept.begin(), kept.end(), [&](std::string_view k) {
+                        return without_label(k) == t;
+                    });
+                else
+                    repeat = bare.count(t) > 0;
+            }
             if (repeat) {
                 ++counts.repeats;
                 continue;
@@ -374,8 +419,15 @@ void entry_table::for_each_word(const merge_options& options,
                 merged.append(options.join).append(label).append(t);
             inputs_shown += !label.empty();
             kept.push_back(t);
-            if (kept.size() == many) seen.insert(kept.begin(), kept.end());
-            if (kept.size() > many) seen.insert(t);
+            if (kept.size() == many) {
+                seen.insert(kept.begin(), kept.end());
+                if (options.grammar_labels)
+                    for (const std::string_view k : kept) bare.insert(without_label(k));
+            }
+            if (kept.size() > many) {
+                seen.insert(t);
+                if (options.grammar_labels) bare.insert(without_label(t));
+            }
         }
         // One input's translations alone were kept (the others' repeated
         // them, or were cut): its label, at the start, says nothing.

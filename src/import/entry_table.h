@@ -28,6 +28,9 @@ constexpr std::string_view spelling_separator = ": ";
 struct merge_options {
     std::string join = " | ";      // between the translations of one word
     bool keep_duplicates = false;  // one line per entry, repeated words and all
+    // Translations may end in a grammar label ("essen <v>"): one without a
+    // label repeats one with a label that is the same but for it.
+    bool grammar_labels = false;
 };
 
 struct merge_counts {
@@ -52,7 +55,10 @@ public:
     // spelled: the translation starts with the dictionary's own spelling of
     // the word, which folding changed; the merge then labels the entries of
     // the word whose spelling it did not change with theirs, the word.
-    void add(std::string_view word, std::string_view translation, bool spelled = false);
+    // rank: among the entries of one word, those of a lower rank come first
+    // (a reversed entry's rank is how many terms its source gave).
+    void add(std::string_view word, std::string_view translation, bool spelled = false,
+             unsigned rank = 0);
 
     // The entries added from now on come from another input, known in the
     // merged translations by `label` (its short name). Call it before each
@@ -70,12 +76,13 @@ public:
     std::string_view translation(std::size_t i) const;
 
     // Orders the entries by word, byte by byte as memcmp compares (a shorter
-    // word before the longer words it starts), keeping the order of input
-    // among equal words.
+    // word before the longer words it starts); equal words keep each input's
+    // entries together in the order of the inputs, by rank within one, and
+    // in the order of input among equal ranks.
     void sort();
 
     // Hands each word on in the table's order, once: the translations of its
-    // entries joined by options.join in the order of input, each distinct
+    // entries joined by options.join in the table's order, each distinct
     // translation once; a translation that would make the entry larger than
     // a block (1,000,000 bytes with both zero bytes) is left out. Where some
     // entries of a word are spelled and some not, those not start with the
@@ -83,7 +90,8 @@ public:
     // translation says which spelling it belongs to. Where the translations
     // kept come from more than one input, the first of each input's starts
     // with its label in brackets ("[de-en] house | home"); the inputs' entries
-    // keep their order, so each label stands before all of its input's. With
+    // stay together in their order, so each label stands before all of its
+    // input's. With
     // keep_duplicates every entry is handed on as it is, labelled where the
     // word's entries come from more than one input.
     void for_each_word(const merge_options& options,
@@ -99,9 +107,10 @@ private:
     struct view {
         std::string_view word, translation;
         bool spelled;
+        unsigned rank;
     };
     // Each entry in the arena: the word's size times 2 plus 1 when spelled,
-    // and the translation's size, as varints; then both texts.
+    // the translation's size and the rank, as varints; then both texts.
     // ref: chunk index << 24 | offset in the chunk, 40 bits; a key holds 3
     // bytes of the word (big-endian, zeros past its end) above it.
     const char* address(uint64_t ref) const;
@@ -116,7 +125,11 @@ private:
     // buckets of a few slots, the newest first: each slot is an entry's ref
     // + 1 (0 when empty) below 24 bits of its hash.
     bool is_repeat(std::string_view word, std::string_view translation, bool spelled,
-                   uint64_t hash) const;
+                   unsigned rank, uint64_t hash) const;
+    // Whether key a, of rank a_rank, comes before key b among entries of
+    // one word: an earlier input's first, then the lower rank, then the
+    // earlier entry.
+    bool by_rank(uint64_t a, unsigned a_rank, uint64_t b, unsigned b_rank) const;
     void remember(uint64_t ref, uint64_t hash);
     static uint64_t hash_of(std::string_view word, std::string_view translation);
 

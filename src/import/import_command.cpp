@@ -17,6 +17,7 @@
 #include "import/entry_table.h"
 #include "import/handheld_text.h"
 #include "import/progress.h"
+#include "import/reverse.h"
 #include "import/source_writer.h"
 #include "import/text_input.h"
 #include "import/volumes.h"
@@ -64,6 +65,11 @@ const char usage_text[] =
     "                      JMdict: the glosses in language CODE (default en)\n"
     "  --columns LIST      CSV: the columns that make the translation, by header name\n"
     "                      or number from 1 (--columns phonetic,translation)\n"
+    "  --reverse           the other direction: each term of the translations (cut at\n"
+    "                      senses and separators, without annotations, examples and\n"
+    "                      cross references; five words at most) becomes a word, whose\n"
+    "                      translation lists the words that give it with their grammar,\n"
+    "                      those that give it alone first; --join defaults to \"; \"\n"
     "  --words-per-block N for an OUTPUT.pdb: the entries in each block (100 to 10000;\n"
     "                      default 500 when every block fits, else the largest that fits)\n"
     "  --max-size SIZE     for an OUTPUT.pdb: a database larger than SIZE bytes (or\n"
@@ -90,11 +96,17 @@ public:
         ++read_;
         const raw_entry& raw = decoder_ == nullptr ? entry : decode(entry);
         if (clean_.clean(raw, word_, translation_)) {
-            if (handheld_.apply(word_, translation_))
+            if (reverse_ != nullptr)
+                add_reversed(raw);
+            else if (handheld_.apply(word_, translation_))
                 table_.add(word_, translation_, handheld_.spelled());
         }
         shown_.reading(read_);
     }
+
+    // Makes the entries' terms the words (--reverse).
+    void reverse_entries(reverser* reverse) { reverse_ = reverse; }
+    bool wants_terms() const override { return reverse_ != nullptr; }
 
     // Makes the entries UTF-8 from the decoder's set before the clean-up,
     // for readers that open their files themselves.
@@ -157,7 +169,30 @@ private:
         decoded_ = entry;
         decoded_.word = decoded_word_;
         decoded_.definition = decoded_definition_;
+        if (entry.has_terms || !entry.grammar.empty()) {
+            decoded_terms_.clear();
+            decoder_->decode(entry.terms, decoded_terms_, false);
+            const std::size_t terms_size = decoded_terms_.size();
+            decoder_->decode(entry.grammar, decoded_terms_, false);
+            decoded_.terms = std::string_view(decoded_terms_).substr(0, terms_size);
+            decoded_.grammar = std::string_view(decoded_terms_).substr(terms_size);
+        }
         return decoded_;
+    }
+
+    // Each term of the clean entry a word, the entry's word its translation.
+    void add_reversed(const raw_entry& raw) {
+        const std::size_t count = reverse_->reverse(word_, translation_, raw);
+        for (std::size_t i = 0; i < count; ++i) {
+            term_.assign(reverse_->term(i));
+            reverse_->translation(i, source_);
+            if (term_.size() + 1 + source_.size() + 1 > block_buffer_size) {
+                clean_.count_oversize(term_);
+                continue;
+            }
+            if (handheld_.apply(term_, source_))
+                table_.add(term_, source_, handheld_.spelled(), reverse_->rank());
+        }
     }
 
     static void tally(std::vector<place_count>& counts, std::string_view kind,
@@ -178,8 +213,10 @@ private:
     std::string word_, translation_;
     std::vector<place_count> damage_, skipped_;
     charset_decoder* decoder_ = nullptr;
-    std::string decoded_word_, decoded_definition_;
+    std::string decoded_word_, decoded_definition_, decoded_terms_;
     raw_entry decoded_;
+    reverser* reverse_ = nullptr;
+    std::string term_, source_;
 };
 
 std::string decoded(charset_decoder& decoder, std::string_view text) {
@@ -247,10 +284,23 @@ std::string topic_column(const std::string& topic) {
     return "  " + topic + std::string(topic.size() < 17 ? 17 - topic.size() : 1, ' ');
 }
 
+// What --reverse made and left out, for the summary.
+void print_reversal(std::ostream& err, const reverse_counts& r) {
+    err << "  reversed:        " << r.entries << " entries into " << r.terms << " terms ("
+        << r.from_readers << " handed over by readers), " << r.without_terms
+        << " entries without one\n";
+    err << "  left out:        " << r.long_terms << " terms of more than " << max_term_words
+        << " words, " << r.no_letters << " without a letter or digit, " << r.repeats
+        << " repeated in their entry";
+    if (r.beyond_bound > 0) err << ", " << r.beyond_bound << " past the most an entry may give";
+    err << "; " << r.examples << " examples, " << r.references
+        << " cross references and notes\n";
+}
+
 void print_summary(std::ostream& err, const options& o, const std::vector<opened_input>& inputs,
                    const table_sink& sink, uint64_t written, const clean_up_counts& c,
                    const merge_counts& m, const block_advice& advice,
-                   const handheld_text& handheld) {
+                   const handheld_text& handheld, const reverser* reversed) {
     const uint64_t read = sink.read();
     const auto read_as = [](const opened_input& in) {
         std::string text = "read as " + in.charset;
@@ -294,6 +344,7 @@ void print_summary(std::ostream& err, const options& o, const std::vector<opened
         err << "  headwords:       " << sink.headwords()
             << " from the articles, as the dictionary writes them; " << sink.recased()
             << " of them not in lower case as the index keys\n";
+    if (reversed != nullptr) print_reversal(err, reversed->counts());
     if (m.cut > 0)
         err << "  cut:             " << m.cut
             << " translations left out of words that would outgrow a block\n";
@@ -394,6 +445,7 @@ merge_counts write_entries(const entry_table& table, const options& o, source_wr
     merge_options merge;
     merge.join = o.join;
     merge.keep_duplicates = o.keep_duplicates;
+    merge.grammar_labels = o.reverse;
     merge_counts merged;
     uint64_t done = 0;
     table.for_each_word(
@@ -453,10 +505,16 @@ int import(const options& o, std::ostream& err, bool terminal, const std::string
         progress& shown;
         ~clear_at_end() { shown.clear(); }
     } clear_progress{shown};
-    cleaner clean(o.newline);
+    // Reversed, the translations are read line by line for their terms.
+    cleaner clean(o.reverse ? "\n" : o.newline);
     auto table = std::make_unique<entry_table>(!o.keep_duplicates);
     handheld_text handheld({o.fold_case, o.fold_accents}, encoder.get());
     table_sink sink(clean, handheld, *table, shown);
+    std::unique_ptr<reverser> reversed;
+    if (o.reverse) {
+        reversed = std::make_unique<reverser>();
+        sink.reverse_entries(reversed.get());
+    }
     std::unique_ptr<charset_decoder> entry_decoder;
     std::string title;
     // Each input in turn into the one table, which knows where each begins.
@@ -529,7 +587,7 @@ int import(const options& o, std::ostream& err, bool terminal, const std::string
         if (auto warning = size_warning(database->databases.front()))
             err << program << *warning << '\n';
     print_summary(err, o, inputs, sink, writer.entry_sizes().size(), clean.counts(), merged,
-                  advice, handheld);
+                  advice, handheld, reversed.get());
     if (database) print_database_summary(err, *database);
     return status_ok;
 }
@@ -649,6 +707,7 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
     options o;
     std::vector<std::string> files;
     bool options_ended = false;
+    bool join_given = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view a = args[i];
         if (options_ended || a == "-" || a.substr(0, 2) != "--") {
@@ -677,6 +736,10 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
         }
         if (a == "--fold-accents") {
             o.fold_accents = true;
+            continue;
+        }
+        if (a == "--reverse") {
+            o.reverse = true;
             continue;
         }
         std::string value;
@@ -750,6 +813,7 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
             }
             *t.target = value;
             if (t.target == &title) o.title = title;
+            join_given = join_given || t.target == &o.join;
             break;
         }
         if (!known) {
@@ -788,6 +852,8 @@ std::optional<options> parse_arguments(const std::vector<std::string_view>& args
             return std::nullopt;
         }
     }
+    // A reversed word's translations are the words that give it: a list.
+    if (o.reverse && !join_given) o.join = "; ";
     if (o.words_per_block && !is_database_name(o.output)) {
         problem = "--words-per-block is for an OUTPUT.pdb; lexaro takes it for a source";
         return std::nullopt;

@@ -36,6 +36,7 @@ struct options {
     bool fold_accents = false;  // words without diacritics, the dictionary's spelling kept
     std::string translations;   // Wiktextract: the language whose translations make the words
     std::string columns;        // CSV: the columns that make the translation
+    bool reverse = false;       // the translations' terms made the words
     std::optional<int> words_per_block;  // for a .pdb output: the block size
     std::optional<int> jobs;  // for a .pdb output: blocks at once; default: usable processors
     std::optional<uint64_t> max_size;  // for a .pdb output: volumes of at most this many bytes

@@ -36,6 +36,16 @@ struct raw_entry {
     // Characters of the article's first line that stood before the
     // definition (a headword taken out): that line is measured whole.
     unsigned wrap_first_line_taken = 0;
+    // Whether the reader knows which parts of the definition translate the
+    // word (they are then looked for nowhere else), and those parts as plain
+    // text, one a line, in the order of the definition, each as the
+    // dictionary writes it (with its annotations, its own grammar in angle
+    // brackets: "eat <v>"). Readers give them where the sink wants_terms().
+    bool has_terms = false;
+    std::string_view terms = {};
+    // The word's own grammar as the dictionary labels it ("n, masc",
+    // "verb"), where the reader knows it; may be empty.
+    std::string_view grammar = {};
 };
 
 // Receives the entries that a reader finds, in the order of its files.
@@ -43,6 +53,10 @@ class entry_sink {
 public:
     virtual ~entry_sink() = default;
     virtual void add(const raw_entry& entry) = 0;
+
+    // Whether the entries should say which parts of their definitions
+    // translate the word (raw_entry::terms), where the reader knows.
+    virtual bool wants_terms() const { return false; }
 
     // Damage within one article that the reader got over without losing or
     // shifting an entry (an unclosed or unknown tag): `kind` names it in a

@@ -4,6 +4,8 @@
 //   TRADITIONAL SIMPLIFIED [pin1 yin1] /gloss/gloss/
 //
 // in UTF-8. The first comment line names the dictionary ("# CC-CEDICT").
+// The glosses that translate the word, not those that name other words
+// (classifiers, cross references), are an entry's terms.
 #include <string>
 #include <vector>
 
@@ -34,11 +36,22 @@ bool parse(std::string_view line, cedict_line& out) {
            out.simplified.find(' ') == std::string_view::npos;
 }
 
+// A gloss that names other words rather than translating this one: a
+// classifier ("CL:個|个[ge4]"), a cross reference ("see 吃飯|吃饭[chi1 fan4]",
+// "variant of 喫|吃[chi1]", "abbr. for ...", "also written ...", "used in ...").
+bool refers(std::string_view gloss) {
+    for (const std::string_view start :
+         {"CL:", "see ", "see also ", "abbr. for ", "also written ", "used in "})
+        if (gloss.substr(0, start.size()) == start) return true;
+    const std::size_t variant = gloss.find("variant of ");
+    return variant != std::string_view::npos && variant < 24;
+}
+
 }  // namespace
 
 std::string read_cedict(reader_input& input, entry_sink& sink) {
     line_reader lines(*input.text, sink);
-    std::string title, translation;
+    std::string title, translation, terms;
     bool first_comment = true;
     std::vector<std::string_view> glosses;
     cedict_line parts;
@@ -55,13 +68,20 @@ std::string read_cedict(reader_input& input, entry_sink& sink) {
                                "/gloss/.../\"");
         // The pinyin, then the glosses one a line.
         translation.assign(parts.pinyin);
+        terms.clear();
         for (const std::string_view gloss : glosses) {
             translation += '\n';
             translation.append(gloss);
+            if (!refers(gloss)) terms.append(gloss) += '\n';
         }
-        sink.add(raw_entry{parts.traditional, translation, markup::plain});
-        if (parts.simplified != parts.traditional)
-            sink.add(raw_entry{parts.simplified, translation, markup::plain});
+        raw_entry entry{parts.traditional, translation, markup::plain};
+        entry.has_terms = true;
+        entry.terms = terms;
+        sink.add(entry);
+        if (parts.simplified != parts.traditional) {
+            entry.word = parts.simplified;
+            sink.add(entry);
+        }
     }
     return title;
 }

@@ -6,7 +6,8 @@
 // <Abk.>), so that it is found as typed; the translation is the second
 // column, then those annotations, the word class in parentheses and the
 // subjects: "Haus$house {n} (noun) [archi.]". The first comment line names the
-// export.
+// export. The translation column is the entry's term, its word class the
+// word's grammar.
 #include <string>
 
 #include "import/formats/line_reader.h"
@@ -48,7 +49,12 @@ std::string read_dictcc(reader_input& input, entry_sink& sink) {
         append(annotations, "", "");
         if (count > 2) append(columns[2], "(", ")");
         if (count > 3) append(columns[3], "", "");
-        sink.add(raw_entry{word, translation, markup::plain});
+        raw_entry entry{word, translation, markup::plain};
+        // The translation column is the one term; the word class its grammar.
+        entry.has_terms = true;
+        entry.terms = columns[1];
+        if (count > 2) entry.grammar = columns[2];
+        sink.add(entry);
     }
     return title;
 }

@@ -6,7 +6,8 @@
 //
 // in EUC-JP (the format row falls back to it when the text is not UTF-8) or
 // UTF-8. The first line is a header entry ("　？？？ /EDICT, .../") whose first
-// gloss is the title.
+// gloss is the title. The glosses are an entry's terms, the parts of speech
+// that open the first one its grammar.
 #include <string>
 #include <vector>
 
@@ -35,6 +36,17 @@ void split_forms(std::string_view field, std::vector<std::string_view>& forms) {
 
 bool is_marker(std::string_view gloss) {
     return gloss == "(P)" || gloss.substr(0, 4) == "EntL";
+}
+
+// The parts of speech that open the first gloss: "v1,vt" of "(v1,vt) (1) to
+// eat"; "" when it opens with none (a sense number is none).
+std::string_view part_of_speech(std::string_view gloss) {
+    if (gloss.size() < 3 || gloss.front() != '(') return {};
+    const std::size_t close = gloss.find(')');
+    if (close == std::string_view::npos) return {};
+    const std::string_view inside = gloss.substr(1, close - 1);
+    if (inside.empty() || (inside.front() >= '0' && inside.front() <= '9')) return {};
+    return inside;
 }
 
 // The parts of a line: written forms, readings (maybe none) and glosses.
@@ -66,7 +78,7 @@ bool is_header(std::string_view written) {
 
 std::string read_edict(reader_input& input, entry_sink& sink) {
     line_reader lines(*input.text, sink);
-    std::string title, translation;
+    std::string title, translation, terms;
     std::vector<std::string_view> written, readings, glosses;
     edict_line parts;
     for (std::string_view line; lines.next(line);) {
@@ -84,10 +96,12 @@ std::string read_edict(reader_input& input, entry_sink& sink) {
         // The glosses, one a line, after the reading; a reading's entry shows
         // the written forms in the reading's place.
         std::string glossed;
+        terms.clear();
         for (const std::string_view gloss : glosses) {
             if (is_marker(gloss)) continue;
             glossed += '\n';
             glossed.append(gloss);
+            terms.append(gloss) += '\n';
         }
         const auto add_all = [&](const std::vector<std::string_view>& words,
                                  const std::vector<std::string_view>& shown) {
@@ -97,8 +111,14 @@ std::string read_edict(reader_input& input, entry_sink& sink) {
                 translation.append(form);
             }
             translation += glossed;
-            for (const std::string_view word : words)
-                sink.add(raw_entry{word, translation, markup::plain});
+            raw_entry entry{{}, translation, markup::plain};
+            entry.has_terms = true;
+            entry.terms = terms;
+            entry.grammar = glosses.empty() ? std::string_view() : part_of_speech(glosses.front());
+            for (const std::string_view word : words) {
+                entry.word = word;
+                sink.add(entry);
+            }
         };
         add_all(written, readings);
         add_all(readings, written);

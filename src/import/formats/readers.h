@@ -22,8 +22,9 @@ std::string read_tab(reader_input& input, entry_sink& sink);
 // alternative is a word, with its annotations ({n}, [mus.], (...), <...>)
 // left out and its spaces made single; its translation is the English part
 // in the same place, or the whole English side when the two sides have a
-// different number of parts. The title is the file's name and the version
-// from its "# Version :: " comment.
+// different number of parts; that part is also the entry's terms, and the
+// alternative's first annotation in braces ({vt}) its grammar. The title is
+// the file's name and the version from its "# Version :: " comment.
 std::string read_trans(reader_input& input, entry_sink& sink);
 
 // Text with its bracketed annotations ({n}, [ugs.], (...), <Abk.>) taken out

@@ -499,8 +499,107 @@ private:
                           entry_line);
         article_.clear();
         lay_out();
-        for (std::size_t i = 0; i < word_count(); ++i)
-            sink_.add(raw_entry{word(i), article_, markup::plain});
+        raw_entry entry{{}, article_, markup::plain};
+        if (sink_.wants_terms()) {
+            gather_terms();
+            // An entry of definitions alone leaves them to the text.
+            entry.has_terms = !terms_.empty();
+            entry.terms = terms_;
+            entry.grammar = grammar_;
+        }
+        for (std::size_t i = 0; i < word_count(); ++i) {
+            entry.word = word(i);
+            sink_.add(entry);
+        }
+    }
+
+    // --- Terms -------------------------------------------------------------
+
+    // The quotes of the translations in the entry's senses, one a line, each
+    // with the grammar nearest it (its translation's, else its sense's) in
+    // angle brackets: "bank <n>". Examples, definitions, notes and cross
+    // references hold none. The entry's own grammar goes to grammar_.
+    void gather_terms() {
+        terms_.clear();
+        grammar_.clear();
+        labels_.clear();
+        for (uint32_t c = nodes_[0].first; c != none && grammar_.empty(); c = nodes_[c].next) {
+            if (nodes_[c].what == kind::form) {
+                for (uint32_t g = nodes_[c].first; g != none && grammar_.empty(); g = nodes_[g].next)
+                    grammar_of(g, grammar_);
+            } else {
+                grammar_of(c, grammar_);
+            }
+        }
+        block_terms(0, 0, 0, 0);
+    }
+
+    // The grammar of a gramGrp or grammar element, its parts joined by ", ",
+    // appended to out; nothing for another element.
+    void grammar_of(uint32_t id, std::string& out) const {
+        if (nodes_[id].what == kind::gram) {
+            text_of(id, out);
+            return;
+        }
+        if (nodes_[id].what != kind::gram_grp) return;
+        const std::size_t start = out.size();
+        for (uint32_t c = nodes_[id].first; c != none; c = nodes_[c].next) {
+            const std::size_t before = out.size();
+            if (before > start) out += ", ";
+            const std::size_t item = out.size();
+            text_of(c, out);
+            if (out.size() == item) out.resize(before);
+        }
+    }
+
+    // The terms of a sense, a homograph or the entry; label: where its
+    // grammar lies in labels_ (size 0: none).
+    void block_terms(uint32_t id, std::size_t depth, std::size_t label_at,
+                     std::size_t label_size) {
+        if (id != 0) {
+            for (uint32_t c = nodes_[id].first; c != none; c = nodes_[c].next) {
+                if (nodes_[c].what != kind::gram_grp && nodes_[c].what != kind::gram) continue;
+                label_at = labels_.size();
+                grammar_of(c, labels_);
+                label_size = labels_.size() - label_at;
+                break;
+            }
+        }
+        for (uint32_t c = nodes_[id].first; c != none; c = nodes_[c].next) {
+            if (is_block(c) && depth < max_entry_depth)
+                block_terms(c, depth + 1, label_at, label_size);
+            else if (is_translation(c))
+                translation_terms(c, label_at, label_size, 0);
+        }
+    }
+
+    // The quotes of a translation, and of translations within it; its own
+    // grammar, where it has some, replaces the label given.
+    void translation_terms(uint32_t id, std::size_t label_at, std::size_t label_size,
+                           std::size_t depth) {
+        for (uint32_t c = nodes_[id].first; c != none; c = nodes_[c].next) {
+            if (nodes_[c].what != kind::gram_grp && nodes_[c].what != kind::gram) continue;
+            const std::size_t own_at = labels_.size();
+            grammar_of(c, labels_);
+            if (labels_.size() > own_at) {
+                label_at = own_at;
+                label_size = labels_.size() - own_at;
+            }
+            break;
+        }
+        for (uint32_t c = nodes_[id].first; c != none; c = nodes_[c].next) {
+            const kind k = nodes_[c].what;
+            if (is_translation(c) && depth < max_entry_depth) {
+                translation_terms(c, label_at, label_size, depth + 1);
+                continue;
+            }
+            if (k != kind::quote && k != kind::tr) continue;
+            const std::size_t start = terms_.size();
+            text_of(c, terms_);
+            if (terms_.size() == start) continue;
+            if (label_size > 0) terms_.append(" <").append(labels_, label_at, label_size) += '>';
+            terms_ += '\n';
+        }
     }
 
     // --- Headwords ---------------------------------------------------------
@@ -872,6 +971,8 @@ private:
     std::vector<std::size_t> word_ends_;
     std::size_t extra_words_ = 0;
     std::string article_, piece_, label_;
+    // Its terms, their grammar labels and the entry's grammar, for a sink that wants them.
+    std::string terms_, labels_, grammar_;
 };
 
 }  // namespace

@@ -115,10 +115,16 @@ void split_outside_brackets(std::string_view text, std::string_view delimiter,
 }
 
 // A trans-de-en alternative without its bracketed annotations, its spaces
-// made single and trimmed. A bracket that is never closed is kept as text.
-void headword(std::string_view alternative, std::string& word) {
+// made single and trimmed, and the first of its annotations in braces, its
+// grammar ("vt", "m"). A bracket that is never closed is kept as text.
+void headword(std::string_view alternative, std::string& word, std::string& grammar) {
     std::string annotations;
     split_annotations(alternative, word, annotations);
+    grammar.clear();
+    const std::size_t open = annotations.find('{');
+    if (open == std::string::npos) return;
+    const std::size_t close = annotations.find('}', open);
+    grammar = annotations.substr(open + 1, close - open - 1);
 }
 
 }  // namespace
@@ -185,7 +191,7 @@ std::string read_tab(reader_input& in, entry_sink& sink) {
 
 std::string read_trans(reader_input& in, entry_sink& sink) {
     line_reader input(*in.text, sink);
-    std::string version, word;
+    std::string version, word, grammar;
     std::vector<std::string_view> german_parts, english_parts, alternatives;
     bracket_pairs pairs;
     constexpr std::string_view version_comment = "# Version :: ";
@@ -209,9 +215,13 @@ std::string read_trans(reader_input& in, entry_sink& sink) {
             split_outside_brackets(german_parts[p], "; ", alternatives, pairs);
             raw_entry entry;
             entry.definition = trim(parallel ? english_parts[p] : line.substr(middle + 4));
+            // The English part is the terms, its alternatives apart by "; ".
+            entry.has_terms = true;
+            entry.terms = entry.definition;
             for (std::string_view alternative : alternatives) {
-                headword(alternative, word);
+                headword(alternative, word, grammar);
                 entry.word = word;
+                entry.grammar = grammar;
                 sink.add(entry);
             }
         }

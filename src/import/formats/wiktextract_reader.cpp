@@ -8,7 +8,9 @@
 //
 // The word with its part of speech, IPA and numbered glosses; or, with
 // --translations CODE, each translation into CODE as a word, with the entry's
-// word, part of speech and the sense it translates. A small strict parser
+// word, part of speech and the sense it translates. The glosses, or with
+// --translations the entry's word, are the terms of an entry, its part of
+// speech their grammar. A small strict parser
 // takes the members it needs and steps over the rest without building them;
 // one line is held at a time.
 #include <string>
@@ -292,7 +294,7 @@ std::string read_wiktextract(reader_input& input, entry_sink& sink) {
     line_reader lines(*input.text, sink);
     const std::string& code = input.options.translations;
     entry e;
-    std::string text;
+    std::string text, terms;
     for (std::string_view line; lines.next(line);) {
         if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
         e.clear();
@@ -313,7 +315,16 @@ std::string read_wiktextract(reader_input& input, entry_sink& sink) {
                 if (e.gloss_count > 1) text += std::to_string(i + 1) + ". ";
                 text += e.glosses[i];
             }
-            sink.add(raw_entry{e.word, text, markup::plain});
+            raw_entry entry{e.word, text, markup::plain};
+            if (sink.wants_terms()) {
+                // The glosses are the terms, the part of speech the grammar.
+                terms.clear();
+                for (std::size_t i = 0; i < e.gloss_count; ++i) terms.append(e.glosses[i]) += '\n';
+                entry.has_terms = true;
+                entry.terms = terms;
+                entry.grammar = e.pos;
+            }
+            sink.add(entry);
             continue;
         }
         bool translated = false;
@@ -326,7 +337,12 @@ std::string read_wiktextract(reader_input& input, entry_sink& sink) {
             const std::string& sense = !t.sense.empty() ? t.sense
                                        : e.gloss_count > 0 ? e.glosses[0] : t.sense;
             if (!sense.empty()) text += ": " + sense;
-            sink.add(raw_entry{t.word, text, markup::plain});
+            raw_entry entry{t.word, text, markup::plain};
+            // The entry's word is the term of its translations.
+            entry.has_terms = true;
+            entry.terms = e.word;
+            entry.grammar = e.pos;
+            sink.add(entry);
         }
         if (!translated)
             sink.skipped("records with no translation into " + code, input.path,

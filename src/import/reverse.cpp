@@ -48,7 +48,13 @@ constexpr std::size_t bracket_kinds = 4;
 struct byte_table {
     uint8_t kind[256];
     bool separator[256] = {};
+    // Bytes that a term's text is not simply copied over: brackets, '/',
+    // white space, the lead byte of a no-break space, '$', 0 and 0x1A.
+    bool special[256] = {};
     byte_table() {
+        for (const char c : std::string_view("()[]{}<>/ \t\r\v\f\n\xC2$\x1A"))
+            special[static_cast<unsigned char>(c)] = true;
+        special[0] = true;
         std::fill(std::begin(kind), std::end(kind), uint8_t{2 * bracket_kinds});
         const std::string_view brackets = "([{<)]}>";
         for (std::size_t i = 0; i < brackets.size(); ++i)
@@ -362,12 +368,12 @@ void reverser::from_text(std::string_view translation) {
 
 void reverser::match_brackets(std::string_view line) {
     closes_.clear();
-    bool any = false;
-    for (const char c : line) any = any || bracket_kind(c) < bracket_kinds;
-    if (!any) return;
+    std::size_t first = 0;
+    while (first < line.size() && bracket_kind(line[first]) >= bracket_kinds) ++first;
+    if (first == line.size()) return;
     closes_.assign(line.size(), none);
     for (auto& open : open_) open.clear();
-    for (std::size_t i = 0; i < line.size(); ++i) {
+    for (std::size_t i = first; i < line.size(); ++i) {
         const std::size_t kind = bracket_kind(line[i]);
         if (kind < bracket_kinds) {
             open_[kind].push_back(static_cast<uint32_t>(i));
@@ -431,6 +437,15 @@ bool reverser::take_item(std::string_view line, std::size_t begin, std::size_t e
     const auto closes = [&](std::size_t i) { return closes_.empty() ? none : closes_[i]; };
     for (std::size_t i = begin; i < end; ++i) {
         const char c = line[i];
+        if (!bytes.special[static_cast<unsigned char>(c)]) {
+            std::size_t run = i + 1;
+            while (run < end && !bytes.special[static_cast<unsigned char>(line[run])]) ++run;
+            if (space && !item_.empty()) item_ += ' ';
+            space = false;
+            item_.append(line.substr(i, run - i));
+            i = run - 1;
+            continue;
+        }
         const std::size_t kind = bracket_kind(c);
         if (kind < bracket_kinds) {
             const uint32_t close = closes(i);

@@ -83,9 +83,10 @@ TEST(ImportReverse, TermsOfTheCleanText) {
          "to go, to the left, to and fro, go to\n<adv> to hand",
          {"go$gehen", "to the left$gehen", "to and fro$gehen", "go to$gehen", "to hand$gehen <adv>"}},
         {"objects left open, slashes as alternatives", "wenden",
-         "double sth., turn towards/to sb./sth., jdm. etw. geben, canvass etc., Take it., "
+         "double sth., disenfranchise sb.:, turn towards/to sb./sth., jdm. etw. geben, "
+         "canvass etc., Take it., "
          "resident parking permit/pass, km/h, I/O, 24/7",
-         {"double$wenden", "turn towards$wenden", "turn to$wenden", "jdm. etw. geben$wenden",
+         {"double$wenden", "disenfranchise$wenden", "turn towards$wenden", "turn to$wenden", "jdm. etw. geben$wenden",
           "canvass$wenden", "Take it$wenden", "resident parking permit$wenden",
           "resident parking pass$wenden", "km/h$wenden", "I/O$wenden", "24/7$wenden"}},
         {"quotes around a term, ellipses, sentences, stops standing alone", "x",

@@ -517,6 +517,9 @@ bool reverser::take_item(std::string_view line, std::size_t begin, std::size_t e
         if (tail.empty()) break;
         tokens_[last - 1].size = tail.size();
     }
+    // No ':' at the end ("Use by:").
+    if (const std::string_view tail = token_text(last - 1); tail.size() > 1 && tail.back() == ':')
+        --tokens_[last - 1].size;
     // Objects left open at the end: "double sth." is looked up as "double".
     while (last - first > 1 && is_placeholder(token_text(last - 1))) --last;
     // English verbs written "to eat" are looked up as "eat", unless a label
@@ -526,13 +529,11 @@ bool reverser::take_item(std::string_view line, std::size_t begin, std::size_t e
         (nearest.empty() || nearest[0] == 'v' || nearest[0] == 'V'))
         ++first;
     if (first == last) return false;
-    // No ':' at the end, nor the full stop of a sentence ("Extremes meet.").
-    token& end_word = tokens_[last - 1];
+    // Nor the full stop of a sentence ("Extremes meet.").
     const std::string_view end_text = token_text(last - 1);
-    if (end_text.size() > 1 && end_text.back() == ':') --end_word.size;
     if (last - first > 1 && end_text.size() > 1 && end_text.back() == '.' &&
         end_text.find('.') == end_text.size() - 1)
-        --end_word.size;
+        --tokens_[last - 1].size;
     if (last - first > max_term_words) {
         ++counts_.long_terms;
         return false;

@@ -2,11 +2,12 @@
 // lexaro-import's text format readers and by the Babylon, MDict and Yomitan
 // readers, their entries through the clean-up. The first byte picks the reader, and
 // whether the text is named UTF-16 (for Babylon: --input-charset CP1256; for
-// MDict: GBK) and --translations is set (German glosses for JMdict) (for Babylon: the bytes are the whole
+// MDict: GBK), --translations is set (German glosses for JMdict) (for Babylon: the bytes are the whole
 // file rather than the body of records that the target gzips behind a
-// header); the rest is the file. This build lets MDict's blocks and the
-// members of Yomitan's zip archives through whatever their checksums say, so
-// that the fuzzer reaches what they guard.
+// header) and the clean entries are reversed, as --reverse does; the rest is
+// the file. This build lets MDict's blocks and the members of Yomitan's zip
+// archives through whatever their checksums say, so that the fuzzer reaches
+// what they guard.
 // The file lies in a folder of its own beside TEI and DSL files that include
 // each other, itself and a file below them, and links that lead out of the
 // folder, for its includes to find.
@@ -25,6 +26,7 @@
 
 #include "import/clean_up.h"
 #include "import/formats/formats.h"
+#include "import/reverse.h"
 #include "import/text_input.h"
 
 namespace {
@@ -33,11 +35,20 @@ using namespace lexaro::import;
 
 class cleaning_sink : public entry_sink {
 public:
-    void add(const raw_entry& entry) override { clean_.clean(entry, word_, translation_); }
+    explicit cleaning_sink(bool reverse) : reverse_(reverse), clean_(reverse ? "\n" : "; ") {}
+
+    void add(const raw_entry& entry) override {
+        if (!clean_.clean(entry, word_, translation_) || !reverse_) return;
+        const std::size_t count = reversed_.reverse(word_, translation_, entry);
+        for (std::size_t i = 0; i < count; ++i) reversed_.translation(i, source_);
+    }
+    bool wants_terms() const override { return reverse_; }
 
 private:
-    cleaner clean_{"; "};
-    std::string word_, translation_;
+    bool reverse_;
+    cleaner clean_;
+    reverser reversed_;
+    std::string word_, translation_, source_;
 };
 
 constexpr const char* formats[] = {"dsl",    "xdxf",        "csv",     "dictcc", "edict",
@@ -121,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     reader_options options;
     if (choice & 0x40) options.translations = "de";
     try {
-        cleaning_sink sink;
+        cleaning_sink sink((choice & 0x20) != 0);
         if (!f->reads_text) {
             if (choice & 0x80) options.input_charset = babylon ? "CP1256" : "GBK";
             reader_input input{path, nullptr, options};

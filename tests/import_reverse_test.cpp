@@ -65,8 +65,9 @@ TEST(ImportReverse, TermsOfTheCleanText) {
         {"no grammar at all", "Ases", "[mus.] A, A sharp",
          {"A$Ases", "A sharp$Ases"}},
         {"senses on one line, sub-senses, bullets", "banco",
-         "1. bank 2. bench; seat\nII. a) pew\n\xE2\x80\xA2 shoal",
-         {"bank$banco", "bench$banco", "seat$banco", "pew$banco", "shoal$banco"}},
+         "1. bank 2. bench; seat\nII. a) pew\n\xE2\x80\xA2 shoal\nshelf; 1. reef 2. school, 3 fish",
+         {"bank$banco", "bench$banco", "seat$banco", "pew$banco", "shoal$banco", "shelf$banco",
+          "reef$banco", "school$banco", "3 fish$banco"}},
         {"separators: ; , | and their full-width forms; no cut in 0,5 or brackets", "x",
          "one; two | three, four\nhalf (0,5; ca.) litre, 0,5 l\n"
          "\xE4\xB8\x80\xEF\xBC\x8C\xE4\xBA\x8C\xE3\x80\x81\xE4\xB8\x89",
@@ -91,9 +92,10 @@ TEST(ImportReverse, TermsOfTheCleanText) {
           "resident parking pass$wenden", "km/h$wenden", "I/O$wenden", "24/7$wenden"}},
         {"quotes around a term, ellipses, sentences, stops standing alone", "x",
          "\xE2\x80\x9E" "Faust\xE2\x80\x9C, 'Under Milk Wood', as well as ..., from ... to, "
-         "\xE2\x80\xA6 in physics, Extremes meet., Act your age ., approx., U.S., What now?",
+         "\xE2\x80\xA6 in physics, Extremes meet., Act your age ., approx., U.S., What now?, "
+         "\xE2\x80\x9CHerr\xE2\x80\x9D ..., \" \"",
          {"Faust$x", "Under Milk Wood$x", "as well as$x", "from ... to$x", "in physics$x",
-          "Extremes meet$x", "Act your age$x", "approx.$x", "U.S.$x", "What now?$x"}},
+          "Extremes meet$x", "Act your age$x", "approx.$x", "U.S.$x", "What now?$x", "Herr$x"}},
         {"lines of examples, cross references, notes and arrows left out; other labels cut off",
          "x",
          "\"ein Haus\" - a house\n\xC2\xAB une maison \xC2\xBB - a house\n\"zu Hause\"  = at home\n"

@@ -409,13 +409,15 @@ void reverser::cut(std::string_view line, unsigned sense) {
             if (starts_with(rest, "\xEF\xBC\x9B") || starts_with(rest, "\xEF\xBC\x8C") ||
                 starts_with(rest, "\xE3\x80\x81"))
                 separator = 3;  // fullwidth ; and , and the ideographic comma
-        } else if (sense > 0 && is_digit(c) && i > 0 && is_space(line[i - 1])) {
-            // The next sense's number ("1. bank 2. bench").
+        } else if (is_digit(c) && (i == 0 || is_space(line[i - 1]))) {
+            // The next sense's number ("1. bank 2. bench"; "eat; 1. a 2. b"):
+            // within an item once a sense has been numbered, or starting one.
+            const bool item_start = trim(line.substr(start, i - start)).empty();
             std::size_t j = i;
             unsigned number = 0;
             while (j < n && j < i + 3 && is_digit(line[j])) number = number * 10 + (line[j++] - '0');
-            if (number == sense + 1 && j + 1 < n && (line[j] == '.' || line[j] == ')') &&
-                is_space(line[j + 1])) {
+            if ((sense > 0 || item_start) && number == sense + 1 && j + 1 < n &&
+                (line[j] == '.' || line[j] == ')') && is_space(line[j + 1])) {
                 separator = j + 1 - i;
                 ++sense;
             }
@@ -485,13 +487,7 @@ bool reverser::take_item(std::string_view line, std::size_t begin, std::size_t e
     if (item_.empty()) return false;
     if (label.size() > max_label_size) label = {};
 
-    // Quotes around the whole term go.
-    std::string_view text = item_;
-    const std::size_t open = quote_at_start(text);
-    if (open > 0 && text.size() > open) {
-        if (const std::size_t close = quote_at_end(text.substr(open)); close > 0)
-            text = trim(text.substr(open, text.size() - open - close));
-    }
+    const std::string_view text = item_;
     // Its words, without a full stop or colon standing alone ("Act your
     // age .") or an ellipsis at either end ("as well as ...", "… in
     // physics"); one within ("from ... to") stands for what is left open.
@@ -516,6 +512,19 @@ bool reverser::take_item(std::string_view line, std::size_t begin, std::size_t e
         tail.remove_suffix(ends_with(tail, ellipsis) ? ellipsis.size() : 3);
         if (tail.empty()) break;
         tokens_[last - 1].size = tail.size();
+    }
+    // Quotes around the whole term go ("„Faust“", "'Under Milk Wood' ...").
+    if (const std::size_t open = quote_at_start(token_text(first)); open > 0) {
+        const std::size_t close = quote_at_end(token_text(last - 1));
+        const std::size_t inside = first + 1 == last ? open + close : 0;
+        if (close > 0 && token_text(first).size() > inside) {
+            tokens_[first].at += open;
+            tokens_[first].size -= open;
+            tokens_[last - 1].size -= close;
+            while (first < last && tokens_[first].size == 0) ++first;
+            while (last > first && tokens_[last - 1].size == 0) --last;
+            if (first == last) return false;
+        }
     }
     // No ':' at the end ("Use by:").
     if (const std::string_view tail = token_text(last - 1); tail.size() > 1 && tail.back() == ':')

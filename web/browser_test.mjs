@@ -180,6 +180,8 @@ const cases = [
   // Cut into volumes, each a download; the word looked up in the last one.
   { name: 'stardict-volumes', files: stardict, args: ['--charset=CP1250', '--max-size=150K'],
     lookup: 'žurnalistika', database: 'czech-cizi-1.pdb', volumes: 4 },
+  { name: 'freedict-deu-eng-reversed', files: deuEng, args: ['--charset=CP1252', '--reverse'],
+    lookup: 'eat', database: 'freedict-deu-eng.pdb' },
   { name: 'edict-shift-jis', files: () => ['/usr/share/edict/edict'], args: ['--charset=SHIFT_JIS'],
     found: 'EDICT dictionary: edict', database: 'edict.pdb', lookup: '日本' },
   // A Babylon glossary from the project's samples, where they are.
@@ -302,7 +304,7 @@ function setOptions(args) {
                 '--words-per-block': 'words-per-block', '--translations': 'translations',
                 '--max-size': 'max-size' };
   const flags = { '--fold-case': 'fold-case', '--fold-accents': 'fold-accents',
-                  '--keep-duplicates': 'keep-duplicates' };
+                  '--keep-duplicates': 'keep-duplicates', '--reverse': 'reverse' };
   const set = (element, value) => {
     if (element.type === 'checkbox') element.checked = value;
     else element.value = value;

@@ -238,6 +238,37 @@ TEST(ImportEntryTable, RanksOrderEqualWordsAndLabelsRepeat) {
     }
 }
 
+// Ranks among words long enough to be compared whole, and among repeats
+// that the table drops as they come: a repeat of a lower rank is no repeat
+// of one of a higher rank until the merge, which keeps the first in order.
+TEST(ImportEntryTable, RanksOrderLongWordsAndRepeatsAlike) {
+    const std::string long_word = "a word long enough to be compared whole";
+    struct ranked {
+        std::string word, translation;
+        unsigned rank;
+    };
+    const std::vector<ranked> entries = {
+        {long_word, "c", 3}, {long_word + "s", "z", 0}, {long_word, "b", 2},
+        {long_word, "c", 1}, {"w", "a", 3},             {"w", "b", 2},
+        {"w", "a", 1},       {long_word, "a", 2},
+    };
+    import::entry_table table;
+    for (const ranked& e : entries) table.add(e.word, e.translation, false, e.rank);
+    table.sort();
+    import::merge_options options;
+    options.join = "; ";
+    std::vector<std::string> lines;
+    import::merge_counts counts;
+    table.for_each_word(
+        options,
+        [&](std::string_view w, std::string_view t) {
+            lines.push_back(std::string(w) + "$" + std::string(t));
+        },
+        counts);
+    EXPECT_EQ(lines, (std::vector<std::string>{long_word + "$c; b; a", long_word + "s$z", "w$a; b"}));
+    EXPECT_EQ(counts.repeats, 2u);
+}
+
 // FreeDict-shaped articles in a tab file: the terms come from the text.
 // "eat" is essen's alone, one of two of speisen's, one of three of
 // fressen's: they come in that order.
@@ -283,16 +314,36 @@ TEST(ImportReverse, EachReadersTermsEndToEnd) {
          "es-en\n"
          "bank$banco <n, m>\nbench$banco <n, m>\neat$comer <vt>\nhave lunch$comer <vi>\n"
          "pew$banco <n, m>\nseat$banco <n, m>\nthe star at the centre$sol\n"},
+        {"TEI as FreeDict's deu-eng writes it: languages, grammar within each translation; P4",
+         "de-en.tei",
+         "<TEI xmlns=\"http://www.tei-c.org/ns/1.0\"><text><body>\n"
+         "<entry xml:id=\"A.1\">\n  <form>\n    <orth>A</orth>\n  </form>\n"
+         "  <gramGrp>\n    <gen>neut</gen>\n    <pos>n</pos>\n    <number>sg</number>\n  </gramGrp>\n"
+         "  <sense>\n    <cit type=\"trans\">\n      <quote xml:lang=\"en\">A</quote>\n"
+         "      <gramGrp>\n        <pos>n</pos>\n      </gramGrp>\n    </cit>\n"
+         "    <cit type=\"trans\">\n      <quote xml:lang=\"en\">A sharp</quote>\n    </cit>\n"
+         "    <cit type=\"example\">\n      <quote xml:lang=\"de\">A-Dur</quote>\n"
+         "      <cit type=\"trans\">\n        <quote xml:lang=\"en\">A major</quote>\n      </cit>\n"
+         "    </cit>\n    <xr type=\"syn\">\n      <ref target=\"#Ais.1\">Ais</ref>\n    </xr>\n"
+         "  </sense>\n</entry>\n"
+         "<entry><form><orth>Bank</orth></form><hom><gramGrp><pos>n</pos><gen>f</gen></gramGrp>"
+         "<sense><trans><tr>bench</tr><tr>(to) sit</tr></trans></sense></hom></entry>\n"
+         "</body></text></TEI>\n",
+         {"--reverse"},
+         "de-en\nA$A <n>\nA sharp$A <neut, n, sg>\nbench$Bank <n, f>\nsit$Bank <n, f>\n"},
         {"dict.cc: the translation column, the word class",
          "dictcc.txt",
          "# dict.cc German-English vocabulary database\n"
          "Haus {n}\thouse\tnoun\t[archi.]\n"
          "essen\tto eat [sth.]\tverb\t\n"
          "fressen [Tiere]\tto eat\tverb\n"
-         "Essen {n}\tmeal\tnoun\n",
+         "Essen {n}\tmeal\tnoun\n"
+         "etw. aufessen\tto eat sth. up\tverb\n"
+         "Rock {m} [ugs.]\t(rock) music {f}\tnoun\n",
          {"--reverse"},
          "dict.cc German-English vocabulary database\n"
-         "eat$essen <verb>; fressen <verb>\nhouse$Haus <noun>\nmeal$Essen <noun>\n"},
+         "eat$essen <verb>; fressen <verb>\neat sth. up$etw. aufessen <verb>\nhouse$Haus <noun>\n"
+         "meal$Essen <noun>\nmusic$Rock <noun>\n"},
         {"trans: the English part, the German alternative's braces",
          "de-en",
          "# Version :: test 1\n"
@@ -334,9 +385,12 @@ TEST(ImportReverse, EachReadersTermsEndToEnd) {
          "# CC-CEDICT\n"
          "\xE5\x90\x83 \xE5\x90\x83 [chi1] /to eat/to consume/CL:\xE6\xAC\xA1[ci4]/"
          "see also \xE5\x90\x83\xE9\xA3\xAF|\xE5\x90\x83\xE9\xA5\xAD[chi1 fan4]/\n"
-         "\xE5\x96\xAB \xE5\x90\x83 [chi1] /variant of \xE5\x90\x83[chi1]/\n",
+         "\xE5\x96\xAB \xE5\x90\x83 [chi1] /variant of \xE5\x90\x83[chi1]/\n"
+         "\xE7\x8E\x8B \xE7\x8E\x8B [Wang2] /surname Wang/king or monarch/abbr. for "
+         "\xE7\x8E\x8B\xE5\xBA\x9C/\n",
          {"--reverse"},
-         "CC-CEDICT\nconsume$\xE5\x90\x83\neat$\xE5\x90\x83\n"},
+         "CC-CEDICT\nconsume$\xE5\x90\x83\neat$\xE5\x90\x83\n"
+         "king or monarch$\xE7\x8E\x8B\nsurname Wang$\xE7\x8E\x8B\n"},
     });
 }
 

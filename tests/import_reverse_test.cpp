@@ -380,6 +380,21 @@ TEST(ImportReverse, EachReadersTermsEndToEnd) {
          "eat$\xE9\xA3\x9F\xE3\x81\xB9\xE3\x82\x8B <v1,vt>; \xE3\x81\x9F\xE3\x81\xB9\xE3\x82\x8B <v1,vt>\n"
          "live on$\xE9\xA3\x9F\xE3\x81\xB9\xE3\x82\x8B <v1,vt>; \xE3\x81\x9F\xE3\x81\xB9\xE3\x82\x8B <v1,vt>\n"
          "the Japanese$\xE6\x97\xA5\xE6\x9C\xAC <n>; \xE3\x81\xAB\xE3\x81\xBB\xE3\x82\x93 <n>\n"},
+        {"JMdict: the glosses of the senses in the language asked for, their parts of speech",
+         "JMdict.xml",
+         "<?xml version=\"1.0\"?>\n<!DOCTYPE JMdict [\n<!ENTITY pn \"pronoun\">\n"
+         "<!ENTITY n \"noun (common) (futsuumeishi)\">\n]>\n<JMdict>\n"
+         "<entry><ent_seq>1</ent_seq><k_ele><keb>\xE5\xBD\xBC\xE5\x87\xA6</keb></k_ele>"
+         "<r_ele><reb>\xE3\x81\x82\xE3\x81\x9D\xE3\x81\x93</reb></r_ele>"
+         "<sense><pos>&pn;</pos><gloss>there</gloss><gloss>over there</gloss></sense>"
+         "<sense><pos>&n;</pos><gloss>genitals</gloss></sense><sense><gloss>that far</gloss></sense>"
+         "<sense><gloss xml:lang=\"ger\">dort</gloss></sense></entry>\n</JMdict>\n",
+         {"--reverse"},
+         "JMdict\n"
+         "genitals$\xE5\xBD\xBC\xE5\x87\xA6 <n>; \xE3\x81\x82\xE3\x81\x9D\xE3\x81\x93 <n>\n"
+         "over there$\xE5\xBD\xBC\xE5\x87\xA6 <pn>; \xE3\x81\x82\xE3\x81\x9D\xE3\x81\x93 <pn>\n"
+         "that far$\xE5\xBD\xBC\xE5\x87\xA6 <n>; \xE3\x81\x82\xE3\x81\x9D\xE3\x81\x93 <n>\n"
+         "there$\xE5\xBD\xBC\xE5\x87\xA6 <pn>; \xE3\x81\x82\xE3\x81\x9D\xE3\x81\x93 <pn>\n"},
         {"CC-CEDICT: the glosses, not classifiers or cross references",
          "cedict.txt",
          "# CC-CEDICT\n"

@@ -28,7 +28,9 @@
 // forms.
 //
 // JMnedict (<JMnedict>) has <trans> instead of <sense>: its name types label
-// each translation (<trans_det>).
+// each translation (<trans_det>). For a sink that wants the terms, the
+// glosses of the senses that apply are the word's, each with its sense's
+// parts of speech.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -631,7 +633,34 @@ private:
             sink_.skipped("words no sense applies to", path_, entry_line);
             return;
         }
-        sink_.add(raw_entry{word_text(word), article_, markup::plain});
+        raw_entry entry{word_text(word), article_, markup::plain};
+        if (sink_.wants_terms()) {
+            // The glosses of the senses that apply are the word's terms,
+            // each with its sense's parts of speech: "obvious <adj-na>".
+            terms_.clear();
+            for (const chosen_sense& c : chosen_) {
+                if (!applies(c.sense, c.end, word, written)) continue;
+                pos_.clear();
+                if (c.pos_from != none) {
+                    for (std::size_t i = c.pos_from + 1; i < sense_end(c.pos_from); ++i) {
+                        if (items_[i].kind != item_kind::pos || items_[i].size == 0) continue;
+                        if (!pos_.empty()) pos_ += ", ";
+                        pos_.append(text(items_[i]));
+                    }
+                }
+                for (std::size_t i = c.sense + 1; i < c.end; ++i) {
+                    const item& g = items_[i];
+                    if (g.kind != item_kind::gloss || g.language != wanted_index_ || g.size == 0)
+                        continue;
+                    terms_.append(text(g));
+                    if (!pos_.empty()) terms_.append(" <").append(pos_).append(">");
+                    terms_ += '\n';
+                }
+            }
+            entry.has_terms = true;
+            entry.terms = terms_;
+        }
+        sink_.add(entry);
     }
 
     // The first line: the form that is shown for the word (a search-only
@@ -735,7 +764,7 @@ private:
     std::vector<form> kanji_, readings_;
     std::vector<std::size_t> senses_;
     std::vector<chosen_sense> chosen_;
-    std::string article_;
+    std::string article_, terms_, pos_;
 };
 
 }  // namespace

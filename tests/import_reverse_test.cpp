@@ -267,6 +267,29 @@ TEST(ImportEntryTable, RanksOrderLongWordsAndRepeatsAlike) {
         counts);
     EXPECT_EQ(lines, (std::vector<std::string>{long_word + "$c; b; a", long_word + "s$z", "w$a; b"}));
     EXPECT_EQ(counts.repeats, 2u);
+
+    // Entries of two inputs: each input's together, by rank within it.
+    import::entry_table inputs;
+    inputs.begin_input("one");
+    inputs.add(long_word, "x3", false, 3);
+    inputs.add("w", "x3", false, 3);
+    inputs.add(long_word, "x1", false, 1);
+    inputs.add("w", "x1", false, 1);
+    inputs.begin_input("two");
+    inputs.add("w", "y2", false, 2);
+    inputs.add(long_word, "y2", false, 2);
+    inputs.add(long_word, "y0", false, 0);
+    inputs.add("w", "y0", false, 0);
+    inputs.sort();
+    lines.clear();
+    inputs.for_each_word(
+        options,
+        [&](std::string_view w, std::string_view t) {
+            lines.push_back(std::string(w) + "$" + std::string(t));
+        },
+        counts);
+    EXPECT_EQ(lines, (std::vector<std::string>{long_word + "$[one] x1; x3; [two] y0; y2",
+                                               "w$[one] x1; x3; [two] y0; y2"}));
 }
 
 // FreeDict-shaped articles in a tab file: the terms come from the text.
@@ -420,7 +443,7 @@ TEST(ImportReverse, WorksWithTheOtherOptions) {
          "meal$Mahl <n>\n",
          {"  entries read:    5",
           "  words written:   7",
-          "  reversed:        5 entries into 9 terms (0 handed over by the reader), 0 entries "
+          "  reversed:        5 entries into 9 terms (0 handed over by readers), 0 entries "
           "without one",
           "  left out:        0 terms of more than 5 words, 0 without a letter or digit, 0 "
           "repeated in their entry; 1 examples, 2 cross references and notes"}},
@@ -440,6 +463,19 @@ TEST(ImportReverse, WorksWithTheOtherOptions) {
          "guzzle$fressen <v>\nmeal$Mahl <n>\n",
          {}},
     });
+}
+
+// Several inputs: each input's words that give a term stay together under
+// its label, in the order of the inputs, by rank within each.
+TEST(ImportReverse, SeveralInputsKeepTheirWordsTogether) {
+    scratch_dir dir;
+    write_file(dir / "b.tab", "##name B\nfressen\t<v>\\nfeed, eat, munch\nfuttern\t<v>\\neat\n");
+    write_file(dir / "a.tab", "##name A\nspeisen\t<v>\\ndine, eat\nessen\t<v>\\neat\n");
+    const run_result run = run_lexaro_import({"--reverse", "b.tab", "a.tab", "out.txt"}, dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_file(dir / "out.txt"),
+              "B\ndine$speisen <v>\neat$[b] futtern <v>; fressen <v>; [a] essen <v>; speisen <v>\n"
+              "feed$fressen <v>\nmunch$fressen <v>\n");
 }
 
 // The one command: the database holds what the source run writes.

@@ -455,7 +455,7 @@ TEST(ImportReverse, WorksWithTheOtherOptions) {
          "eat$essen <v> / speisen <v> / fressen <v>\ngormandize$fressen <v>\nguzzle$fressen <v>\n"
          "meal$Mahl <n>\n",
          {"  case:            1 words folded to lower case",
-          "  accents:         2 words written without their accents"}},
+          "  accents:         2 words written without their accents (Latin 2)"}},
         {"each entry kept", "de-en.tab", freedict_tab, {"--reverse", "--keep-duplicates"},
          "German-English\n"
          "Caf\xC3\xA9$Caf\xC3\xA9 <n>\ncaf\xC3\xA9$Caf\xC3\xA9 <n>\ndine$speisen <v>\n"

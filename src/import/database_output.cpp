@@ -209,7 +209,7 @@ std::string size_given(const database_options& o) {
 // twice. A pass stops before a block too large for the block buffer: the
 // volume that it was filling is compiled again from its start with the
 // choice of all the entries left, with which every block fits.
-class volume_plan : public volume_cutter {
+class volume_plan final : public volume_cutter {
 public:
     volume_plan(const std::vector<uint32_t>& sizes, const database_options& options,
                 const std::string& target, const handheld_set& set, import_observer& observer,
@@ -342,12 +342,16 @@ public:
         // How much of the source a database holds, for the next guess.
         uint64_t bytes = 0;
         for (uint64_t i = volume.first_entry; i < volume.first_entry + volume.entries; ++i)
-            bytes += sizes_[i];
+            bytes += size_of(i);
         if (bytes > 0 && facts.file_size > 0)
             ratio_ = static_cast<double>(bytes) / static_cast<double>(facts.file_size);
     }
 
 private:
+    // The source bytes of an entry; entries are counted in 64 bits, which
+    // the page's 32-bit size_t holds for any dictionary it can load.
+    uint32_t size_of(uint64_t entry) const { return sizes_[static_cast<std::size_t>(entry)]; }
+
     // Where a pass starts, with which block size, and for a volume compiled
     // again, where it must end.
     struct pass {
@@ -380,7 +384,7 @@ private:
         for (uint64_t start = first; start < last; start += per_block) {
             const uint64_t end = std::min<uint64_t>(start + per_block, last);
             uint64_t bytes = 0;
-            for (uint64_t i = start; i < end; ++i) bytes += sizes_[i];
+            for (uint64_t i = start; i < end; ++i) bytes += size_of(i);
             if (bytes > block_buffer_size) return start;
         }
         return last;
@@ -394,7 +398,7 @@ private:
         const double budget = ratio_ * static_cast<double>(*options_.max_size);
         uint64_t end = first;
         double bytes = 0;
-        while (end < sizes_.size() && bytes + sizes_[end] <= budget) bytes += sizes_[end++];
+        while (end < sizes_.size() && bytes + size_of(end) <= budget) bytes += size_of(end++);
         end = std::min<uint64_t>(std::max({end, least_end, first + 1}), sizes_.size());
         const std::optional<choice> guess = choice_for(first, end);
         if (guess && fitting_end(first, sizes_.size(), guess->words_per_block) > first)

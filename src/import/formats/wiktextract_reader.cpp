@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "import/formats/json_string.h"
 #include "import/formats/line_reader.h"
 #include "import/markup_text.h"
 #include "import/formats/readers.h"
@@ -204,54 +205,9 @@ private:
     // A string, unescaped, appended to out.
     void string(std::string& out) {
         expect('"', "a string");
-        for (;;) {
-            const std::size_t start = at_;
-            while (at_ < text_.size() && text_[at_] != '"' && text_[at_] != '\\') ++at_;
-            out.append(text_.substr(start, at_ - start));
-            if (at_ == text_.size()) fail("a '\"' ending the string before the line ends");
-            if (text_[at_++] == '"') return;
-            if (at_ == text_.size()) fail("an escape after '\\'");
-            const char c = text_[at_++];
-            switch (c) {
-                case '"': case '\\': case '/': out += c; break;
-                case 'b': out += '\b'; break;
-                case 'f': out += '\f'; break;
-                case 'n': out += '\n'; break;
-                case 'r': out += '\r'; break;
-                case 't': out += '\t'; break;
-                case 'u': {
-                    uint32_t u = hex4();
-                    if (u >= 0xD800 && u <= 0xDBFF && text_.substr(at_, 2) == "\\u") {
-                        const std::size_t back = at_;
-                        at_ += 2;
-                        const uint32_t low = hex4();
-                        if (low >= 0xDC00 && low <= 0xDFFF)
-                            u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
-                        else
-                            at_ = back;
-                    }
-                    if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;  // a lone surrogate
-                    append_utf8(u, out);
-                    break;
-                }
-                default:
-                    --at_;
-                    fail("an escape: \\\" \\\\ \\/ \\b \\f \\n \\r \\t or \\uXXXX");
-            }
-        }
-    }
-
-    uint32_t hex4() {
-        uint32_t u = 0;
-        for (int i = 0; i < 4; ++i, ++at_) {
-            const char d = at_ < text_.size() ? text_[at_] : '\0';
-            const int v = d >= '0' && d <= '9' ? d - '0'
-                          : d >= 'a' && d <= 'f' ? d - 'a' + 10
-                          : d >= 'A' && d <= 'F' ? d - 'A' + 10 : -1;
-            if (v < 0) fail("four hexadecimal digits after \\u");
-            u = u * 16 + static_cast<uint32_t>(v);
-        }
-        return u;
+        if (const char* expected = read_json_string(
+                text_, at_, out, "a '\"' ending the string before the line ends"))
+            fail(expected);
     }
 
     // Steps over any value.

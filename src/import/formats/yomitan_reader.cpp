@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "common/compressed_input.h"
+#include "import/formats/json_string.h"
 #include "import/formats/readers.h"
 
 namespace lexaro::import {
@@ -661,78 +662,11 @@ private:
         const uint32_t node = add(json_kind::string);
         nodes_[node].at = strings_.size();
         ++at_;
-        for (;;) {
-            const std::size_t start = at_;
-            while (at_ < text_.size() && text_[at_] != '"' && text_[at_] != '\\') ++at_;
-            strings_.append(text_, start, at_ - start);
-            if (at_ == text_.size()) fail("a '\"' ending the string");
-            if (text_[at_++] == '"') break;
-            if (at_ == text_.size()) fail("an escape after '\\'");
-            const char c = text_[at_++];
-            // clang-format off
-            switch (c) {
-                case '"': case '\\': case '/': strings_ += c; break;
-                case 'b': strings_ += '\b'; break;
-                case 'f': strings_ += '\f'; break;
-                case 'n': strings_ += '\n'; break;
-                case 'r': strings_ += '\r'; break;
-                case 't': strings_ += '\t'; break;
-                case 'u': {
-                    uint32_t u = hex4();
-                    if (u >= 0xD800 && u <= 0xDBFF && text_.substr(at_, 2) == "\\u") {
-                        const std::size_t back = at_;
-                        at_ += 2;
-                        const uint32_t low = hex4();
-                        if (low >= 0xDC00 && low <= 0xDFFF)
-                            u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
-                        else
-                            at_ = back;
-                    }
-                    if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;  // a lone surrogate
-                    append_utf8(u, strings_);
-                    break;
-                }
-                default:
-                    --at_;
-                    fail("an escape: \\\" \\\\ \\/ \\b \\f \\n \\r \\t or \\uXXXX");
-            }
-            // clang-format on
-        }
+        if (const char* expected = read_json_string(text_, at_, strings_, "a '\"' ending the string"))
+            fail(expected);
         nodes_[node].size = strings_.size() - nodes_[node].at;
         nodes_[node].end = node + 1;
         return node;
-    }
-
-    uint32_t hex4() {
-        uint32_t u = 0;
-        for (int i = 0; i < 4; ++i, ++at_) {
-            const char d = at_ < text_.size() ? text_[at_] : '\0';
-            const int v = d >= '0' && d <= '9'   ? d - '0'
-                          : d >= 'a' && d <= 'f' ? d - 'a' + 10
-                          : d >= 'A' && d <= 'F' ? d - 'A' + 10
-                                                 : -1;
-            if (v < 0) fail("four hexadecimal digits after \\u");
-            u = u * 16 + static_cast<uint32_t>(v);
-        }
-        return u;
-    }
-
-    static void append_utf8(uint32_t u, std::string& out) {
-        if (u < 0x80) {
-            out += static_cast<char>(u);
-        } else if (u < 0x800) {
-            out += static_cast<char>(0xC0 | u >> 6);
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        } else if (u < 0x10000) {
-            out += static_cast<char>(0xE0 | u >> 12);
-            out += static_cast<char>(0x80 | (u >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | u >> 18);
-            out += static_cast<char>(0x80 | (u >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (u >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        }
     }
 
     std::string_view text_;

@@ -360,28 +360,16 @@ bool output_file::copy_in_place() const {
     return copied;
 }
 
-bool output_file::close_synced() {
+bool output_file::close_synced() { return close_kept(true); }
+
+bool output_file::close_hidden() { return close_kept(false); }
+
+bool output_file::close_kept(bool synced) {
     if (stream_ == nullptr || hidden_name_.empty()) {
         errno = EINVAL;
         return false;
     }
-    bool written = std::fflush(stream_) == 0 && sync_to_disk(stream_);
-    int error = errno;
-    if (std::fclose(stream_) != 0 && written) {
-        written = false;
-        error = errno;
-    }
-    stream_ = nullptr;
-    errno = error;
-    return written;
-}
-
-bool output_file::close_hidden() {
-    if (hidden_name_.empty()) {
-        errno = EINVAL;
-        return false;
-    }
-    bool written = std::fflush(stream_) == 0;
+    bool written = std::fflush(stream_) == 0 && (!synced || sync_to_disk(stream_));
     int error = errno;
     if (std::fclose(stream_) != 0 && written) {
         written = false;

@@ -92,6 +92,9 @@ public:
     struct pending_entry;  // what a signal removes
 
 private:
+    // Flushes (and syncs, when asked) and closes the hidden file, which
+    // keeps its hidden name.
+    bool close_kept(bool synced);
     bool copy_in_place() const;
 
     std::FILE* stream_ = nullptr;

@@ -429,22 +429,7 @@ private:
                 first = text(i);
                 break;
             }
-        bool another = false;
-        for (;;) {
-            const token t = x.next();
-            if (t == token::done) x.fail("the file ends inside an <entry> larger than a block");
-            if (t == token::text || x.name() != "entry") {
-                bytes += x.size();
-                continue;
-            }
-            if (t == token::start) {
-                x.damaged("entries not closed before the next");
-                another = true;
-            } else {
-                bytes += x.size();
-            }
-            break;
-        }
+        const bool another = x.skip_rest_of_entry(bytes);
         ++entries_;
         sink_.too_large(first, bytes);
         return another;

@@ -385,22 +385,7 @@ private:
     bool skip_large_entry(xml_scanner& x, std::size_t bytes) {
         gather_words();
         const std::string first(word_count() > 0 ? word(0) : std::string_view());
-        bool another = false;
-        for (;;) {
-            const token t = x.next();
-            if (t == token::done) x.fail("the file ends inside an <entry> larger than a block");
-            if (t == token::text || x.name() != "entry") {
-                bytes += x.size();
-                continue;
-            }
-            if (t == token::start) {
-                x.damaged("entries not closed before the next");
-                another = true;
-            } else {
-                bytes += x.size();
-            }
-            break;
-        }
+        const bool another = x.skip_rest_of_entry(bytes);
         sink_.too_large(first, bytes);
         return another;
     }

@@ -80,6 +80,23 @@ token xml_scanner::next() {
     }
 }
 
+bool xml_scanner::skip_rest_of_entry(std::size_t& bytes) {
+    for (;;) {
+        const token t = next();
+        if (t == token::done) fail("the file ends inside an <entry> larger than a block");
+        if (t == token::text || name() != "entry") {
+            bytes += size();
+            continue;
+        }
+        if (t == token::start) {
+            damaged("entries not closed before the next");
+            return true;
+        }
+        bytes += size();
+        return false;
+    }
+}
+
 std::string_view xml_scanner::attribute(std::string_view qualified) const {
     for (const attribute_at& a : attributes_)
         if (std::string_view(buffer_).substr(a.name, a.name_size) == qualified)

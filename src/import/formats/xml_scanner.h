@@ -46,6 +46,11 @@ public:
 
     token next();
 
+    // Reads past the rest of an <entry> too large to hold, adding the bytes
+    // it takes to `bytes`. True when the start of another entry ended it: the
+    // entry was not closed, which is counted as damage.
+    bool skip_rest_of_entry(std::size_t& bytes);
+
     // A start or end tag's local name.
     std::string_view name() const {
         return local_name(std::string_view(buffer_).substr(name_at_, name_size_));

@@ -46,9 +46,9 @@ std::string be32(uint32_t value) {
             static_cast<char>(value >> 8), static_cast<char>(value)};
 }
 
-std::string gzip_bytes(std::string_view bytes) {
+std::string deflated(std::string_view bytes, int level, int window_bits) {
     z_stream z{};
-    if (deflateInit2(&z, 6, Z_DEFLATED, MAX_WBITS + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&z, level, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw std::runtime_error("deflateInit2 failed");
     std::string out(deflateBound(&z, bytes.size()) + 32, '\0');
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
@@ -61,6 +61,8 @@ std::string gzip_bytes(std::string_view bytes) {
     out.resize(z.total_out);
     return out;
 }
+
+std::string gzip_bytes(std::string_view bytes) { return deflated(bytes, 6, MAX_WBITS + 16); }
 
 std::string bgl_record(unsigned type, std::string_view data, int length_bytes) {
     if (length_bytes < 0 && data.size() < 12) length_bytes = 0;

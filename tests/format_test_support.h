@@ -72,6 +72,10 @@ std::string dictd_number(uint64_t n);
 // A 32-bit big-endian number, as StarDict's files hold them.
 std::string be32(uint32_t value);
 
+// BYTES deflated by zlib at LEVEL, WINDOW_BITS as deflateInit2 takes them
+// (negative: a raw stream; over 15: a gzip member).
+std::string deflated(std::string_view bytes, int level, int window_bits);
+
 // BYTES as a gzip file of one member.
 std::string gzip_bytes(std::string_view bytes);
 

@@ -2,7 +2,7 @@
 
 #include <zlib.h>
 
-#include <stdexcept>
+#include "format_test_support.h"
 
 namespace lexaro::test {
 
@@ -19,21 +19,7 @@ constexpr uint16_t zip64_extra = 0x0001;
 
 }  // namespace
 
-std::string raw_deflate(const std::string& data) {
-    z_stream z{};
-    if (deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw std::runtime_error("deflateInit2 failed");
-    std::string out(deflateBound(&z, data.size()) + 16, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    const int status = deflate(&z, Z_FINISH);
-    deflateEnd(&z);
-    if (status != Z_STREAM_END) throw std::runtime_error("deflate failed");
-    out.resize(z.total_out);
-    return out;
-}
+std::string raw_deflate(const std::string& data) { return deflated(data, 9, -MAX_WBITS); }
 
 zip_written write_zip(const std::vector<zip_member>& members) {
     zip_written zip;

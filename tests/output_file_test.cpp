@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 
 #include "test_support.h"
@@ -51,6 +52,40 @@ TEST(OutputFile, TheTargetChangesOnlyWhenCommitted) {
         dir.clear();
     }
 }
+
+#ifndef _WIN32
+// A name of up to 255 bytes is a file name on Linux's file systems: the
+// hidden name beside it, eight bytes longer, is cut to fit, between two
+// characters.
+TEST(OutputFile, ATargetWithTheLongestNameIsWritten) {
+    test::scratch_dir dir;
+    const std::string e_acute = "\xC3\xA9";
+    struct {
+        std::string name;
+        std::size_t hidden_base;  // the hidden name's bytes before ".xxxxxx"
+    } const cases[] = {
+        {std::string(247, 'a') + ".pdb", 1 + 243},
+        {[&] { std::string n; for (int i = 0; i < 123; ++i) n += e_acute; return n; }() + "a.pdb",
+         1 + 242},  // 243 bytes would end inside an e with acute
+        {std::string(243, 'a') + ".pdb", 1 + 247},  // fits as it is: 255 bytes
+    };
+    for (const auto& c : cases) {
+        const std::string target = dir / c.name;
+        {
+            output_file file;
+            ASSERT_TRUE(file.open(target)) << c.name.size() << " bytes: " << std::strerror(errno);
+            const std::string hidden = fs::path(file.hidden_name()).filename().string();
+            EXPECT_EQ(hidden.size(), c.hidden_base + 7) << c.name.size();
+            EXPECT_EQ(hidden.substr(0, c.hidden_base), "." + c.name.substr(0, c.hidden_base - 1));
+            ASSERT_TRUE(file.write("new", 3));
+            EXPECT_TRUE(file.commit());
+        }
+        EXPECT_EQ(dir.files(), files{c.name});
+        EXPECT_EQ(test::read_file(target), "new");
+        dir.clear();
+    }
+}
+#endif
 
 TEST(OutputFile, ACommitThatCannotReplaceTheTargetLeavesItAsItWas) {
     test::scratch_dir dir;

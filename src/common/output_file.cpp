@@ -168,6 +168,14 @@ name_parts split_name(const std::string& path) {
     return {path.substr(0, end + 1), path.substr(end + 1)};
 }
 
+// A file name less its last `bytes` bytes, cut between two characters of its
+// UTF-8.
+std::string cut_name(const std::string& name, std::size_t bytes) {
+    std::size_t end = name.size() > bytes ? name.size() - bytes : 0;
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+    return name.substr(0, end);
+}
+
 volatile std::sig_atomic_t work_file_too = 0;
 constexpr std::size_t pending_name_size = 4096;
 
@@ -268,16 +276,23 @@ bool output_file::open(const std::string& target, in_place_writes when) {
     // permissions any new file gets.
     const int mode = in_place_ ? 0666 : replaceable_mode(target);
     if (mode < 0) return false;
-    const name_parts parts = split_name(target);
+    name_parts parts = split_name(target);
     std::minstd_rand random(static_cast<unsigned>(
         std::chrono::steady_clock::now().time_since_epoch().count() ^ std::random_device()()));
     static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    constexpr std::size_t added = 8;  // '.', then '.' and six letters
+    bool cut = false;
     for (int attempt = 0; attempt < 100 && stream_ == nullptr; ++attempt) {
         std::string suffix(6, 'x');
         for (char& c : suffix) c = letters[random() % (sizeof letters - 1)];
         hidden_name_ = parts.directory + "." + parts.base + "." + suffix;
         stream_ = create_new_file(hidden_name_, mode);
-        if (stream_ == nullptr && errno != EEXIST) break;
+        if (stream_ != nullptr || errno == EEXIST) continue;
+        // A target whose name is near the longest the file system takes:
+        // the hidden name is cut to the target's length.
+        if (errno != ENAMETOOLONG || cut || parts.base.size() <= added) break;
+        parts.base = cut_name(parts.base, added);
+        cut = true;
     }
     if (stream_ == nullptr) {
         hidden_name_.clear();

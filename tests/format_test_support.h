@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "import/entry_table.h"
 #include "import/raw_entry.h"
 
 namespace lexaro::test {
@@ -71,6 +72,21 @@ std::string dictd_number(uint64_t n);
 
 // A 32-bit big-endian number, as StarDict's files hold them.
 std::string be32(uint32_t value);
+
+// The lines "word$translation" that the sorted table's for_each_word hands
+// on. Inline: the readers' tests, which share this file, have no entry table.
+inline std::vector<std::string> word_lines(const import::entry_table& table,
+                                           const import::merge_options& options,
+                                           import::merge_counts& counts) {
+    std::vector<std::string> lines;
+    table.for_each_word(
+        options,
+        [&](std::string_view w, std::string_view t) {
+            lines.push_back(std::string(w) + "$" + std::string(t));
+        },
+        counts);
+    return lines;
+}
 
 // BYTES deflated by zlib at LEVEL, WINDOW_BITS as deflateInit2 takes them
 // (negative: a raw stream; over 15: a gzip member).

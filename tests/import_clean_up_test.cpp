@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <random>
 
+#include "format_test_support.h"
 #include "import/block_advice.h"
 #include "import/clean_up.h"
 #include "import/entry_table.h"
@@ -299,15 +300,8 @@ std::vector<std::string> merged_lines(const std::vector<std::pair<std::string, s
     for (const auto& [word, translation] : in) table.add(word, translation);
     table.end_of_input();
     table.sort();
-    std::vector<std::string> lines;
     merge_counts local;
-    table.for_each_word(
-        options,
-        [&](std::string_view w, std::string_view t) {
-            lines.push_back(std::string(w) + "$" + std::string(t));
-        },
-        counts != nullptr ? *counts : local);
-    return lines;
+    return test::word_lines(table, options, counts != nullptr ? *counts : local);
 }
 
 TEST(ImportEntryTable, SortsByWordBytesStablyAndMergesRepeats) {

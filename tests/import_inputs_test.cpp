@@ -34,14 +34,7 @@ std::vector<std::string> merged_by_input(
         for (const entry& e : entries) table.add(e.word, e.translation, e.spelled);
     }
     table.sort();
-    std::vector<std::string> lines;
-    table.for_each_word(
-        options,
-        [&](std::string_view w, std::string_view t) {
-            lines.push_back(std::string(w) + "$" + std::string(t));
-        },
-        counts);
-    return lines;
+    return word_lines(table, options, counts);
 }
 
 TEST(ImportInputs, TranslationsFromSeveralInputsAreLabelledByInput) {

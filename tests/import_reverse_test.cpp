@@ -226,14 +226,8 @@ TEST(ImportEntryTable, RanksOrderEqualWordsAndLabelsRepeat) {
         options.join = "; ";
         options.keep_duplicates = c.keep;
         options.grammar_labels = c.labels;
-        std::vector<std::string> lines;
         import::merge_counts counts;
-        table.for_each_word(
-            options,
-            [&](std::string_view w, std::string_view t) {
-                lines.push_back(std::string(w) + "$" + std::string(t));
-            },
-            counts);
+        const std::vector<std::string> lines = word_lines(table, options, counts);
         EXPECT_EQ(lines, c.expected) << c.what;
     }
 }
@@ -257,14 +251,8 @@ TEST(ImportEntryTable, RanksOrderLongWordsAndRepeatsAlike) {
     table.sort();
     import::merge_options options;
     options.join = "; ";
-    std::vector<std::string> lines;
     import::merge_counts counts;
-    table.for_each_word(
-        options,
-        [&](std::string_view w, std::string_view t) {
-            lines.push_back(std::string(w) + "$" + std::string(t));
-        },
-        counts);
+    std::vector<std::string> lines = word_lines(table, options, counts);
     EXPECT_EQ(lines, (std::vector<std::string>{long_word + "$c; b; a", long_word + "s$z", "w$a; b"}));
     EXPECT_EQ(counts.repeats, 2u);
 
@@ -281,13 +269,7 @@ TEST(ImportEntryTable, RanksOrderLongWordsAndRepeatsAlike) {
     inputs.add(long_word, "y0", false, 0);
     inputs.add("w", "y0", false, 0);
     inputs.sort();
-    lines.clear();
-    inputs.for_each_word(
-        options,
-        [&](std::string_view w, std::string_view t) {
-            lines.push_back(std::string(w) + "$" + std::string(t));
-        },
-        counts);
+    lines = word_lines(inputs, options, counts);
     EXPECT_EQ(lines, (std::vector<std::string>{long_word + "$[one] x1; x3; [two] y0; y2",
                                                "w$[one] x1; x3; [two] y0; y2"}));
 }
